@@ -1,0 +1,111 @@
+// Centre of gravity, moment tensor and orientation axes of the central
+// molecule; its coordinates in that frame.
+#include <cmath>
+
+#include "eigrs.hpp"
+#include "stages.hpp"
+
+namespace zelk8 {
+
+namespace {
+
+using Vec3 = std::array<float, 3>;
+
+Vec3 cross(const Vec3& u, const Vec3& w) {
+  return {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]};
+}
+
+// True when the first component is not within [-1, 1], NaN included.
+bool axis_failed(const Vec3& v) { return !(v[0] >= -1.0f && v[0] <= 1.0f); }
+
+}  // namespace
+
+void build_molecular_frame(RunState& s, std::string& report) {
+  for (int i = 0; i < s.atom_count; ++i) {
+    const Cartesian c = to_cartesian(s, s.frac_x[i], s.frac_y[i], s.frac_z[i]);
+    s.cart_x[i] = c.x;
+    s.cart_y[i] = c.y;
+    s.cart_z[i] = c.z;
+  }
+
+  // Plain mean of the leading atoms; a centre within 0.1 A^2 of the origin
+  // (or not a number) leaves the coordinates where they are.
+  float sx = 0.0f, sy = 0.0f, sz = 0.0f;
+  for (int i = 0; i < s.molecule_atom_count; ++i) {
+    sx += s.cart_x[i];
+    sy += s.cart_y[i];
+    sz += s.cart_z[i];
+  }
+  const float count = static_cast<float>(s.molecule_atom_count);
+  float cx = sx / count, cy = sy / count, cz = sz / count;
+  const float r2 = (cx * cx + cy * cy) + cz * cz;
+  if (!(r2 > 0.1f)) cx = cy = cz = 0.0f;
+  s.centre_of_gravity = {cx, cy, cz};
+  static const records::Format centre_line("(/,' CENTER OF GRAVITY= (',3F10.5,'  )')");
+  put(report, centre_line, cx, cy, cz);
+
+  for (int i = 0; i < s.element_total; ++i) {
+    s.cart_x[i] = s.cart_x[i] - cx;
+    s.cart_y[i] = s.cart_y[i] - cy;
+    s.cart_z[i] = s.cart_z[i] - cz;
+  }
+
+  // Sum of outer products of the centred positions (not divided).
+  auto& m = s.moment_tensor;
+  m.fill(0.0f);
+  for (int i = 0; i < s.molecule_atom_count; ++i) {
+    const float x = s.cart_x[i], y = s.cart_y[i], z = s.cart_z[i];
+    m[0] += x * x;
+    m[3] += x * y;
+    m[6] += x * z;
+    m[4] += y * y;
+    m[7] += y * z;
+    m[8] += z * z;
+  }
+  m[1] = m[3];
+  m[2] = m[6];
+  m[5] = m[7];
+  static const records::Format moments_heading("(/,' Molecular moments')");
+  static const records::Format moments_line("(8F10.5)");
+  put(report, moments_heading);
+  for (int k = 0; k < 3; ++k) put(report, moments_line, m[3 * k], m[3 * k + 1], m[3 * k + 2]);
+
+  // Principal axes: largest spread VL, then VS, smallest VV.
+  std::array<float, 9> V{};
+  float EPS = 1e-8f;
+  EIGRS(m.data(), 3, 3, 3, 3, EPS, s.eigen_work.data(), s.eigen_iwork.data(), s.axis_length.data(),
+        V.data());
+  for (float& a : s.axis_length) {
+    if (a < 0.0f) a = 0.0f;
+    a = std::sqrt(a);
+  }
+  s.VL = {V[0], V[1], V[2]};
+  s.VS = {V[3], V[4], V[5]};
+  s.VV = {V[6], V[7], V[8]};
+
+  // An axis the solver could not give is rebuilt from the other two.
+  static const records::Format vl_line(
+      "(/,' Molecular orientation vectors',                          /,F10.5,' A  VL = ',3F10.5)");
+  static const records::Format vs_line("(F10.5,' A  VS = ',3F10.5)");
+  static const records::Format vv_line("(F10.5,' A  VV = ',3F10.5)");
+  if (axis_failed(s.VL)) s.VL = cross(s.VV, s.VS);
+  put(report, vl_line, s.axis_length[0], s.VL[0], s.VL[1], s.VL[2]);
+  if (axis_failed(s.VS)) s.VS = cross(s.VL, s.VV);
+  put(report, vs_line, s.axis_length[1], s.VS[0], s.VS[1], s.VS[2]);
+  if (axis_failed(s.VV)) s.VV = cross(s.VL, s.VS);
+  put(report, vv_line, s.axis_length[2], s.VV[0], s.VV[1], s.VV[2]);
+}
+
+void build_frame_coordinates(RunState& s) {
+  const auto& L = s.VL;
+  const auto& S = s.VS;
+  const auto& W = s.VV;
+  for (int i = 0; i < s.atom_count; ++i) {
+    const float x = s.cart_x[i], y = s.cart_y[i], z = s.cart_z[i];
+    s.frame_l[i] = (L[0] * x + L[1] * y) + L[2] * z;
+    s.frame_s[i] = (S[0] * x + S[1] * y) + S[2] * z;
+    s.frame_v[i] = (W[0] * x + W[1] * y) + W[2] * z;
+  }
+}
+
+}  // namespace zelk8

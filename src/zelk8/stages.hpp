@@ -1,0 +1,68 @@
+// The stages of one run, in the order the run sequence calls them. Each stage
+// works on the run state; stages that write the report append to `report`,
+// which the run sequence passes on to "at8.dat".
+#pragma once
+
+#include <string>
+
+#include "run_state.hpp"
+
+namespace zelk8 {
+
+// atom_table.cpp: molecule size, atom list (and second set), element records.
+void read_molecule(RunState& s, records::InputFile& in);
+// atom list and element table with its "Sum" line
+void build_atom_table(RunState& s, std::string& report);
+// heavy_atom_count, after the TRANSFER MATRIX section
+void count_heavy_atoms(RunState& s);
+// NEL and NOBL factors of an element symbol, for four or more types
+struct ValenceFactors {
+  int nel;
+  int nobl;
+};
+ValenceFactors valence_factors(const Text4& symbol);
+
+// cell.cpp: cell record and line, transfer matrix, MOPAC header.
+void read_cell(RunState& s, records::InputFile& in, std::string& report);
+void build_transfer_matrix(RunState& s, std::string& report);
+void write_mopac_header(std::string& mopac);
+struct Cartesian {
+  float x, y, z;
+};
+Cartesian to_cartesian(const RunState& s, float fx, float fy, float fz);
+
+// molecular_frame.cpp: centre of gravity, orientation axes, frame coordinates.
+void build_molecular_frame(RunState& s, std::string& report);
+void build_frame_coordinates(RunState& s);
+
+// unit_list.cpp: unit records, run-parameter record and its echo.
+void read_unit_list(RunState& s, records::InputFile& in, std::string& report);
+
+// partial_charges.cpp
+void assign_partial_charges(RunState& s);
+
+// molecular_coordinates.cpp: the Molecular Coordinates section and extents.
+void write_molecular_coordinates(const RunState& s, std::string& report);
+
+// coord_file.cpp: the count line and the central molecule of "coord.xyz".
+void write_coord_header(const RunState& s, std::string& coord);
+// Symbol of central-molecule position k (0-based) by element count; nullptr
+// when no line is written for it.
+const Text4* central_symbol(const RunState& s, int k);
+
+// unit_report.cpp: every unit's block and the lattice sum. Unit atom lines
+// go to `coord` when `coord` is not null.
+void write_unit_report(RunState& s, std::string& report, std::string* coord);
+
+// shift_map.cpp: map record and height line; the map tables.
+void read_map_record(RunState& s, records::InputFile& in, std::string& report);
+void write_shift_map(const RunState& s, std::string& report);
+
+// shift_scan.cpp: the shifted geometries of the last unit, streamed to
+// "coord.xyz" in pieces.
+void write_shift_scan(const RunState& s, records::OutputFile& coord, std::string& coord_buffer);
+
+// run.cpp: the whole run in the working directory; returns the exit status.
+int run();
+
+}  // namespace zelk8
