@@ -26,16 +26,14 @@ namespace {
 struct Matrix {
   float* data;
   int n1;
-  float& operator()(int i, int j) const {
-    return data[static_cast<long>(j - 1) * n1 + (i - 1)];
-  }
+  float& operator()(int i, int j) const { return data[static_cast<long>(j - 1) * n1 + (i - 1)]; }
 };
 
-constexpr float kSmall = 1e-6f;         // replaces a negative EPS; closeness factor
-constexpr float kZeroPivot = 1e-30f;    // stands for an exactly zero pivot
-constexpr float kRescale = 1e-5f;       // overflow recovery in the back-substitution
-constexpr int kMaxRescales = 64;        // per back-substitution
-constexpr int kSeed = 584287;           // random restart, reset on every call
+constexpr float kSmall = 1e-6f;       // replaces a negative EPS; closeness factor
+constexpr float kZeroPivot = 1e-30f;  // stands for an exactly zero pivot
+constexpr float kRescale = 1e-5f;     // overflow recovery in the back-substitution
+constexpr int kMaxRescales = 64;      // per back-substitution
+constexpr int kSeed = 584287;         // random restart, reset on every call
 constexpr std::uint32_t kMultiplier = 48828125u;
 constexpr float kTwoToMinus31 = 0x1p-31f;
 
