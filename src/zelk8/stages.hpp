@@ -53,6 +53,9 @@ const Text4* central_symbol(const RunState& s, int k);
 // unit_report.cpp: every unit's block and the lattice sum. Unit atom lines
 // go to `coord` when `coord` is not null.
 void write_unit_report(RunState& s, std::string& report, std::string* coord);
+// Angle in degrees, folded to 0..90, between the central plane and a plane
+// whose normal has component n_v along VV.
+float dihedral_angle(float n_v);
 
 // shift_map.cpp: map record and height line; the map tables.
 void read_map_record(RunState& s, records::InputFile& in, std::string& report);

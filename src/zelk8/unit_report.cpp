@@ -49,6 +49,13 @@ void place_unit(RunState& s, const std::array<float, unit_values>& op, bool from
 
 }  // namespace
 
+float dihedral_angle(float n_v) {
+  // Rounding may put the component just outside [-1, 1].
+  n_v = std::clamp(n_v, -1.0f, 1.0f);
+  const float angle = std::acos(n_v) / deg_to_rad;
+  return angle > 90.0f ? 180.0f - angle : angle;
+}
+
 void write_unit_report(RunState& s, std::string& report, std::string* coord) {
   static const records::Format heading(
       "(/,'Intermolecular potentials',16X,'X',9X,'Y',9X,'Z',7X,     'Dihedral Angle',/,16X,'d "
@@ -111,10 +118,7 @@ void write_unit_report(RunState& s, std::string& report, std::string* coord) {
     float EPS = 1e-8f;
     EIGRS(m.data(), 3, 3, 3, 3, EPS, s.eigen_work.data(), s.eigen_iwork.data(),
           s.axis_length.data(), V.data());
-    // Rounding may put the component just outside [-1, 1].
-    const float n_v = std::clamp(V[8], -1.0f, 1.0f);
-    float dihedral_angle = std::acos(n_v) / deg_to_rad;
-    if (dihedral_angle > 90.0f) dihedral_angle = 180.0f - dihedral_angle;
+    const float angle = dihedral_angle(V[8]);
 
     if (coord != nullptr) {
       for (int k = 0; k < s.atom_count; ++k) {
@@ -129,7 +133,7 @@ void write_unit_report(RunState& s, std::string& report, std::string* coord) {
     s.lattice_etot = s.lattice_etot + e.etot;
 
     put(report, block, u + 1, s.unit_names[u], e.shortest, centre_distance, l, sc, v,
-        dihedral_angle, op[0], op[1], op[2], op[9], e.evdw, op[3], op[4], op[5], op[10], e.estat,
+        angle, op[0], op[1], op[2], op[9], e.evdw, op[3], op[4], op[5], op[10], e.estat,
         op[6], op[7], op[8], op[11], e.etot);
     if (u + 1 == s.stack_unit) s.stack_centre_v = v;
   }

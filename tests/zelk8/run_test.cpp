@@ -1,0 +1,233 @@
+// The whole program on the bundled crystals and on broken inputs.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "run_helpers.hpp"
+
+namespace zelk8_test {
+namespace {
+
+// The lattice sum of the "Etot = " total line.
+double lattice_sum(const std::string& report) {
+  const auto at = report.find("Etot = ", report.find("Intermolecular potentials"));
+  const auto total = report.find("\n", at);
+  // The unit blocks also hold "Etot = "; the total is the last before the map.
+  auto last = at;
+  for (auto p = at; p != std::string::npos && p < report.find(" Map of"); p = report.find("Etot = ", p + 1)) {
+    last = p;
+  }
+  (void)total;
+  return std::atof(report.c_str() + last + 7);
+}
+
+std::vector<double> unit_energies(const std::string& report) {
+  std::vector<double> e;
+  for (const auto& line : lines_of(report)) {
+    const auto at = line.find("   Etot = ");
+    if (at != std::string::npos && line.rfind("     (", 0) == 0) e.push_back(std::atof(line.c_str() + at + 10));
+  }
+  return e;
+}
+
+TEST(Run, LatticeSumsAgreeWithIndependentDoublePrecisionValues) {
+  // Independent double-precision evaluations of the same model and units
+  // (shared crystal data README); single precision agrees to about 0.01.
+  const struct {
+    const char* example;
+    double etot;
+  } cases[] = {{"anthracene", -154.585}, {"naphthalene", -117.739}, {"quinacridone", -183.082}};
+  for (const auto& [example, etot] : cases) {
+    const RunResult r = run_program(example_input(example), std::string("-") + example);
+    ASSERT_EQ(r.status, 0) << example << ": " << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_NEAR(lattice_sum(r.report), etot, 0.015) << example;
+  }
+}
+
+TEST(Run, AnthraceneReportOpensWithTheCellAndTheAtomList) {
+  const std::string input = example_input("anthracene");
+  const RunResult r = run_program(input);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto report = lines_of(r.report);
+  const auto in = lines_of(input);
+  EXPECT_EQ(report[0], "    8.5620    6.0380   11.1840   90.0000  124.7000   90.0000");
+  for (int i = 1; i <= 24; ++i) {
+    std::string expected = in[i];
+    EXPECT_EQ(report[i], expected) << "atom " << i;
+  }
+  EXPECT_EQ(report[25], "");
+  EXPECT_EQ(report[26], "  Atom       NEL NOBL     Emin      R0    0.0000");
+  EXPECT_EQ(report[29], "  Sum    24   66   66   14   24    0   24");
+  EXPECT_EQ(r.mopac, " AM1 1SCF VECTORS XYZ\n\n\n");
+
+  // The nearest pairs of the independent evaluation.
+  const auto e = unit_energies(r.report);
+  ASSERT_EQ(e.size(), 14u);
+  for (double expected : {-21.828, -17.993}) {
+    EXPECT_TRUE(std::any_of(e.begin(), e.end(), [&](double v) { return std::abs(v - expected) < 0.01; }))
+        << "no unit near " << expected;
+  }
+  // Every hydrogen carries +charge_h: the Molecular Coordinates lines of
+  // element 2 end in a charge of 0.10000.
+  int hydrogens = 0;
+  for (const auto& line : report) {
+    if (line.size() == 57 && line.rfind("   2 ", 0) == 0) {
+      EXPECT_EQ(line.substr(35, 10), "   0.10000") << line;
+      ++hydrogens;
+    }
+  }
+  EXPECT_EQ(hydrogens, 10);
+}
+
+TEST(Run, StackUnitZeroEndsWithTheTotalLineAndLeavesCoordAlone) {
+  const fs::path dir = scratch_folder();
+  write_text(dir / "zelk8.dat", example_input("anthracene-nomap"));
+  write_text(dir / "coord.xyz", "old coordinates\n");
+  const RunResult r = run_in(dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.coord, "old coordinates\n");
+  const auto tail = r.report.substr(r.report.size() - 70);
+  EXPECT_EQ(tail.substr(tail.size() - 20, 9), "Etot = ");
+  EXPECT_EQ(r.report.substr(r.report.size() - 2), "\n\n");
+  EXPECT_EQ(r.report.find("Map of"), std::string::npos);
+}
+
+TEST(Run, ScanExportWritesTheCentralBlockAndTheShiftedLastUnit) {
+  const RunResult r = run_program(example_input("anthracene-scan"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.report.substr(r.report.rfind("\n Map of") + 1),
+            " Map of the stacked molecule shift at Z =   0.00000\n\n");
+  const auto coord = lines_of(r.coord);
+  // Count line: 24 atoms x (14 units + the central molecule).
+  EXPECT_EQ(coord[0], "360");
+  EXPECT_EQ(coord[1], "");
+  // Central molecule, 14 units, central block again, then the grid:
+  // VL -1, -0.5, 0, 0.5, 1 by VS 0, 0.5: ten grid points.
+  const std::size_t grid_lines = 10 * 25;
+  ASSERT_EQ(coord.size(), 2 + 24 * 15 + 24 + grid_lines);
+  for (int k = 0; k < 24; ++k) EXPECT_EQ(coord[2 + k], coord[2 + 24 * 15 + k]);
+  const std::size_t first_grid = 2 + 24 * 16;
+  EXPECT_EQ(coord[first_grid], "   -1.0000    0.0000");
+  EXPECT_EQ(coord[first_grid + 25], "   -0.5000    0.0000");
+  EXPECT_EQ(coord[first_grid + 5 * 25], "   -1.0000    0.5000");
+  EXPECT_EQ(coord[first_grid + 1].substr(0, 4), "C   ");
+  EXPECT_EQ(coord[first_grid + 24].substr(0, 4), "H   ");
+}
+
+TEST(Run, MapTablesFollowTheHeightLine) {
+  const RunResult r = run_program(example_input("anthracene"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto map = r.report.substr(r.report.find(" Map of"));
+  const auto lines = lines_of(map);
+  // -3..3 by 0.25 is 25 columns, -2..2 by 0.25 is 17 rows.
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[1], "");
+  EXPECT_EQ(lines[2], "");
+  EXPECT_EQ(lines[3].substr(0, 30), " EvdW        -3.000    -2.750 ");
+  EXPECT_EQ(lines[3].size(), 10u + 25 * 10);
+  EXPECT_EQ(lines[4].substr(0, 10), "    -2.000");
+  EXPECT_EQ(lines[4].size(), 10u + 25 * 10);
+  EXPECT_EQ(lines[20].substr(0, 10), "     2.000");
+  EXPECT_EQ(lines[21], "");
+  EXPECT_EQ(lines[22].size(), 140u);
+  EXPECT_EQ(lines[22].substr(0, 110), std::string(110, ' '));
+  EXPECT_EQ(lines[24].substr(0, 10), " Estat    ");
+  EXPECT_EQ(lines[42].substr(0, 10), " Etot     ");
+  EXPECT_EQ(lines.size(), 62u);
+}
+
+TEST(Run, ReadFailuresKeepTheReportWrittenSoFar) {
+  const std::string input = example_input("anthracene");
+  const auto in = lines_of(input);
+  auto first_lines = [&](int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += in[i] + "\n";
+    return out;
+  };
+  const struct {
+    std::string input;
+    std::string message;
+    std::string report_start;  // what the report holds, or its start
+  } cases[] = {
+      {"", "zelk8: zelk8.dat line 1: molecule size record: end of file\n", ""},
+      // stops after the atom list: the cell line is not written yet
+      {first_lines(26), "zelk8: zelk8.dat line 27: element record: end of file\n", ""},
+      {first_lines(28) + "    8.5620    6.0380   11.1840   9o.0000  124.7000   90.0000\n",
+       "zelk8: zelk8.dat line 29: cell record: \"9o.0000\" is not a number (columns 31-40)\n", ""},
+      {first_lines(29), "zelk8: zelk8.dat line 30: unit record: end of file\n",
+       "    8.5620    6.0380   11.1840   90.0000  124.7000   90.0000\n"},
+      {first_lines(44), "zelk8: zelk8.dat line 45: run-parameter record: end of file\n",
+       "    8.5620    6.0380   11.1840   90.0000  124.7000   90.0000\n"},
+      {first_lines(45), "zelk8: zelk8.dat line 46: map record: end of file\n",
+       "    8.5620    6.0380   11.1840   90.0000  124.7000   90.0000\n"},
+  };
+  int n = 0;
+  for (const auto& [text, message, report_start] : cases) {
+    const RunResult r = run_program(text, "-" + std::to_string(n++));
+    EXPECT_EQ(r.status, 2) << message;
+    EXPECT_EQ(r.err, message);
+    EXPECT_TRUE(r.has_report);
+    EXPECT_EQ(r.report.substr(0, report_start.size()), report_start) << message;
+    if (report_start.empty()) EXPECT_EQ(r.report, "") << message;
+  }
+}
+
+TEST(Run, MissingInputBehavesLikeAnEmptyFile) {
+  const fs::path dir = scratch_folder();
+  const RunResult r = run_in(dir);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "zelk8: zelk8.dat line 1: molecule size record: end of file\n");
+  EXPECT_TRUE(r.has_report);
+  EXPECT_EQ(r.report, "");
+}
+
+TEST(Run, MapRecordFailureLeavesTheReportEndingWithTheTotalLine) {
+  std::string input = example_input("anthracene");
+  input = input.substr(0, input.rfind(" -3.0"));
+  const RunResult r = run_program(input);
+  EXPECT_EQ(r.status, 2);
+  const auto last = r.report.substr(r.report.size() - 20);
+  EXPECT_EQ(last.substr(0, 7), "Etot = ") << last;
+}
+
+TEST(Run, ASecondRunReplacesEveryOutputCompletely) {
+  const fs::path dir = scratch_folder();
+  const std::string tail(1 << 20, 'x');
+  write_text(dir / "at8.dat", tail);
+  write_text(dir / "mopac.dat", tail);
+  write_text(dir / "coord.xyz", tail);
+  write_text(dir / "zelk8.dat", example_input("anthracene"));
+  const RunResult r = run_in(dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.report.find('x'), std::string::npos);
+  EXPECT_EQ(r.mopac, " AM1 1SCF VECTORS XYZ\n\n\n");
+  EXPECT_EQ(r.coord.find('x'), std::string::npos);
+  const RunResult again = run_in(dir);
+  EXPECT_EQ(again.report, r.report);
+  EXPECT_EQ(again.coord, r.coord);
+}
+
+TEST(Run, AFailingWriteIsNeverStatusZero) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  const fs::path dir = scratch_folder();
+  write_text(dir / "zelk8.dat", example_input("anthracene"));
+  fs::create_symlink("/dev/full", dir / "at8.dat");
+  const RunResult r = run_in(dir);
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("at8.dat"), std::string::npos) << r.err;
+
+  // A report that cannot be created at all.
+  const fs::path dir2 = scratch_folder("-dir");
+  write_text(dir2 / "zelk8.dat", example_input("anthracene"));
+  fs::create_directory(dir2 / "at8.dat");
+  const RunResult r2 = run_in(dir2);
+  EXPECT_NE(r2.status, 0);
+  EXPECT_NE(r2.err.find("at8.dat"), std::string::npos) << r2.err;
+}
+
+}  // namespace
+}  // namespace zelk8_test
