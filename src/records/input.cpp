@@ -321,6 +321,7 @@ void InputFile::read_list(std::span<const Target> targets, std::string_view reco
   std::size_t col = 0;
   bool have_line = false;
   auto separator = [](char c) { return c == ' ' || c == '\t' || c == ','; };
+  if (targets.empty()) take_line(line, record);  // an empty statement still takes its line
   for (const Target& target : targets) {
     // Next value, on this line or a later one.
     for (;;) {

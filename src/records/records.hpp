@@ -166,8 +166,12 @@ class InputFile {
   void read_list(std::span<const Target> targets, std::string_view record);
   template <typename... Ts>
   void read_list(std::string_view record, Ts*... targets) {
-    const Target list[] = {Target(targets)...};
-    read_list(list, record);
+    if constexpr (sizeof...(Ts) == 0) {
+      read_list({}, record);  // skips a line
+    } else {
+      const Target list[] = {Target(targets)...};
+      read_list(list, record);
+    }
   }
 
   const std::string& name() const { return name_; }
