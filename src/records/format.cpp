@@ -51,8 +51,8 @@ class Compiler {
   static bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
   [[noreturn]] void fail(const std::string& why) const {
-    throw std::invalid_argument("format \"" + std::string(s_) + "\": " + why + " (column " +
-                                std::to_string(pos_ + 1) + ")");
+    throw std::invalid_argument("format \"" + std::string(s_) + "\": " + why + " (column " + std::to_string(pos_ + 1) +
+                                ")");
   }
 
   // Digits with blanks between them ignored; -1 when no digit stands here.
@@ -197,8 +197,8 @@ void put_text(std::string& out, std::string_view value, int w) {
 
 [[noreturn]] void mismatch(const Format& f, const Edit& e, const Item& item) {
   static const char* const names[] = {"an integer", "a real", "a text"};
-  throw std::logic_error("format \"" + std::string(f.literal()) + "\": " + names[item.index()] +
-                         " item at the " + static_cast<char>(e.kind) + std::to_string(e.w) + " descriptor");
+  throw std::logic_error("format \"" + std::string(f.literal()) + "\": " + names[item.index()] + " item at the " +
+                         static_cast<char>(e.kind) + std::to_string(e.w) + " descriptor");
 }
 
 }  // namespace

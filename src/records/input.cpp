@@ -191,9 +191,12 @@ Parse parse_real(std::string_view s, int d, bool blank_is_zero, float& value) {
 
 const char* kind_name(const Target& t) {
   switch (t.index()) {
-    case 0: return "an integer";
-    case 1: return "a real";
-    default: return "a text";
+    case 0:
+      return "an integer";
+    case 1:
+      return "a real";
+    default:
+      return "a text";
   }
 }
 
@@ -201,8 +204,7 @@ const char* kind_name(const Target& t) {
 
 InputFile::InputFile(std::string name) : name_(std::move(name)), contents_(read_whole_file(name_)) {}
 
-InputFile::InputFile(std::string name, std::string contents)
-    : name_(std::move(name)), contents_(std::move(contents)) {}
+InputFile::InputFile(std::string name, std::string contents) : name_(std::move(name)), contents_(std::move(contents)) {}
 
 // The next line without its '\n' and without a '\r' before it.
 bool InputFile::next_line(std::string_view& line) {
@@ -301,15 +303,15 @@ void InputFile::read(const Format& f, std::span<const Target> targets, std::stri
 }
 
 void InputFile::mismatch(const Format& f, const Edit& e, const Target& target) {
-  throw std::logic_error("format \"" + std::string(f.literal()) + "\": " + kind_name(target) +
-                         " target at the " + static_cast<char>(e.kind) + std::to_string(e.w) + " descriptor");
+  throw std::logic_error("format \"" + std::string(f.literal()) + "\": " + kind_name(target) + " target at the " +
+                         static_cast<char>(e.kind) + std::to_string(e.w) + " descriptor");
 }
 
 void InputFile::bad_field(std::string_view record, std::string_view field, int result, const char* expected,
                           std::size_t first, std::size_t width) const {
   const std::string shown = quote_for_message(trim_blanks(field));
   const std::string why = static_cast<Parse>(result) == Parse::out_of_range ? " is out of range "
-                                                                              : std::string(" is not ") + expected + " ";
+                                                                            : std::string(" is not ") + expected + " ";
   fail(line_number_, record, shown + why + columns(first, width));
 }
 
@@ -355,7 +357,8 @@ void InputFile::read_list(std::span<const Target> targets, std::string_view reco
       }
       const std::string_view token = line.substr(first, k - first);
       col = k;
-      if (!closed) fail(line_number_, record, quote_for_message(token) + " has no closing quote " + columns(first, token.size()));
+      if (!closed)
+        fail(line_number_, record, quote_for_message(token) + " has no closing quote " + columns(first, token.size()));
       Text4* const* p = std::get_if<Text4*>(&target);
       if (p == nullptr) {
         fail(line_number_, record,
