@@ -282,7 +282,7 @@ void InputFile::read(const Format& f, std::span<const Target> targets, std::stri
           case Edit::Kind::X:
             col += static_cast<std::size_t>(e.w);
             break;
-          case Edit::Kind::Text:
+          case Edit::Kind::Text:  // a text in an input format skips its own width
             col += e.text.size();
             break;
           case Edit::Kind::Slash:
