@@ -151,8 +151,12 @@ class InputFile {
   void read(const Format& f, std::span<const Target> targets, std::string_view record);
   template <typename... Ts>
   void read(std::string_view record, const Format& f, Ts*... targets) {
-    const Target list[] = {Target(targets)...};
-    read(f, list, record);
+    if constexpr (sizeof...(Ts) == 0) {
+      read(f, {}, record);  // skips a line
+    } else {
+      const Target list[] = {Target(targets)...};
+      read(f, list, record);
+    }
   }
 
   // One free-format (list-directed) read statement: values separated by
@@ -162,8 +166,12 @@ class InputFile {
   void read_list(std::span<const Target> targets, std::string_view record);
   template <typename... Ts>
   void read_list(std::string_view record, Ts*... targets) {
-    const Target list[] = {Target(targets)...};
-    read_list(list, record);
+    if constexpr (sizeof...(Ts) == 0) {
+      read_list({}, record);  // skips a line
+    } else {
+      const Target list[] = {Target(targets)...};
+      read_list(list, record);
+    }
   }
 
   const std::string& name() const { return name_; }
@@ -171,6 +179,12 @@ class InputFile {
 
  private:
   bool next_line(std::string_view& line);
+  // The next line of a statement, or the end-of-file failure.
+  void take_line(std::string_view& line, std::string_view record);
+  [[noreturn]] void fail(int line, std::string_view record, const std::string& what) const;
+  [[noreturn]] void bad_field(std::string_view record, std::string_view field, int result, const char* expected,
+                              std::size_t first, std::size_t width) const;
+  [[noreturn]] static void mismatch(const Format& f, const Edit& e, const Target& target);
 
   std::string name_;
   std::string contents_;
