@@ -13,7 +13,8 @@ std::string printf_string(const char* format, auto... values) {
   return buffer;
 }
 
-// A free-format real with `decimals` places, more when fewer would change it.
+// A free-format real with at least `decimals` places, more when fewer would
+// change it.
 std::string free_real(double value, int decimals) {
   for (int d = decimals; d < 8; ++d) {
     double scale = std::pow(10.0, d);
@@ -71,7 +72,8 @@ std::string write_input(const gemmi::UnitCell& cell, const Molecule& molecule, c
       throw PrepError(std::string("no van der Waals parameters for element ") + element.name() +
                       "; give them with --params");
     std::string symbol = printf_string("%-4s", element.name());
-    text += symbol + free_real(found->second.emin, 5) + free_real(found->second.r0, 3) + "\n";
+    // Emin rounded to 5 decimals (the converted kcal values carry more).
+    text += symbol + printf_string("%8.5f", found->second.emin) + free_real(found->second.r0, 3) + "\n";
   }
   // Cell record "(7F10.0)", the six parameters with four decimals.
   text += printf_string("%10.4f%10.4f%10.4f%10.4f%10.4f%10.4f\n", cell.a, cell.b, cell.c, cell.alpha, cell.beta,

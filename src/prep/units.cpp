@@ -17,7 +17,7 @@ struct Image {
   long long distance_key = 0;  // distance in units of 1e-4 Angstrom, for ties
 };
 
-gemmi::Fractional apply(const std::array<double, 12>& op, const gemmi::Fractional& f) {
+gemmi::Fractional apply_op(const std::array<double, 12>& op, const gemmi::Fractional& f) {
   return gemmi::Fractional(((op[0] * f.x + op[1] * f.y) + op[2] * f.z) + op[9],
                            ((op[3] * f.x + op[4] * f.y) + op[5] * f.z) + op[10],
                            ((op[6] * f.x + op[7] * f.y) + op[8] * f.z) + op[11]);
@@ -69,7 +69,7 @@ UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double c
     gemmi::Fractional moved = centroid([&] {
       std::vector<gemmi::Fractional> atoms;
       for (const gemmi::Fractional& f : central)
-        atoms.push_back(apply(base, f));
+        atoms.push_back(apply_op(base, f));
       return atoms;
     }());
     // Translations that can bring the image's centroid within the cutoff:
@@ -114,7 +114,7 @@ UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double c
   };
   for (Image& image : candidates) {
     for (const gemmi::Fractional& f : central)
-      image.atoms.push_back(apply(image.op, f));
+      image.atoms.push_back(apply_op(image.op, f));
     if (coincide(image, centre, central))
       continue;
     bool seen = false;
@@ -133,7 +133,7 @@ UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double c
     unit.symop = image.symop;
     unit.distance = image.distance;
     unit.translation = crystal.ops[image.symop].rot == gemmi::Op::identity().rot;
-    char name[8];
+    char name[16];
     std::snprintf(name, sizeof name, "%c%02d", unit.translation ? 'T' : 'R',
                   static_cast<int>(search.units.size()) + 1);
     unit.name = name;
