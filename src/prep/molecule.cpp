@@ -157,6 +157,7 @@ Molecule build_molecule(const Crystal& crystal, const MoleculeOptions& options) 
     MoleculeAtom atom;
     atom.element = atoms[a].element;
     atom.cell_atom = a;
+    atom.site = atoms[a].site;
     atom.fract = gemmi::Fractional(round5(atoms[a].fract.x + t[0]), round5(atoms[a].fract.y + t[1]),
                                    round5(atoms[a].fract.z + t[2]));
     molecule.atoms.push_back(atom);

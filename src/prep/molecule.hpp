@@ -24,6 +24,7 @@ struct MoleculeAtom {
   gemmi::Fractional fract;  // rounded to the 5 decimals written
   std::string label;     // symbol and running number within the element
   int cell_atom = 0;     // index into the expanded cell atoms
+  int site = 0;          // the CIF site it was made from
 };
 
 struct Molecule {

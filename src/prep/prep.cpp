@@ -106,9 +106,21 @@ Exit status: 0 on success, 2 on an error in the CIF or the options.
 )";
 }
 
-Options parse_options(const std::vector<std::string>& args) {
+Options parse_options(const std::vector<std::string>& arguments) {
   Options options;
   bool map_given = false;
+  // "--name=value" is the same as "--name value".
+  std::vector<std::string> split_args;
+  for (const std::string& arg : arguments) {
+    size_t equals = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+      split_args.push_back(arg.substr(0, equals));
+      split_args.push_back(arg.substr(equals + 1));
+    } else {
+      split_args.push_back(arg);
+    }
+  }
+  const std::vector<std::string>& args = split_args;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     auto value = [&]() -> const std::string& {
