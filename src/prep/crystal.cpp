@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 
 namespace prep {
 
@@ -109,6 +110,8 @@ Crystal crystal_from_document(cif::Document& doc, const std::string& name) {
 }  // namespace
 
 Crystal read_crystal(const std::string& path) {
+  if (!std::ifstream(path))
+    throw PrepError("cannot read " + path);
   cif::Document doc;
   try {
     doc = cif::read_file(path);

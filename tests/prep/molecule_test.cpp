@@ -150,6 +150,30 @@ TEST(Molecule, SecondMoleculeOfTheAsymmetricUnit) {
   }
 }
 
+TEST(Molecule, MoreThan199AtomsAreRejected) {
+  // A carbon chain of 200 atoms 1.5 Angstrom apart along a 400 Angstrom axis.
+  for (const auto& [atoms, accepted] : {std::pair{199, true}, std::pair{200, false}}) {
+    std::string text = "data_chain\n_cell_length_a 400\n_cell_length_b 10\n_cell_length_c 10\n"
+                       "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n"
+                       "_symmetry_space_group_name_H-M 'P 1'\n"
+                       "loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n"
+                       "_atom_site_fract_y\n_atom_site_fract_z\n";
+    for (int i = 0; i < atoms; ++i)
+      text += "C" + std::to_string(i + 1) + " C " + std::to_string(i * 1.5 / 400.0) + " 0.5 0.5\n";
+    prep::Crystal c = prep::read_crystal_text(text, "chain.cif");
+    if (accepted) {
+      EXPECT_EQ(prep::build_molecule(c, {}).atoms.size(), 199u);
+      continue;
+    }
+    try {
+      prep::build_molecule(c, {});
+      FAIL() << "a molecule of 200 atoms was accepted";
+    } catch (const prep::PrepError& e) {
+      EXPECT_STREQ(e.what(), "the molecule of site C1 has more than 199 atoms");
+    }
+  }
+}
+
 TEST(Molecule, EndlessNetworkIsRejected) {
   // One carbon in a 1.5 Angstrom cube bonds to its own translates.
   const std::string text = R"(data_chain

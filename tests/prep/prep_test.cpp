@@ -186,6 +186,10 @@ TEST(Run, ErrorsEndWithStatusTwo) {
     EXPECT_NE(result.err.find(message), std::string::npos) << name << ": " << result.err;
   }
 
+  Result missing = run({"/nonexistent/crystal.cif"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.err, "zelk8-prep: error: cannot read /nonexistent/crystal.cif\n");
+
   // --ignore-occupancy takes the site as a whole atom, with a warning.
   Result accepted = run({write_temp("partial.cif", partial), "--ignore-occupancy"});
   EXPECT_EQ(accepted.status, 0) << accepted.err;
