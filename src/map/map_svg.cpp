@@ -25,6 +25,7 @@ constexpr double panel_gap = 30.0;     // right of each plot
 constexpr double plot_top = 100.0;
 constexpr double plot_size = 380.0;    // largest plot width and height
 constexpr double largest_cell = 60.0;
+constexpr double min_slot = 320.0;    // room for the colour bar and legend
 constexpr double below_plot = 170.0;   // ticks, colour bar, legend
 
 Rgb ramp_colour(const std::array<Rgb, 6>& ramp, float t)
@@ -208,7 +209,7 @@ std::vector<Panel> layout_panels(const StackMap& map, const RenderOptions& optio
         panel.height = cell_height * rows;
         panel.x = left + axis_margin;
         panel.y = plot_top;
-        left = panel.x + std::max(panel.width, 240.0) + panel_gap;
+        left = panel.x + std::max(panel.width, min_slot) + panel_gap;
 
         // The first row at the bottom, so that the VS shift grows upwards.
         for (std::size_t r = 0; r < table->rows(); ++r) {
@@ -347,8 +348,9 @@ void write_panel(std::string& svg, const Panel& panel)
     text_at(svg, bar_x + bar_width, bar_y + 26.0, "end",
             "\u2265 " + energy_text(scale.clip) + (scale.clip_given ? " (--max)" : ""));
     // Off-scale swatch beside the bar.
-    svg += "<rect x=\"" + num(bar_x + bar_width + 8.0) + "\" y=\"" + num(bar_y) + "\" width=\"12\" height=\"12\" fill=\"" +
+    svg += "<rect x=\"" + num(bar_x + bar_width + 10.0) + "\" y=\"" + num(bar_y) + "\" width=\"12\" height=\"12\" fill=\"" +
            hex(off_scale_colour) + "\" stroke=\"#333333\"/>\n";
+    text_at(svg, bar_x + bar_width + 16.0, bar_y + 26.0, "middle", "off");
 
     // Legend lines.
     double line_y = bar_y + 48.0;
@@ -383,7 +385,7 @@ std::string render_svg(const StackMap& map, const RenderOptions& options)
 {
     const std::vector<Panel> panels = layout_panels(map, options);
     const Panel& last = panels.back();
-    const double width = last.x + std::max(last.width, 240.0) + panel_gap + page_margin;
+    const double width = last.x + std::max(last.width, min_slot) + panel_gap + page_margin;
     const double height = plot_top + last.height + below_plot;
 
     std::string svg;
