@@ -72,23 +72,23 @@ int main(int argc, char** argv)
     bool report_given = false;
     for (int k = 1; k < argc; ++k) {
         const std::string_view arg = argv[k];
-        auto value = [&](std::string_view option) -> std::optional<std::string> {
+        // The value of an option is the next argument.
+        auto value = [&]() -> std::optional<std::string> {
             if (k + 1 >= argc) {
                 return std::nullopt;
             }
-            (void)option;
             return std::string(argv[++k]);
         };
         if (arg == "-h" || arg == "--help") {
             args.help = true;
         } else if (arg == "-o" || arg == "--output") {
-            const auto file = value(arg);
+            const auto file = value();
             if (!file) {
                 return usage_error(std::string(arg) + " needs a file name");
             }
             args.output = *file;
         } else if (arg == "--max") {
-            const auto text = value(arg);
+            const auto text = value();
             if (!text) {
                 return usage_error("--max needs a value in kJ/mol");
             }

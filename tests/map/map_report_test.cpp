@@ -99,30 +99,7 @@ TEST(ReadStackMap, ThreeByTwoMap)
 // 100 columns: each row continues on a second line holding its last energy.
 TEST(ReadStackMap, HundredColumnsWithWrappedRows)
 {
-    std::string header = " EvdW     ";
-    for (int c = 0; c < 100; ++c) {
-        header += f10_3(-5.0 + 0.1 * c);
-    }
-    auto table = [&](const std::string& name, double offset) {
-        std::string head = " " + name;
-        head.resize(10, ' ');
-        std::string text = "\n" + head + header.substr(10) + "\n";
-        for (int r = 0; r < 3; ++r) {
-            text += f10_3(-1.0 + 0.5 * r);
-            for (int c = 0; c < 99; ++c) {
-                text += f10_3(offset + r * 100 + c);
-            }
-            // The hundredth energy of row 1 is too wide for its field.
-            text += "\n" + (r == 1 ? std::string(10, '*') : f10_3(offset + r * 100 + 99)) + "\n";
-        }
-        return text;
-    };
-    const std::string report = report_before_map + " Map of the stacked molecule shift at Z =   3.40000\n\n" +
-                               table("EvdW", 0.0) + "\n" + minimum_line("    -5.000    -1.000     0.000") +
-                               table("Estat", 0.5) + table("Etot", 0.25) + "\n" +
-                               minimum_line("    -5.000    -1.000     0.000");
-
-    const StackMap map = read(report);
+    const StackMap map = read(testing::hundred_column_map());
     for (const auto& [table, offset] : {std::pair{&map.evdw, 0.0f}, std::pair{&map.estat, 0.5f},
                                         std::pair{&map.etot, 0.25f}}) {
         ASSERT_EQ(table->columns(), 100u) << table->name;

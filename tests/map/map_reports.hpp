@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 namespace zelk8::map::testing {
 
@@ -48,6 +49,35 @@ inline std::string f10_3(double v)
     std::snprintf(text, sizeof text, "%10.3f", v);
     std::string s = text;
     return s.size() > 10 ? std::string(10, '*') : s;
+}
+
+// 100 VL shifts (-5.000 to 4.900) by three VS shifts (-1.000 to 0.000); each row
+// wraps its hundredth energy onto a line of its own. The energy of row r,
+// column c is offset + 100 r + c (offsets 0, 0.5, 0.25 for EvdW, Estat, Etot),
+// except row 1, column 99, which is too wide for its field.
+inline std::string hundred_column_map()
+{
+    std::string labels;
+    for (int c = 0; c < 100; ++c) {
+        labels += f10_3(-5.0 + 0.1 * c);
+    }
+    std::string report = report_before_map + " Map of the stacked molecule shift at Z =   3.40000\n\n";
+    for (const auto& [name, offset] : {std::pair{"EvdW", 0.0}, std::pair{"Estat", 0.5}, std::pair{"Etot", 0.25}}) {
+        std::string head = std::string(" ") + name;
+        head.resize(10, ' ');
+        report += "\n" + head + labels + "\n";
+        for (int r = 0; r < 3; ++r) {
+            report += f10_3(-1.0 + 0.5 * r);
+            for (int c = 0; c < 99; ++c) {
+                report += f10_3(offset + r * 100 + c);
+            }
+            report += "\n" + (r == 1 ? std::string(10, '*') : f10_3(offset + r * 100 + 99)) + "\n";
+        }
+        if (std::string(name) != "Estat") {
+            report += "\n" + minimum_line("    -5.000    -1.000     0.000");
+        }
+    }
+    return report;
 }
 
 }  // namespace zelk8::map::testing

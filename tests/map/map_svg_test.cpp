@@ -161,36 +161,16 @@ TEST(Layout, MinimaMarkTheirCells)
 
 TEST(Layout, HundredColumnsFitThePlot)
 {
-    std::string report = testing::report_before_map + " Map of the stacked molecule shift at Z =   3.40000\n\n";
-    std::string labels;
-    for (int c = 0; c < 100; ++c) {
-        labels += testing::f10_3(-5.0 + 0.1 * c);
-    }
-    for (const std::string name : {"EvdW", "Estat", "Etot"}) {
-        std::string head = " " + name;
-        head.resize(10, ' ');
-        report += "\n" + head + labels + "\n";
-        for (int r = 0; r < 4; ++r) {
-            report += testing::f10_3(-1.0 + 0.1 * r);
-            for (int c = 0; c < 99; ++c) {
-                report += testing::f10_3(c - 50.0);
-            }
-            report += "\n" + testing::f10_3(49.0) + "\n";
-        }
-        if (name != "Estat") {
-            report += "\n" + testing::minimum_line("    -5.000    -1.000   -50.000");
-        }
-    }
-    const std::vector<Panel> panels = layout_panels(read(report), {});
+    const std::vector<Panel> panels = layout_panels(read(testing::hundred_column_map()), {});
     for (const Panel& panel : panels) {
-        EXPECT_EQ(panel.cells.size(), 400u);
+        EXPECT_EQ(panel.cells.size(), 300u);
         EXPECT_LE(panel.width, 380.0);
         EXPECT_EQ(panel.cells.back().x + panel.cell_width, panel.x + panel.width);
         EXPECT_EQ(panel.cells.back().y, panel.y);  // last row at the top
     }
-    ASSERT_TRUE(panels[0].marker);
-    EXPECT_EQ(panels[0].marker->column, 0u);
-    EXPECT_EQ(panels[0].marker->row, 0u);
+    EXPECT_EQ(panels[0].cells[199].fill, off_scale_colour);  // row 1, column 99: asterisks
+    EXPECT_EQ(panels[0].overflow_cells, 1u);
+    EXPECT_FALSE(panels[0].marker);  // minimum line at 0.000
 }
 
 TEST(RenderSvg, OnePictureWithEveryCellTheTitleAndTheLegends)
