@@ -142,22 +142,32 @@ std::size_t tick_every(double cell, double spacing)
 ColourScale panel_scale(const MapTable& table, std::optional<float> max)
 {
     ColourScale scale;
-    float highest = 0.0f;
+    std::vector<float> repulsive;
     for (const auto& row : table.cells) {
         for (const Field& cell : row) {
             if (cell.finite()) {
                 scale.deepest = std::min(scale.deepest, cell.value);
-                highest = std::max(highest, cell.value);
+                if (cell.value > 0.0f) {
+                    repulsive.push_back(cell.value);
+                }
             }
         }
     }
     if (max) {
         scale.clip = *max;
         scale.clip_given = true;
+    } else if (!repulsive.empty() && scale.deepest < 0.0f) {
+        // At least the depth of the well; more when half the repulsive cells
+        // lie above it, so that a shallow well does not paint the rest red.
+        std::sort(repulsive.begin(), repulsive.end());
+        const std::size_t half = repulsive.size() / 2;
+        const float median = repulsive.size() % 2 == 1 ? repulsive[half]
+                                                       : (repulsive[half - 1] + repulsive[half]) / 2.0f;
+        scale.clip = std::max(-scale.deepest, median);
     } else if (scale.deepest < 0.0f) {
         scale.clip = -scale.deepest;
-    } else if (highest > 0.0f) {
-        scale.clip = highest;
+    } else if (!repulsive.empty()) {
+        scale.clip = *std::max_element(repulsive.begin(), repulsive.end());
     }
     return scale;
 }
@@ -403,7 +413,7 @@ std::string render_svg(const StackMap& map, const RenderOptions& options)
             " font-size=\"20\" font-weight=\"bold\"");
     std::string note = "EvdW, Estat, Etot in kJ/mol; blue attractive, red repulsive, centre 0; ";
     note += options.max ? "repulsive side clipped at " + energy_text(*options.max) + " kJ/mol"
-                        : "repulsive side clipped at each panel's deepest well";
+                        : "repulsive side clipped at each panel's well depth or its median repulsion";
     if (!options.source.empty()) {
         note = options.source + ": " + note;
     }

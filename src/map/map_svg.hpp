@@ -32,8 +32,9 @@ struct ColourScale {
 };
 
 // The scale of one table: `deepest` from its finite cells; `clip` is `max`
-// when given, otherwise the depth of the deepest well, or the largest
-// repulsive energy when the table has no well.
+// when given, otherwise the larger of the depth of the deepest well and the
+// median of the repulsive (positive) energies; a table without a well clips
+// at its largest energy, so that nothing is clipped.
 ColourScale panel_scale(const MapTable& table, std::optional<float> max);
 
 Rgb energy_colour(float energy, const ColourScale& scale);

@@ -81,15 +81,23 @@ TEST(ColourScale, PanelDefaultsAndMaxOption)
         EXPECT_EQ(scale.clip, clip) << table->name;
         EXPECT_EQ(scale.clip_given, max.has_value());
     }
-    // Without a well the largest repulsion sets the clip.
-    MapTable repulsive = map.evdw;
-    for (auto& row : repulsive.cells) {
-        for (Field& cell : row) {
-            cell.value = std::abs(cell.value);
+    // A shallow well gives way to the median repulsion; without a well the
+    // largest repulsion sets the clip.
+    const std::vector<std::tuple<std::vector<std::string>, float, float>> tables = {
+        {{"-0.500", "10.000", "30.000", "20.000", "0.000", "40.000"}, -0.5f, 25.0f},
+        {{"-0.500", "10.000", "30.000", "20.000", "0.000", "NaN"}, -0.5f, 20.0f},
+        {{"-30.000", "10.000", "30.000", "20.000", "0.000", "40.000"}, -30.0f, 30.0f},
+        {{"1.000", "10.000", "30.000", "20.000", "0.000", "**********"}, 0.0f, 30.0f},
+    };
+    for (const auto& [texts, deepest, clip] : tables) {
+        MapTable table = map.evdw;
+        for (std::size_t k = 0; k < 6; ++k) {
+            table.cells[k / 3][k % 3] = parse_field(texts[k]);
         }
+        const ColourScale scale = panel_scale(table, std::nullopt);
+        EXPECT_EQ(scale.deepest, deepest) << texts[0] << " " << texts[5];
+        EXPECT_EQ(scale.clip, clip) << texts[0] << " " << texts[5];
     }
-    EXPECT_EQ(panel_scale(repulsive, std::nullopt).deepest, 0.0f);
-    EXPECT_EQ(panel_scale(repulsive, std::nullopt).clip, 25.0f);
 }
 
 TEST(Layout, CellsRunAcrossAndUpAndPanelsSideBySide)
