@@ -1,0 +1,83 @@
+// Small hand-written reports for the map tests.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <utility>
+
+namespace zelk8::map::testing {
+
+// The tail of the unit report that precedes the map: the last unit block
+// (whose "EvdW =" must not be taken for a table) and the total line.
+inline const std::string report_before_map =
+    R"( 14TH UNIT R14    3.74312   9.05544  (  -1.12701   4.55306   7.75036 )  26.88472
+     (  -1.00000   0.00000   0.00000 )   0.50000   EvdW =    -1.2049
+     (   0.00000   1.00000   0.00000 )   0.50000   Est  =     0.0150
+     (   0.00000   0.00000  -1.00000 )   1.00000   Etot =    -1.1899
+
+                                                   Etot = -154.58481
+
+)";
+
+inline std::string minimum_line(const std::string& fields) { return std::string(110, ' ') + fields + "\n"; }
+
+// Three VL shifts by two VS shifts.
+inline const std::string map_3x2 = report_before_map +
+    R"( Map of the stacked molecule shift at Z =   3.50000
+
+
+ EvdW          0.000     0.500     1.000
+    -1.000   -12.345    -3.210    25.000
+    -0.500    -8.000   -15.500     1.500
+
+)" + minimum_line("     0.500    -0.500   -15.500") +
+    R"(
+ Estat         0.000     0.500     1.000
+    -1.000     1.200    -0.400     0.000
+    -0.500    -2.100     0.300    -0.250
+
+ Etot          0.000     0.500     1.000
+    -1.000   -11.145    -3.610    25.000
+    -0.500   -10.100   -15.200     1.250
+
+)" + minimum_line("     0.500    -0.500   -15.200");
+
+// A right-justified field of 10 with 3 decimals, asterisks when too wide.
+inline std::string f10_3(double v)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%10.3f", v);
+    std::string s = text;
+    return s.size() > 10 ? std::string(10, '*') : s;
+}
+
+// 100 VL shifts (-5.000 to 4.900) by three VS shifts (-1.000 to 0.000); each row
+// wraps its hundredth energy onto a line of its own. The energy of row r,
+// column c is offset + 100 r + c (offsets 0, 0.5, 0.25 for EvdW, Estat, Etot),
+// except row 1, column 99, which is too wide for its field.
+inline std::string hundred_column_map()
+{
+    std::string labels;
+    for (int c = 0; c < 100; ++c) {
+        labels += f10_3(-5.0 + 0.1 * c);
+    }
+    std::string report = report_before_map + " Map of the stacked molecule shift at Z =   3.40000\n\n";
+    for (const auto& [name, offset] : {std::pair{"EvdW", 0.0}, std::pair{"Estat", 0.5}, std::pair{"Etot", 0.25}}) {
+        std::string head = std::string(" ") + name;
+        head.resize(10, ' ');
+        report += "\n" + head + labels + "\n";
+        for (int r = 0; r < 3; ++r) {
+            report += f10_3(-1.0 + 0.5 * r);
+            for (int c = 0; c < 99; ++c) {
+                report += f10_3(offset + r * 100 + c);
+            }
+            report += "\n" + (r == 1 ? std::string(10, '*') : f10_3(offset + r * 100 + 99)) + "\n";
+        }
+        if (std::string(name) != "Estat") {
+            report += "\n" + minimum_line("    -5.000    -1.000     0.000");
+        }
+    }
+    return report;
+}
+
+}  // namespace zelk8::map::testing

@@ -1,0 +1,206 @@
+#include "map_reports.hpp"
+#include "map_svg.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace zelk8::map {
+namespace {
+
+StackMap read(const std::string& text)
+{
+    std::istringstream in(text);
+    return read_stack_map(in);
+}
+
+std::size_t count(const std::string& text, const std::string& what)
+{
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// How far a colour is from the pale centre, summed over the channels.
+int distance_from_centre(const Rgb& c) { return (247 - c.r) + (247 - c.g) + (247 - c.b); }
+
+TEST(ColourScale, DivergesAroundZeroAndClipsTheRepulsiveSide)
+{
+    const ColourScale scale{-20.0f, 10.0f, false};
+    const Rgb centre = energy_colour(0.0f, scale);
+    EXPECT_EQ(centre, (Rgb{247, 247, 247}));
+
+    // Deeper wells move steadily away from the centre towards blue.
+    const std::vector<float> attractive = {-0.5f, -2.0f, -5.0f, -9.0f, -13.0f, -17.0f, -20.0f};
+    Rgb previous = centre;
+    for (float e : attractive) {
+        const Rgb c = energy_colour(e, scale);
+        EXPECT_GT(distance_from_centre(c), distance_from_centre(previous)) << e;
+        EXPECT_GT(c.b, c.r) << e;
+        previous = c;
+    }
+    EXPECT_EQ(energy_colour(-20.0f, scale), (Rgb{5, 48, 97}));
+
+    // Repulsion moves towards red and stops at the clip.
+    const std::vector<float> repulsive = {0.25f, 1.0f, 3.0f, 5.0f, 7.5f, 10.0f};
+    previous = centre;
+    for (float e : repulsive) {
+        const Rgb c = energy_colour(e, scale);
+        EXPECT_GT(distance_from_centre(c), distance_from_centre(previous)) << e;
+        EXPECT_GT(c.r, c.b) << e;
+        previous = c;
+    }
+    for (float e : {10.0f, 11.0f, 5000.0f}) {
+        EXPECT_EQ(energy_colour(e, scale), (Rgb{103, 0, 31})) << e;
+    }
+
+    // Off-scale fields are grey, which neither side of the scale reaches.
+    EXPECT_EQ(field_colour(parse_field("**********"), scale), off_scale_colour);
+    EXPECT_EQ(field_colour(parse_field("NaN"), scale), off_scale_colour);
+    for (float e = -20.0f; e <= 10.0f; e += 0.25f) {
+        EXPECT_NE(energy_colour(e, scale), off_scale_colour) << e;
+    }
+}
+
+TEST(ColourScale, PanelDefaultsAndMaxOption)
+{
+    const StackMap map = read(testing::map_3x2);
+    const std::vector<std::tuple<const MapTable*, std::optional<float>, float, float>> cases = {
+        {&map.evdw, std::nullopt, -15.5f, 15.5f},  // clip at the depth of the deepest well
+        {&map.estat, std::nullopt, -2.1f, 2.1f},
+        {&map.evdw, 100.0f, -15.5f, 100.0f},       // --max
+    };
+    for (const auto& [table, max, deepest, clip] : cases) {
+        const ColourScale scale = panel_scale(*table, max);
+        EXPECT_EQ(scale.deepest, deepest) << table->name;
+        EXPECT_EQ(scale.clip, clip) << table->name;
+        EXPECT_EQ(scale.clip_given, max.has_value());
+    }
+    // A shallow well gives way to the median repulsion; without a well the
+    // largest repulsion sets the clip.
+    const std::vector<std::tuple<std::vector<std::string>, float, float>> tables = {
+        {{"-0.500", "10.000", "30.000", "20.000", "0.000", "40.000"}, -0.5f, 25.0f},
+        {{"-0.500", "10.000", "30.000", "20.000", "0.000", "NaN"}, -0.5f, 20.0f},
+        {{"-30.000", "10.000", "30.000", "20.000", "0.000", "40.000"}, -30.0f, 30.0f},
+        {{"1.000", "10.000", "30.000", "20.000", "0.000", "**********"}, 0.0f, 30.0f},
+    };
+    for (const auto& [texts, deepest, clip] : tables) {
+        MapTable table = map.evdw;
+        for (std::size_t k = 0; k < 6; ++k) {
+            table.cells[k / 3][k % 3] = parse_field(texts[k]);
+        }
+        const ColourScale scale = panel_scale(table, std::nullopt);
+        EXPECT_EQ(scale.deepest, deepest) << texts[0] << " " << texts[5];
+        EXPECT_EQ(scale.clip, clip) << texts[0] << " " << texts[5];
+    }
+}
+
+TEST(Layout, CellsRunAcrossAndUpAndPanelsSideBySide)
+{
+    const StackMap map = read(testing::map_3x2);
+    const std::vector<Panel> panels = layout_panels(map, {});
+    ASSERT_EQ(panels.size(), 3u);
+    EXPECT_EQ(panels[0].table->name, "EvdW");
+    EXPECT_EQ(panels[1].table->name, "Estat");
+    EXPECT_EQ(panels[2].table->name, "Etot");
+    EXPECT_LT(panels[0].x + panels[0].width, panels[1].x);
+    EXPECT_LT(panels[1].x + panels[1].width, panels[2].x);
+
+    for (const Panel& panel : panels) {
+        ASSERT_EQ(panel.cells.size(), 6u);
+        // Steps of 0.5 Å both ways: square cells filling the plot.
+        EXPECT_EQ(panel.cell_width, panel.cell_height);
+        EXPECT_EQ(panel.width, 3 * panel.cell_width);
+        EXPECT_EQ(panel.height, 2 * panel.cell_height);
+        for (const CellBox& box : panel.cells) {
+            // VL across from the left edge, VS upwards from the bottom edge.
+            EXPECT_EQ(box.x, panel.x + box.column * panel.cell_width);
+            EXPECT_EQ(box.y + box.height, panel.y + panel.height - box.row * panel.cell_height);
+            EXPECT_EQ(box.fill, field_colour(panel.table->cells[box.row][box.column], panel.scale));
+        }
+    }
+
+    // EvdW: the deepest cell is the darkest blue, the 25 kJ/mol contact is
+    // clipped to full red and counted.
+    const Panel& evdw = panels[0];
+    const auto& cells = evdw.cells;  // row by row
+    EXPECT_EQ(cells[4].fill, (Rgb{5, 48, 97}));    // row 2, column 2: -15.500
+    EXPECT_EQ(cells[2].fill, (Rgb{103, 0, 31}));   // row 1, column 3: 25.000
+    EXPECT_EQ(evdw.clipped_cells, 1u);
+    EXPECT_EQ(evdw.overflow_cells + evdw.non_finite_cells, 0u);
+    // Colours ordered as the energies: -15.5 < -12.345 < -8 < -3.21 (bluer first).
+    EXPECT_GT(distance_from_centre(cells[4].fill), distance_from_centre(cells[0].fill));
+    EXPECT_GT(distance_from_centre(cells[0].fill), distance_from_centre(cells[3].fill));
+    EXPECT_GT(distance_from_centre(cells[3].fill), distance_from_centre(cells[1].fill));
+}
+
+TEST(Layout, MinimaMarkTheirCells)
+{
+    const StackMap map = read(testing::map_3x2);
+    const std::vector<Panel> panels = layout_panels(map, {});
+    const std::vector<std::tuple<std::size_t, std::string>> marked = {{0, "-15.500"}, {2, "-15.200"}};
+    for (const auto& [index, label] : marked) {
+        const Panel& panel = panels[index];
+        ASSERT_TRUE(panel.marker) << panel.table->name;
+        EXPECT_EQ(panel.marker->row, 1u);     // VS -0.500
+        EXPECT_EQ(panel.marker->column, 1u);  // VL 0.500
+        EXPECT_EQ(panel.marker->label, label);
+        const CellBox& box = panel.cells[1 * 3 + 1];
+        EXPECT_EQ(panel.marker->x, box.x + box.width / 2);
+        EXPECT_EQ(panel.marker->y, box.y + box.height / 2);
+    }
+    EXPECT_FALSE(panels[1].marker);  // Estat has no minimum line
+
+    // A minimum line still at 0.000 points at no grid point.
+    StackMap flat = map;
+    flat.evdw_minimum.energy = parse_field("0.000");
+    EXPECT_FALSE(layout_panels(flat, {})[0].marker);
+    // A shift printed differently from the labels is found by value.
+    StackMap near = map;
+    near.etot_minimum.l = parse_field("0.5");
+    ASSERT_TRUE(layout_panels(near, {})[2].marker);
+    EXPECT_EQ(layout_panels(near, {})[2].marker->column, 1u);
+}
+
+TEST(Layout, HundredColumnsFitThePlot)
+{
+    const std::vector<Panel> panels = layout_panels(read(testing::hundred_column_map()), {});
+    for (const Panel& panel : panels) {
+        EXPECT_EQ(panel.cells.size(), 300u);
+        EXPECT_LE(panel.width, 380.0);
+        EXPECT_EQ(panel.cells.back().x + panel.cell_width, panel.x + panel.width);
+        EXPECT_EQ(panel.cells.back().y, panel.y);  // last row at the top
+    }
+    EXPECT_EQ(panels[0].cells[199].fill, off_scale_colour);  // row 1, column 99: asterisks
+    EXPECT_EQ(panels[0].overflow_cells, 1u);
+    EXPECT_FALSE(panels[0].marker);  // minimum line at 0.000
+}
+
+TEST(RenderSvg, OnePictureWithEveryCellTheTitleAndTheLegends)
+{
+    const StackMap map = read(testing::map_3x2);
+    const std::string svg = render_svg(map, {5.0f, "at8.dat"});
+    EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
+    EXPECT_EQ(count(svg, "<svg "), 1u);
+    EXPECT_EQ(count(svg, "</svg>"), 1u);
+    EXPECT_EQ(count(svg, "<title>VL "), 18u);
+    EXPECT_EQ(count(svg, "<g class=\"minimum\">"), 2u);
+    EXPECT_NE(svg.find("Z = 3.50000 \u00c5"), std::string::npos);
+    EXPECT_NE(svg.find("<title>VL 0.500, VS -0.500: -15.500</title>"), std::string::npos);
+    EXPECT_NE(svg.find("minimum -15.500 kJ/mol at VL 0.500, VS -0.500 \u00c5"), std::string::npos);
+    EXPECT_NE(svg.find("minimum -15.200 kJ/mol at VL 0.500, VS -0.500 \u00c5"), std::string::npos);
+    EXPECT_NE(svg.find("repulsive side clipped at 5.00 kJ/mol"), std::string::npos);
+    EXPECT_EQ(count(svg, "off-scale cells (grey): 0 (0 asterisks, 0 NaN/Infinity)"), 3u);
+    // With --max 5: EvdW 25.0, Estat none, Etot 25.0 above the clip.
+    EXPECT_EQ(count(svg, "cells above 5.00 kJ/mol (full red): 1"), 2u);
+    // The report name is text, not markup.
+    EXPECT_NE(render_svg(map, {std::nullopt, "a<b>&c.dat"}).find("a&lt;b&gt;&amp;c.dat: "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zelk8::map
