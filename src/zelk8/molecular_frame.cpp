@@ -20,6 +20,26 @@ bool axis_failed(const Vec3& v) { return !(v[0] >= -1.0f && v[0] <= 1.0f); }
 
 }  // namespace
 
+void second_moments(const float* x, const float* y, const float* z, int count,
+                    const std::array<float, 3>& centre, std::array<float, 9>& m) {
+  m.fill(0.0f);
+  for (int k = 0; k < count; ++k) {
+    const float dx = x[k] - centre[0];
+    const float dy = y[k] - centre[1];
+    const float dz = z[k] - centre[2];
+    m[0] += dx * dx;
+    m[3] += dx * dy;
+    m[6] += dx * dz;
+    m[4] += dy * dy;
+    m[7] += dy * dz;
+    m[8] += dz * dz;
+  }
+  // the lower triangle copies the upper
+  m[1] = m[3];
+  m[2] = m[6];
+  m[5] = m[7];
+}
+
 void build_molecular_frame(RunState& s, std::string& report) {
   for (int i = 0; i < s.atom_count; ++i) {
     const Cartesian c = to_cartesian(s, s.frac_x[i], s.frac_y[i], s.frac_z[i]);
@@ -52,19 +72,8 @@ void build_molecular_frame(RunState& s, std::string& report) {
 
   // Sum of outer products of the centred positions (not divided).
   auto& m = s.moment_tensor;
-  m.fill(0.0f);
-  for (int i = 0; i < s.molecule_atom_count; ++i) {
-    const float x = s.cart_x[i], y = s.cart_y[i], z = s.cart_z[i];
-    m[0] += x * x;
-    m[3] += x * y;
-    m[6] += x * z;
-    m[4] += y * y;
-    m[7] += y * z;
-    m[8] += z * z;
-  }
-  m[1] = m[3];
-  m[2] = m[6];
-  m[5] = m[7];
+  second_moments(s.cart_x.data(), s.cart_y.data(), s.cart_z.data(), s.molecule_atom_count,
+                 {0.0f, 0.0f, 0.0f}, m);
   static const records::Format moments_heading("(/,' Molecular moments')");
   static const records::Format moments_line("(8F10.5)");
   put(report, moments_heading);

@@ -34,6 +34,10 @@ Cartesian to_cartesian(const RunState& s, float fx, float fy, float fz);
 // molecular_frame.cpp: centre of gravity, orientation axes, frame coordinates.
 void build_molecular_frame(RunState& s, std::string& report);
 void build_frame_coordinates(RunState& s);
+// Sums over the first `count` points of the products of their offsets from
+// `centre` (3 x 3, column-major, not divided by the count).
+void second_moments(const float* x, const float* y, const float* z, int count,
+                    const std::array<float, 3>& centre, std::array<float, 9>& m);
 
 // unit_list.cpp: unit records, run-parameter record and its echo.
 void read_unit_list(RunState& s, records::InputFile& in, std::string& report);

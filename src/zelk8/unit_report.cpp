@@ -99,21 +99,8 @@ void write_unit_report(RunState& s, std::string& report, std::string* coord) {
     // Second moments about the unit centre; the normal of the mean plane is
     // the eigenvector of the smallest eigenvalue.
     auto& m = s.moment_tensor;
-    m.fill(0.0f);
-    for (int k = 0; k < s.molecule_atom_count; ++k) {
-      const float dl = s.unit_frame_l[k] - l;
-      const float ds = s.unit_frame_s[k] - sc;
-      const float dv = s.unit_frame_v[k] - v;
-      m[0] += dl * dl;
-      m[3] += dl * ds;
-      m[6] += dl * dv;
-      m[4] += ds * ds;
-      m[7] += ds * dv;
-      m[8] += dv * dv;
-    }
-    m[1] = m[3];
-    m[2] = m[6];
-    m[5] = m[7];
+    second_moments(s.unit_frame_l.data(), s.unit_frame_s.data(), s.unit_frame_v.data(),
+                   s.molecule_atom_count, {l, sc, v}, m);
     std::array<float, 9> V{};
     float EPS = 1e-8f;
     EIGRS(m.data(), 3, 3, 3, 3, EPS, s.eigen_work.data(), s.eigen_iwork.data(),
