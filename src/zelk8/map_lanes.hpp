@@ -1,0 +1,45 @@
+// The shift map's lane kernel: eight grid points summed side by side, one
+// per vector lane, each lane doing exactly the operations of the plain path
+// (molecule_pair_energy) in the same order, so every lane's sums carry the
+// same bits.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "pair_energy.hpp"
+#include "run_state.hpp"
+
+namespace zelk8 {
+
+constexpr int map_lanes = 8;
+
+// True when this CPU runs the lane kernel (AVX2 and FMA); otherwise the
+// callers below do the work one value at a time with the plain code.
+bool map_lanes_available();
+
+// What the kernel needs of one run, laid out in pair order. Central atom i
+// pairs with copy atom j at [i * n + j].
+struct MapPairTables {
+  int n = 0;
+  const float* frame_l = nullptr;
+  const float* frame_s = nullptr;
+  std::vector<float> dv2;  // dv * dv, dv = (frame_v(j) + map_height) - frame_v(i)
+  std::vector<float> qq;   // (q(j) * 1380) * q(i)
+  std::vector<float> eps;  // eps and r0 of the element pair (e(i), e(j))
+  std::vector<float> r0;
+};
+MapPairTables make_map_pair_tables(const RunState& s, const PairTable& table);
+
+// EvdW and Estat of the central molecule and the copy shifted by
+// (l[k], sh[k]) for k = 0..7, the values molecule_pair_energy gives for
+// each grid point. Needs map_lanes_available().
+void map_lane_energies(const MapPairTables& t, const float* l, const float* sh, float* evdw,
+                       float* estat);
+
+// out[k] = std::exp(x[k]) of this machine's library for every k, eight
+// values at a time where the lane kernel runs. Exposed so that the lane
+// exponential can be checked against the library over every argument.
+void exp_lanes(const float* x, float* out, std::size_t count);
+
+}  // namespace zelk8
