@@ -138,6 +138,10 @@ ZELK8_LANES void map_lane_energies_avx2(const MapPairTables& t, const float* l, 
   const __m256 dispersion_factor = _mm256_set1_ps(2.25f);
   __m256 evdw = _mm256_setzero_ps();
   __m256 estat = _mm256_setzero_ps();
+  // Each row of pairs in three passes, so that the long chain of one pair
+  // (square root, division, exponential) does not hold up the next: the
+  // distances, then the exponentials, then the terms summed in order.
+  alignas(32) __m256 r[atom_slots], rho[atom_slots], e[atom_slots];
   for (int i = 0; i < n; ++i) {
     const __m256 central_l = _mm256_set1_ps(t.frame_l[i]);
     const __m256 central_s = _mm256_set1_ps(t.frame_s[i]);
@@ -148,18 +152,22 @@ ZELK8_LANES void map_lane_energies_avx2(const MapPairTables& t, const float* l, 
     for (int j = 0; j < n; ++j) {
       const __m256 dl = _mm256_sub_ps(copy_l[j], central_l);
       const __m256 ds = _mm256_sub_ps(copy_s[j], central_s);
-      const __m256 r = _mm256_sqrt_ps(_mm256_add_ps(
+      r[j] = _mm256_sqrt_ps(_mm256_add_ps(
           _mm256_add_ps(_mm256_mul_ps(dl, dl), _mm256_mul_ps(ds, ds)), _mm256_set1_ps(dv2[j])));
-      const __m256 rho = _mm256_div_ps(r, _mm256_set1_ps(r0[j]));
-      const __m256 repulsion =
-          _mm256_mul_ps(repulsion_factor, exp_avx2(_mm256_xor_ps(_mm256_mul_ps(twelve, rho), sign)));
-      const __m256 rho2 = _mm256_mul_ps(rho, rho);
+      rho[j] = _mm256_div_ps(r[j], _mm256_set1_ps(r0[j]));
+    }
+    for (int j = 0; j < n; ++j) {
+      e[j] = exp_avx2(_mm256_xor_ps(_mm256_mul_ps(twelve, rho[j]), sign));
+    }
+    for (int j = 0; j < n; ++j) {
+      const __m256 repulsion = _mm256_mul_ps(repulsion_factor, e[j]);
+      const __m256 rho2 = _mm256_mul_ps(rho[j], rho[j]);
       const __m256 rho4 = _mm256_mul_ps(rho2, rho2);
       const __m256 rho6 = _mm256_mul_ps(rho2, rho4);
       const __m256 dispersion = _mm256_div_ps(dispersion_factor, rho6);
       evdw = _mm256_add_ps(
           evdw, _mm256_mul_ps(_mm256_set1_ps(eps[j]), _mm256_sub_ps(repulsion, dispersion)));
-      estat = _mm256_add_ps(estat, _mm256_div_ps(_mm256_set1_ps(qq[j]), r));
+      estat = _mm256_add_ps(estat, _mm256_div_ps(_mm256_set1_ps(qq[j]), r[j]));
     }
   }
   _mm256_storeu_ps(evdw_out, evdw);
