@@ -136,6 +136,7 @@ ZELK8_LANES void map_lane_energies_avx2(const MapPairTables& t, const float* l, 
   const __m256 twelve = _mm256_set1_ps(12.0f);
   const __m256 repulsion_factor = _mm256_set1_ps(184000.0f);
   const __m256 dispersion_factor = _mm256_set1_ps(2.25f);
+  const __m256 far = _mm256_set1_ps(map_far_rho);
   __m256 evdw = _mm256_setzero_ps();
   __m256 estat = _mm256_setzero_ps();
   // Each row of pairs in three passes, so that the long chain of one pair
@@ -157,7 +158,14 @@ ZELK8_LANES void map_lane_energies_avx2(const MapPairTables& t, const float* l, 
       rho[j] = _mm256_div_ps(r[j], _mm256_set1_ps(r0[j]));
     }
     for (int j = 0; j < n; ++j) {
-      e[j] = exp_avx2(_mm256_xor_ps(_mm256_mul_ps(twelve, rho[j]), sign));
+      // Far pairs: the repulsion is below half a unit in the last place of
+      // the dispersion, so repulsion - dispersion is -dispersion whether the
+      // exponential is taken or replaced by 0 (see map_far_rho).
+      if (_mm256_movemask_ps(_mm256_cmp_ps(rho[j], far, _CMP_GE_OQ)) == 0xFF) {
+        e[j] = _mm256_setzero_ps();
+      } else {
+        e[j] = exp_avx2(_mm256_xor_ps(_mm256_mul_ps(twelve, rho[j]), sign));
+      }
     }
     for (int j = 0; j < n; ++j) {
       const __m256 repulsion = _mm256_mul_ps(repulsion_factor, e[j]);

@@ -134,6 +134,42 @@ TEST(ExpLanes, LanesOutsideTheMapsRangeGoToTheLibrary) {
   }
 }
 
+// The far-pair shortcut of the lane kernel: for every float rho from
+// map_far_rho to 16 (and one in 61 beyond, and +Inf), the van der Waals
+// difference with the library's exponential equals the one with 0 in its
+// place. Beyond 16 the exponential's argument is below -192 and the library
+// gives +0 (checked above).
+TEST(ExpLanes, FarPairsNeedNoExponential) {
+  auto same_without_exponential = [](float rho) {
+    const float repulsion = 184000.0f * std::exp(-(12.0f * rho));
+    const float rho2 = rho * rho;
+    const float rho4 = rho2 * rho2;
+    const float rho6 = rho2 * rho4;
+    const float dispersion = 2.25f / rho6;
+    return bits(repulsion - dispersion) == bits(184000.0f * 0.0f - dispersion);
+  };
+  std::uint64_t failures = 0;
+  for (std::uint32_t b = bits(map_far_rho); b <= bits(16.0f); ++b) {
+    if (!same_without_exponential(std::bit_cast<float>(b)) && ++failures <= 5) {
+      ADD_FAILURE() << "rho " << std::bit_cast<float>(b);
+    }
+  }
+  for (std::uint64_t b = bits(16.0f); b <= bits(std::numeric_limits<float>::infinity()); b += 61) {
+    if (!same_without_exponential(std::bit_cast<float>(std::uint32_t(b))) && ++failures <= 5) {
+      ADD_FAILURE() << "rho " << std::bit_cast<float>(std::uint32_t(b));
+    }
+  }
+  EXPECT_TRUE(same_without_exponential(std::numeric_limits<float>::infinity()));
+  EXPECT_EQ(failures, 0u);
+  // Just inside the threshold the shortcut would not hold everywhere: the
+  // bound is not slack by orders of magnitude.
+  int differing = 0;
+  for (std::uint32_t b = bits(2.0f); b < bits(2.5f); b += 97) {
+    differing += same_without_exponential(std::bit_cast<float>(b)) ? 0 : 1;
+  }
+  EXPECT_GT(differing, 0);
+}
+
 // ---- The map on the bundled crystals -----------------------------------------
 
 TEST(ShiftMapFast, BundledCrystalsGiveThePlainTablesAndReport) {
