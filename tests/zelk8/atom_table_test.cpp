@@ -107,7 +107,7 @@ TEST(AtomList, InputBeyondTheLayoutIsRejected) {
        "zelk8.dat line 5: atom record: molecule size -1 is not between 0 and the 3 atoms listed"},
       {"0\n" + atoms(2, 1) + atoms(1, 2) + "  -1\n" + atoms(1, 1) + atoms(1, 3),
        "zelk8.dat line 7: atom record (second set): element index 3 is not between 1 and 2"},
-      {"0\n" + atoms(2, 1) + "END\n", R"(zelk8.dat line 4: atom record: "END" is not a number (columns 1-4))"},
+      {"0\n" + atoms(2, 1) + "END\n", R"(zelk8.dat line 4: atom record: "END" is not an integer (columns 1-4))"},
   };
   for (const auto& [input, message] : cases) {
     RunState s;

@@ -113,7 +113,9 @@ TEST(ShiftGrid, SteppingAndEndTests) {
     EXPECT_EQ(g.rows, expected);
     float x = start;
     for (int i = 0; i < expected; ++i) {
-      if (!shifts.empty()) EXPECT_NEAR(g.l_shift[i], shifts[i], 1e-6f);
+      if (!shifts.empty()) {
+        EXPECT_NEAR(g.l_shift[i], shifts[i], 1e-6f);
+      }
       EXPECT_EQ(g.l_shift[i], x);
       EXPECT_EQ(g.s_shift[i], x);
       x = x + step;

@@ -1,0 +1,41 @@
+// The crystal as a CIF describes it: cell, symmetry operations, atom sites.
+#pragma once
+
+#include <gemmi/elem.hpp>
+#include <gemmi/symmetry.hpp>
+#include <gemmi/unitcell.hpp>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace prep {
+
+// A problem with the input that the user can act on; the tool ends with
+// status 2 and writes nothing to standard output.
+struct PrepError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct Site {
+  std::string label;
+  gemmi::Element element{gemmi::El::X};
+  gemmi::Fractional fract;
+  double occ = 1.0;
+};
+
+struct Crystal {
+  std::string name;          // data block name
+  std::string spacegroup;    // H-M symbol as written, may be empty
+  std::string ops_source;    // the tag or symbol the operations came from
+  gemmi::UnitCell cell;
+  std::vector<Site> sites;
+  std::vector<gemmi::Op> ops;  // the identity comes first
+};
+
+// Reads the first data block of a CIF file. Throws PrepError when the file
+// is not a CIF or lacks the cell, the sites or the symmetry operations.
+Crystal read_crystal(const std::string& path);
+Crystal read_crystal_text(const std::string& text, const std::string& name);
+
+}  // namespace prep

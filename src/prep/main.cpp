@@ -1,0 +1,9 @@
+// zelk8-prep: writes a zelk8.dat input file from a crystal structure in CIF.
+#include "prep.hpp"
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  return prep::run(args, std::cout, std::cerr);
+}

@@ -1,0 +1,42 @@
+// Neighbour units: the images of the central molecule around it.
+#pragma once
+
+#include "crystal.hpp"
+#include "molecule.hpp"
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace prep {
+
+constexpr int max_units = 20;
+
+struct Unit {
+  // a11 a12 a13 a21 a22 a23 a31 a32 a33 t1 t2 t3: the fractional operation
+  // that maps the central molecule's written coordinates onto the image.
+  std::array<double, 12> op{};
+  std::string name;        // R01, T05: R for a rotation part, T for a pure translation
+  double distance = 0.0;   // between the centroids, Angstrom
+  int symop = 0;           // index into Crystal::ops
+  bool translation = false;
+};
+
+struct UnitSearch {
+  std::vector<Unit> units;  // nearest first, at most max_units
+  int inside_cutoff = 0;    // distinct images within the cutoff
+};
+
+// Every image of the molecule under an operation and a lattice translation
+// whose centroid lies within `cutoff` of the central one. Images that
+// coincide with the central molecule or with a nearer (or equally near,
+// earlier) image are dropped.
+UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double cutoff);
+
+// The operation as a triplet, e.g. "-x-1/2,y-1/2,-z".
+std::string unit_triplet(const Unit& unit);
+
+// The first unit that is a pure lattice translation (1-based), 0 when none.
+int nearest_translation(const std::vector<Unit>& units);
+
+}  // namespace prep
