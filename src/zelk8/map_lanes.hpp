@@ -26,15 +26,19 @@ constexpr float map_far_rho = 3.0f;
 // callers below do the work one value at a time with the plain code.
 bool map_lanes_available();
 
-// What the kernel needs of one run, laid out in pair order. Central atom i
-// pairs with copy atom j at [i * n + j].
+// What the kernel needs of one run, laid out in pair order: central atom i
+// pairs with copy atom j at [i * n + j]; eps and r0 of central element e
+// with copy atom j at [(e - 1) * n + j]. Small enough to stay in the cache
+// of one core for a 200-atom molecule.
 struct MapPairTables {
   int n = 0;
   const float* frame_l = nullptr;
   const float* frame_s = nullptr;
-  std::vector<float> dv2;  // dv * dv, dv = (frame_v(j) + map_height) - frame_v(i)
-  std::vector<float> qq;   // (q(j) * 1380) * q(i)
-  std::vector<float> eps;  // eps and r0 of the element pair (e(i), e(j))
+  const int* element = nullptr;  // 1-based element indices
+  const float* charge = nullptr;
+  std::vector<float> dv2;         // dv * dv, dv = (frame_v(j) + map_height) - frame_v(i)
+  std::vector<float> charge_1380; // q(j) * 1380
+  std::vector<float> eps;         // eps and r0 of the element pair (e, e(j))
   std::vector<float> r0;
 };
 MapPairTables make_map_pair_tables(const RunState& s, const PairTable& table);

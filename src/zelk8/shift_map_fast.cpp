@@ -163,9 +163,9 @@ ZELK8_LANES void map_lane_energies_avx2(const MapPairTables& t, const float* l, 
     const __m256 central_l = _mm256_set1_ps(t.frame_l[i]);
     const __m256 central_s = _mm256_set1_ps(t.frame_s[i]);
     const float* dv2 = t.dv2.data() + i * n;
-    const float* qq = t.qq.data() + i * n;
-    const float* eps = t.eps.data() + i * n;
-    const float* r0 = t.r0.data() + i * n;
+    const float* eps = t.eps.data() + (t.element[i] - 1) * n;
+    const float* r0 = t.r0.data() + (t.element[i] - 1) * n;
+    const float q_i = t.charge[i];
     for (int j = 0; j < n; ++j) {
       const __m256 dl = _mm256_sub_ps(copy_l[j], central_l);
       const __m256 ds = _mm256_sub_ps(copy_s[j], central_s);
@@ -191,7 +191,8 @@ ZELK8_LANES void map_lane_energies_avx2(const MapPairTables& t, const float* l, 
       const __m256 dispersion = _mm256_div_ps(dispersion_factor, rho6);
       evdw = _mm256_add_ps(
           evdw, _mm256_mul_ps(_mm256_set1_ps(eps[j]), _mm256_sub_ps(repulsion, dispersion)));
-      estat = _mm256_add_ps(estat, _mm256_div_ps(_mm256_set1_ps(qq[j]), r[j]));
+      const float qq = t.charge_1380[j] * q_i;  // (q(j) * 1380) * q(i)
+      estat = _mm256_add_ps(estat, _mm256_div_ps(_mm256_set1_ps(qq), r[j]));
     }
   }
   _mm256_storeu_ps(evdw_out, evdw);
@@ -211,19 +212,27 @@ MapPairTables make_map_pair_tables(const RunState& s, const PairTable& table) {
   t.n = n;
   t.frame_l = s.frame_l.data();
   t.frame_s = s.frame_s.data();
+  t.element = s.atom_element.data();
+  t.charge = s.atom_charge.data();
   t.dv2.resize(n * n);
-  t.qq.resize(n * n);
-  t.eps.resize(n * n);
-  t.r0.resize(n * n);
+  t.charge_1380.resize(n);
+  t.eps.resize(element_slots * n);
+  t.r0.resize(element_slots * n);
   for (int i = 0; i < n; ++i) {
-    const int row = (s.atom_element[i] - 1) * element_slots;
     for (int j = 0; j < n; ++j) {
       const float dv = (s.frame_v[j] + s.map_height) - s.frame_v[i];
-      const int k = row + (s.atom_element[j] - 1);
       t.dv2[i * n + j] = dv * dv;
-      t.qq[i * n + j] = (s.atom_charge[j] * 1380.0f) * s.atom_charge[i];
-      t.eps[i * n + j] = table.eps[k];
-      t.r0[i * n + j] = table.r0[k];
+    }
+  }
+  for (int j = 0; j < n; ++j) t.charge_1380[j] = s.atom_charge[j] * 1380.0f;
+  // The element rows the molecule uses, with the table index that
+  // molecule_pair_energy forms; every element index must be 1..7.
+  for (int i = 0; i < n; ++i) {
+    const int e = s.atom_element[i] - 1;
+    for (int j = 0; j < n; ++j) {
+      const int k = e * element_slots + (s.atom_element[j] - 1);
+      t.eps[e * n + j] = table.eps[k];
+      t.r0[e * n + j] = table.r0[k];
     }
   }
   return t;
@@ -251,7 +260,12 @@ ShiftMap compute_shift_map(const RunState& s, int threads) {
   const PairTable table = make_pair_table(s);
   const int columns = map.grid.columns;
   const int points = map.grid.rows * columns;
-  const bool lanes = map_lanes_available();
+  // Element indices outside the table leave the lanes without their eps and
+  // r0 rows; such a molecule goes through the plain kernel as it stands.
+  const bool elements_in_table =
+      std::all_of(s.atom_element.begin(), s.atom_element.begin() + s.atom_count,
+                  [](int e) { return e >= 1 && e <= element_slots; });
+  const bool lanes = map_lanes_available() && elements_in_table;
   const int per_item = lanes ? map_lanes : 1;
   const int items = (points + per_item - 1) / per_item;
   if (threads <= 0) threads = usable_cpus();
