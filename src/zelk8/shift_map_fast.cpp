@@ -1,14 +1,52 @@
-// The shift map spread over the CPUs the process may use. Grid points are
-// independent; each is summed in the same pair order as the plain path, so
-// the numbers are the same bit for bit.
+// The shift map spread over the CPUs the process may use and over vector
+// lanes. Grid points are independent; each is summed in the same pair order
+// as the plain path, with the same single-precision operations, so the
+// numbers are the same bit for bit.
+//
+// Lanes: a work item is eight consecutive grid points in scan order, one per
+// lane of an AVX2 register. All lanes step through the same pair sequence
+// (central atom i outer, copy atom j inner) together; only the copy's shifts
+// differ between lanes. Square root, division, addition and multiplication
+// are correctly rounded in the vector unit exactly as in the scalar one, no
+// product is fused into an addition and no sum is reordered. (When both
+// operands of an addition are NaN, which one is passed on depends on the
+// operand order the compiler picks, in either path; the report prints every
+// NaN alike.)
+//
+// The exponential is the one part that is not a single instruction. The
+// plain path calls std::exp on a float, which is the C library's expf; on
+// x86-64 with AVX2 and FMA the library picks its FMA build of the
+// table-driven algorithm:
+//   k = round(x * 32 / ln 2), r = x * 32 / ln 2 - k      (both by FMA, in double)
+//   2^(k/32) from a 32-entry table of 2^(i/32) with the exponent added,
+//   2^(r/32) ~ 1 + C2 r + C1 r^2 + C0 r^3               (in double)
+//   e^x = float(2^(k/32) * 2^(r/32))
+// exp_avx2 below does those double operations lane by lane (the table holds
+// 2^(i/32) correctly rounded; which operations are fused was settled by
+// comparing with the library over every argument). The tests compare it with
+// the library's std::exp, called at run time, for every float from 0 down to
+// -104, and below that (where the library's result is +0, and so is ours)
+// for one float in 61. Arguments the map cannot be sure of (x > 0, NaN) go
+// to std::exp one lane at a time.
+//
+// Pairs beyond map_far_rho contact distances need no exponential at all: the
+// repulsion cannot change repulsion - dispersion (map_lanes.hpp). A group of
+// eight lanes skips it when all of them are that far.
+//
+// CPUs without AVX2 and FMA (where the library also takes its other build)
+// run the plain kernel per grid point, on the same threads.
+#include <immintrin.h>
 #include <sched.h>
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
+#include <cmath>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
-#include "pair_energy.hpp"
+#include "map_lanes.hpp"
 #include "shift_map.hpp"
 
 namespace zelk8 {
@@ -22,7 +60,196 @@ int usable_cpus() {
   return std::max(1, CPU_COUNT(&set));
 }
 
+// 2^(i/32) rounded to double, less i << 47, so that adding k << 47 to the
+// bits of entry k mod 32 gives 2^(k/32) for any integer k in range.
+alignas(64) constexpr std::uint64_t exp2_table[32] = {
+    0x3ff0000000000000, 0x3fefd9b0d3158574, 0x3fefb5586cf9890f, 0x3fef9301d0125b51,
+    0x3fef72b83c7d517b, 0x3fef54873168b9aa, 0x3fef387a6e756238, 0x3fef1e9df51fdee1,
+    0x3fef06fe0a31b715, 0x3feef1a7373aa9cb, 0x3feedea64c123422, 0x3feece086061892d,
+    0x3feebfdad5362a27, 0x3feeb42b569d4f82, 0x3feeab07dd485429, 0x3feea47eb03a5585,
+    0x3feea09e667f3bcd, 0x3fee9f75e8ec5f74, 0x3feea11473eb0187, 0x3feea589994cce13,
+    0x3feeace5422aa0db, 0x3feeb737b0cdc5e5, 0x3feec49182a3f090, 0x3feed503b23e255d,
+    0x3feee89f995ad3ad, 0x3feeff76f2fb5e47, 0x3fef199bdd85529c, 0x3fef3720dcef9069,
+    0x3fef5818dcfba487, 0x3fef7c97337b9b5f, 0x3fefa4afa2a490da, 0x3fefd0765b6e4540,
+};
+constexpr double inv_ln2_32 = 0x1.71547652b82fep+0 * 32;
+constexpr double round_shift = 0x1.8p+52;  // adding it rounds to an integer in the low bits
+constexpr double C0 = 0x1.c6af84b912394p-5 / 32 / 32 / 32;
+constexpr double C1 = 0x1.ebfce50fac4f3p-3 / 32 / 32;
+constexpr double C2 = 0x1.62e42ff0c52d6p-1 / 32;
+// Below this the library's expf returns +0 (e^x < 2^-150).
+constexpr float underflow_threshold = -0x1.9fe368p6f;
+
+#define ZELK8_LANES __attribute__((target("avx2,fma")))
+
+// e^x of four floats widened to double; the result still to be rounded.
+ZELK8_LANES inline __m256d exp_double_avx2(__m256d xd) {
+  const __m256d shift = _mm256_set1_pd(round_shift);
+  const __m256d scale = _mm256_set1_pd(inv_ln2_32);
+  __m256d kd = _mm256_fmadd_pd(scale, xd, shift);
+  const __m256i ki = _mm256_castpd_si256(kd);
+  kd = _mm256_sub_pd(kd, shift);
+  const __m256d r = _mm256_fmsub_pd(scale, xd, kd);
+  const __m256i index = _mm256_and_si256(ki, _mm256_set1_epi64x(31));
+  // Four scalar loads: quicker here than a gather instruction.
+  const __m128i index_lo = _mm256_castsi256_si128(index);
+  const __m128i index_hi = _mm256_extracti128_si256(index, 1);
+  const __m128i t01 = _mm_set_epi64x(exp2_table[_mm_extract_epi64(index_lo, 1)],
+                                     exp2_table[_mm_cvtsi128_si64(index_lo)]);
+  const __m128i t23 = _mm_set_epi64x(exp2_table[_mm_extract_epi64(index_hi, 1)],
+                                     exp2_table[_mm_cvtsi128_si64(index_hi)]);
+  __m256i t = _mm256_set_m128i(t23, t01);
+  t = _mm256_add_epi64(t, _mm256_slli_epi64(ki, 47));
+  const __m256d s = _mm256_castsi256_pd(t);
+  const __m256d z = _mm256_fmadd_pd(_mm256_set1_pd(C0), r, _mm256_set1_pd(C1));
+  const __m256d r2 = _mm256_mul_pd(r, r);
+  __m256d y = _mm256_fmadd_pd(_mm256_set1_pd(C2), r, _mm256_set1_pd(1.0));
+  y = _mm256_fmadd_pd(z, r2, y);
+  return _mm256_mul_pd(y, s);
+}
+
+// std::exp of eight floats.
+ZELK8_LANES inline __m256 exp_avx2(__m256 x) {
+  const __m128 lo = _mm256_cvtpd_ps(exp_double_avx2(_mm256_cvtps_pd(_mm256_castps256_ps128(x))));
+  const __m128 hi = _mm256_cvtpd_ps(exp_double_avx2(_mm256_cvtps_pd(_mm256_extractf128_ps(x, 1))));
+  __m256 e = _mm256_set_m128(hi, lo);
+  const __m256 under = _mm256_cmp_ps(x, _mm256_set1_ps(underflow_threshold), _CMP_LT_OQ);
+  e = _mm256_andnot_ps(under, e);
+  // Not x <= 0: x > 0 or NaN, for the library lane by lane.
+  const int other = _mm256_movemask_ps(_mm256_cmp_ps(x, _mm256_setzero_ps(), _CMP_NLE_UQ));
+  if (other != 0) [[unlikely]] {
+    alignas(32) float xs[map_lanes], es[map_lanes];
+    _mm256_store_ps(xs, x);
+    _mm256_store_ps(es, e);
+    for (int k = 0; k < map_lanes; ++k) {
+      if (other & (1 << k)) es[k] = std::exp(xs[k]);
+    }
+    e = _mm256_load_ps(es);
+  }
+  return e;
+}
+
+ZELK8_LANES void exp_lanes_avx2(const float* x, float* out, std::size_t count) {
+  std::size_t k = 0;
+  for (; k + map_lanes <= count; k += map_lanes) {
+    _mm256_storeu_ps(out + k, exp_avx2(_mm256_loadu_ps(x + k)));
+  }
+  for (; k < count; ++k) out[k] = std::exp(x[k]);
+}
+
+ZELK8_LANES void map_lane_energies_avx2(const MapPairTables& t, const float* l, const float* sh,
+                                        float* evdw_out, float* estat_out) {
+  const int n = t.n;
+  // The copy's coordinates, frame + shift rounded to float, per lane.
+  __m256 copy_l[atom_slots], copy_s[atom_slots];
+  const __m256 lane_l = _mm256_loadu_ps(l);
+  const __m256 lane_s = _mm256_loadu_ps(sh);
+  for (int j = 0; j < n; ++j) {
+    copy_l[j] = _mm256_add_ps(_mm256_set1_ps(t.frame_l[j]), lane_l);
+    copy_s[j] = _mm256_add_ps(_mm256_set1_ps(t.frame_s[j]), lane_s);
+  }
+  const __m256 sign = _mm256_set1_ps(-0.0f);
+  const __m256 twelve = _mm256_set1_ps(12.0f);
+  const __m256 repulsion_factor = _mm256_set1_ps(184000.0f);
+  const __m256 dispersion_factor = _mm256_set1_ps(2.25f);
+  const __m256 far = _mm256_set1_ps(map_far_rho);
+  __m256 evdw = _mm256_setzero_ps();
+  __m256 estat = _mm256_setzero_ps();
+  // Each row of pairs in three passes, so that the long chain of one pair
+  // (square root, division, exponential) does not hold up the next: the
+  // distances, then the exponentials, then the terms summed in order.
+  alignas(32) __m256 r[atom_slots], rho[atom_slots], e[atom_slots];
+  for (int i = 0; i < n; ++i) {
+    const __m256 central_l = _mm256_set1_ps(t.frame_l[i]);
+    const __m256 central_s = _mm256_set1_ps(t.frame_s[i]);
+    const float* dv2 = t.dv2.data() + i * n;
+    const float* eps = t.eps.data() + (t.element[i] - 1) * n;
+    const float* r0 = t.r0.data() + (t.element[i] - 1) * n;
+    const float q_i = t.charge[i];
+    for (int j = 0; j < n; ++j) {
+      const __m256 dl = _mm256_sub_ps(copy_l[j], central_l);
+      const __m256 ds = _mm256_sub_ps(copy_s[j], central_s);
+      r[j] = _mm256_sqrt_ps(_mm256_add_ps(
+          _mm256_add_ps(_mm256_mul_ps(dl, dl), _mm256_mul_ps(ds, ds)), _mm256_set1_ps(dv2[j])));
+      rho[j] = _mm256_div_ps(r[j], _mm256_set1_ps(r0[j]));
+    }
+    for (int j = 0; j < n; ++j) {
+      // Far pairs: the repulsion is below half a unit in the last place of
+      // the dispersion, so repulsion - dispersion is -dispersion whether the
+      // exponential is taken or replaced by 0 (see map_far_rho).
+      if (_mm256_movemask_ps(_mm256_cmp_ps(rho[j], far, _CMP_GE_OQ)) == 0xFF) {
+        e[j] = _mm256_setzero_ps();
+      } else {
+        e[j] = exp_avx2(_mm256_xor_ps(_mm256_mul_ps(twelve, rho[j]), sign));
+      }
+    }
+    for (int j = 0; j < n; ++j) {
+      const __m256 repulsion = _mm256_mul_ps(repulsion_factor, e[j]);
+      const __m256 rho2 = _mm256_mul_ps(rho[j], rho[j]);
+      const __m256 rho4 = _mm256_mul_ps(rho2, rho2);
+      const __m256 rho6 = _mm256_mul_ps(rho2, rho4);
+      const __m256 dispersion = _mm256_div_ps(dispersion_factor, rho6);
+      evdw = _mm256_add_ps(
+          evdw, _mm256_mul_ps(_mm256_set1_ps(eps[j]), _mm256_sub_ps(repulsion, dispersion)));
+      const float qq = t.charge_1380[j] * q_i;  // (q(j) * 1380) * q(i)
+      estat = _mm256_add_ps(estat, _mm256_div_ps(_mm256_set1_ps(qq), r[j]));
+    }
+  }
+  _mm256_storeu_ps(evdw_out, evdw);
+  _mm256_storeu_ps(estat_out, estat);
+}
+
 }  // namespace
+
+bool map_lanes_available() {
+  static const bool available = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  return available;
+}
+
+MapPairTables make_map_pair_tables(const RunState& s, const PairTable& table) {
+  MapPairTables t;
+  const int n = s.atom_count;
+  t.n = n;
+  t.frame_l = s.frame_l.data();
+  t.frame_s = s.frame_s.data();
+  t.element = s.atom_element.data();
+  t.charge = s.atom_charge.data();
+  t.dv2.resize(n * n);
+  t.charge_1380.resize(n);
+  t.eps.resize(element_slots * n);
+  t.r0.resize(element_slots * n);
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      const float dv = (s.frame_v[j] + s.map_height) - s.frame_v[i];
+      t.dv2[i * n + j] = dv * dv;
+    }
+  }
+  for (int j = 0; j < n; ++j) t.charge_1380[j] = s.atom_charge[j] * 1380.0f;
+  // The element rows the molecule uses, with the table index that
+  // molecule_pair_energy forms; every element index must be 1..7.
+  for (int i = 0; i < n; ++i) {
+    const int e = s.atom_element[i] - 1;
+    for (int j = 0; j < n; ++j) {
+      const int k = e * element_slots + (s.atom_element[j] - 1);
+      t.eps[e * n + j] = table.eps[k];
+      t.r0[e * n + j] = table.r0[k];
+    }
+  }
+  return t;
+}
+
+void map_lane_energies(const MapPairTables& t, const float* l, const float* sh, float* evdw,
+                       float* estat) {
+  map_lane_energies_avx2(t, l, sh, evdw, estat);
+}
+
+void exp_lanes(const float* x, float* out, std::size_t count) {
+  if (map_lanes_available()) {
+    exp_lanes_avx2(x, out, count);
+  } else {
+    for (std::size_t k = 0; k < count; ++k) out[k] = std::exp(x[k]);
+  }
+}
 
 ShiftMap compute_shift_map(const RunState& s, int threads) {
   ShiftMap map;
@@ -31,30 +258,64 @@ ShiftMap compute_shift_map(const RunState& s, int threads) {
   map.estat.assign(map_points * map_points, 0.0f);
   map.etot.assign(map_points * map_points, 0.0f);
   const PairTable table = make_pair_table(s);
-  const int points = map.grid.rows * map.grid.columns;
+  const int columns = map.grid.columns;
+  const int points = map.grid.rows * columns;
+  // Element indices outside the table leave the lanes without their eps and
+  // r0 rows; such a molecule goes through the plain kernel as it stands.
+  const bool elements_in_table =
+      std::all_of(s.atom_element.begin(), s.atom_element.begin() + s.atom_count,
+                  [](int e) { return e >= 1 && e <= element_slots; });
+  const bool lanes = map_lanes_available() && elements_in_table;
+  const int per_item = lanes ? map_lanes : 1;
+  const int items = (points + per_item - 1) / per_item;
   if (threads <= 0) threads = usable_cpus();
-  threads = std::clamp(threads, 1, std::max(1, points));
+  threads = std::clamp(threads, 1, std::max(1, items));
+  const MapPairTables pairs = lanes ? make_map_pair_tables(s, table) : MapPairTables{};
 
-  std::atomic<int> next{0};
-  auto work = [&] {
-    AtomArray<float> copy_l{}, copy_s{}, copy_v{};
+  auto store = [&](int p, float evdw, float estat) {
+    const int at = (p / columns) * map_points + p % columns;
+    map.evdw[at] = evdw;
+    map.estat[at] = estat;
+    map.etot[at] = evdw + estat;
+  };
+  // Eight grid points in scan order; lanes past the last point repeat it.
+  auto lane_item = [&](int item) {
+    alignas(32) float l[map_lanes], sh[map_lanes], evdw[map_lanes], estat[map_lanes];
+    const int first = item * map_lanes;
+    for (int k = 0; k < map_lanes; ++k) {
+      const int p = std::min(first + k, points - 1);
+      l[k] = map.grid.l_shift[p % columns];
+      sh[k] = map.grid.s_shift[p / columns];
+    }
+    map_lane_energies(pairs, l, sh, evdw, estat);
+    for (int k = 0; k < map_lanes && first + k < points; ++k) store(first + k, evdw[k], estat[k]);
+  };
+  // One grid point with the plain kernel, for CPUs without the lanes.
+  auto scalar_item = [&](int p, AtomArray<float>& copy_l, AtomArray<float>& copy_s,
+                         AtomArray<float>& copy_v) {
+    const float l = map.grid.l_shift[p % columns], sh = map.grid.s_shift[p / columns];
+    for (int k = 0; k < s.atom_count; ++k) {
+      copy_l[k] = s.frame_l[k] + l;
+      copy_s[k] = s.frame_s[k] + sh;
+      copy_v[k] = s.frame_v[k] + s.map_height;
+    }
     const MoleculeView central{s.frame_l.data(), s.frame_s.data(), s.frame_v.data(),
                                s.atom_element.data(), s.atom_charge.data(), s.atom_count};
     const MoleculeView copy{copy_l.data(), copy_s.data(), copy_v.data(), s.atom_element.data(),
                             s.atom_charge.data(), s.atom_count};
-    for (int p; (p = next.fetch_add(1)) < points;) {
-      const int iy = p / map.grid.columns, ix = p % map.grid.columns;
-      const float l = map.grid.l_shift[ix], sh = map.grid.s_shift[iy];
-      for (int k = 0; k < s.atom_count; ++k) {
-        copy_l[k] = s.frame_l[k] + l;
-        copy_s[k] = s.frame_s[k] + sh;
-        copy_v[k] = s.frame_v[k] + s.map_height;
+    const MoleculeEnergy e = molecule_pair_energy(table, central, copy);
+    store(p, e.evdw, e.estat);
+  };
+
+  std::atomic<int> next{0};
+  auto work = [&] {
+    AtomArray<float> copy_l{}, copy_s{}, copy_v{};
+    for (int item; (item = next.fetch_add(1, std::memory_order_relaxed)) < items;) {
+      if (lanes) {
+        lane_item(item);
+      } else {
+        scalar_item(item, copy_l, copy_s, copy_v);
       }
-      const MoleculeEnergy e = molecule_pair_energy(table, central, copy);
-      const int at = iy * map_points + ix;
-      map.evdw[at] = e.evdw;
-      map.estat[at] = e.estat;
-      map.etot[at] = e.etot;
     }
   };
   std::vector<std::thread> pool;
