@@ -35,12 +35,17 @@ ShiftGrid make_shift_grid(const RunState& s) {
   return g;
 }
 
-ShiftMap compute_shift_map_reference(const RunState& s) {
+ShiftMap empty_shift_map(const RunState& s) {
   ShiftMap map;
   map.grid = make_shift_grid(s);
   map.evdw.assign(map_points * map_points, 0.0f);
   map.estat.assign(map_points * map_points, 0.0f);
   map.etot.assign(map_points * map_points, 0.0f);
+  return map;
+}
+
+ShiftMap compute_shift_map_reference(const RunState& s) {
+  ShiftMap map = empty_shift_map(s);
   const PairTable table = make_pair_table(s);
   const MoleculeView central{s.frame_l.data(), s.frame_s.data(), s.frame_v.data(),
                              s.atom_element.data(), s.atom_charge.data(), s.atom_count};

@@ -27,6 +27,9 @@ struct ShiftMap {
   float min_etot = 0, min_etot_l = 0, min_etot_s = 0;
 };
 
+// The grid of the map record with its tables zeroed.
+ShiftMap empty_shift_map(const RunState& s);
+
 // Grid point by grid point with molecule_pair_energy: the plain path.
 ShiftMap compute_shift_map_reference(const RunState& s);
 // The same numbers, spread over threads and vector lanes. threads <= 0 means

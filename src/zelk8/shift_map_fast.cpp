@@ -252,11 +252,7 @@ void exp_lanes(const float* x, float* out, std::size_t count) {
 }
 
 ShiftMap compute_shift_map(const RunState& s, int threads) {
-  ShiftMap map;
-  map.grid = make_shift_grid(s);
-  map.evdw.assign(map_points * map_points, 0.0f);
-  map.estat.assign(map_points * map_points, 0.0f);
-  map.etot.assign(map_points * map_points, 0.0f);
+  ShiftMap map = empty_shift_map(s);
   const PairTable table = make_pair_table(s);
   const int columns = map.grid.columns;
   const int points = map.grid.rows * columns;
