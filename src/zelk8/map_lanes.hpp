@@ -19,7 +19,7 @@ constexpr int map_lanes = 8;
 // rho), which is under half a unit in the last place of the dispersion:
 // repulsion - dispersion rounds to -dispersion, the same float as
 // 0 - dispersion. The kernel skips the exponential when all eight lanes are
-// this far; the tests check the claim for every float rho from 3.2 up.
+// this far; the tests check the claim for every float rho from 3.0 up.
 constexpr float map_far_rho = 3.0f;
 
 // True when this CPU runs the lane kernel (AVX2 and FMA); otherwise the
