@@ -7,17 +7,26 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "stages.hpp"
 
+namespace {
+std::string scratch;  // removed at a normal exit; kept after a crash
+}
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const char* tmp = std::getenv("TMPDIR");
-  std::string dir = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zelk8-fuzz-XXXXXX";
-  if (mkdtemp(dir.data()) == nullptr || chdir(dir.c_str()) != 0) {
+  scratch = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zelk8-fuzz-XXXXXX";
+  if (mkdtemp(scratch.data()) == nullptr || chdir(scratch.c_str()) != 0) {
     std::perror("run_fuzz: scratch folder");
     std::abort();
   }
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(scratch, ignored);
+  });
   return 0;
 }
 
