@@ -151,6 +151,16 @@ TEST(BadInput, EveryLineBoundaryOfTheExamples) {
         EXPECT_EQ(r.status, 2) << name << " cut after line " << k;
         EXPECT_EQ(r.err, expected_err) << name << " cut after line " << k;
         EXPECT_EQ(r.report, expected_report) << name << " cut after line " << k;
+        // "coord.xyz" is opened after the run-parameter record; before the
+        // map record it holds its count line, its empty line and the atom
+        // lines of the central molecule and every unit that the count states.
+        EXPECT_EQ(r.has_coord, kind[k] == map) << name << " cut after line " << k;
+        if (r.has_coord) {
+          const auto coord = lines_of(r.coord);
+          ASSERT_GE(coord.size(), 2u);
+          EXPECT_EQ(coord.size(), 2 + std::stoul(coord[0])) << name;
+          EXPECT_EQ(full.coord.substr(0, r.coord.size()), r.coord) << name;
+        }
         if (cut.empty()) break;
         cut.pop_back();
       }
