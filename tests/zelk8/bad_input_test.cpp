@@ -129,7 +129,8 @@ std::vector<Example> examples() {
   }
   const auto lines = lines_of(example_input("anthracene"));
   list.push_back({"anthracene with a second set",
-                  join_lines(lines, 0, 25) + "  -1\n" + join_lines(lines, 1, 25) + join_lines(lines, 26, lines.size())});
+                  join_lines(lines, 0, 25) + "  -1\n" + join_lines(lines, 1, 25) +
+                      join_lines(lines, 26, lines.size())});
   return list;
 }
 
@@ -255,7 +256,10 @@ TEST(BadInput, LettersAndStrayCharactersInEveryNumericField) {
       {2, atom, {{1, 4}}, {{6, 10}, {16, 10}, {26, 10}}},
       {26, atom, {{1, 4}}, {}},  // the terminator
       {29, cell, {}, {{1, 10}, {11, 10}, {21, 10}, {31, 10}, {41, 10}, {51, 10}}},
-      {30, unit, {}, {{1, 5}, {6, 5}, {11, 5}, {16, 5}, {21, 5}, {26, 5}, {31, 5}, {36, 5}, {41, 5}, {46, 5}, {51, 5}, {56, 5}}},
+      {30,
+       unit,
+       {},
+       {{1, 5}, {6, 5}, {11, 5}, {16, 5}, {21, 5}, {26, 5}, {31, 5}, {36, 5}, {41, 5}, {46, 5}, {51, 5}, {56, 5}}},
       {44, unit, {}, {{1, 5}}},  // the terminator
       {45, parameters, {{1, 5}}, {{6, 10}, {16, 10}, {26, 10}, {36, 10}}},
       {46, map, {}, {{1, 5}, {6, 5}, {11, 5}, {16, 5}, {21, 5}, {26, 5}, {31, 5}, {36, 5}, {41, 5}}},
@@ -398,8 +402,9 @@ TEST(BadInput, InputBeyondTheFixedCapacities) {
 
   // Long lines that hold the right fields are read as usual: a 1 MB line of
   // blanks before the molecule size, a 1 MB tail after an atom record.
-  for (const std::string& text : {std::string(1 << 20, ' ') + "\n" + input,
-                                  with_line(2, lines[1] + std::string(48 - lines[1].size(), ' ') + std::string(1 << 20, '#'))}) {
+  const std::string atom_line_48 = lines[1] + std::string(48 - lines[1].size(), ' ');
+  for (const std::string& text :
+       {std::string(1 << 20, ' ') + "\n" + input, with_line(2, atom_line_48 + std::string(1 << 20, '#'))}) {
     const RunResult r = runner.run(text);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.report, full.report);
