@@ -33,7 +33,7 @@ struct RunFiles {
   }
 };
 
-void run_stages(RunState& s, RunFiles& f) {
+void run_stages(RunState& s, RunFiles& f, int map_threads) {
   read_molecule(s, f.input);
   read_cell(s, f.input, f.report);
   build_atom_table(s, f.report);
@@ -68,20 +68,20 @@ void run_stages(RunState& s, RunFiles& f) {
   if (s.stack_unit > 40) {
     write_shift_scan(s, *f.coord, f.coord_text);  // second stop
   } else {
-    write_shift_map(s, f.report);  // first stop
+    write_shift_map(s, f.report, map_threads);  // first stop
     f.pass_report();
   }
 }
 
 }  // namespace
 
-int run() {
+int run(int map_threads) {
   std::unique_ptr<RunFiles> files;
   try {
     files = std::make_unique<RunFiles>();
     auto state = std::make_unique<RunState>();
     try {
-      run_stages(*state, *files);
+      run_stages(*state, *files, map_threads);
     } catch (const records::ReadError& e) {
       // What the report holds so far stays in "at8.dat".
       files->pass_report();

@@ -121,8 +121,8 @@ void write_map_tables(const ShiftMap& map, std::string& report) {
   put(report, minimum, map.min_etot_l, map.min_etot_s, map.min_etot);
 }
 
-void write_shift_map(const RunState& s, std::string& report) {
-  write_map_tables(compute_shift_map(s), report);
+void write_shift_map(const RunState& s, std::string& report, int threads) {
+  write_map_tables(compute_shift_map(s, threads), report);
 }
 
 }  // namespace zelk8

@@ -63,13 +63,16 @@ float dihedral_angle(float n_v);
 
 // shift_map.cpp: map record and height line; the map tables.
 void read_map_record(RunState& s, records::InputFile& in, std::string& report);
-void write_shift_map(const RunState& s, std::string& report);
+// `threads` as for compute_shift_map: 0 means every CPU the process may use.
+void write_shift_map(const RunState& s, std::string& report, int threads = 0);
 
 // shift_scan.cpp: the shifted geometries of the last unit, streamed to
 // "coord.xyz" in pieces.
 void write_shift_scan(const RunState& s, records::OutputFile& coord, std::string& coord_buffer);
 
 // run.cpp: the whole run in the working directory; returns the exit status.
-int run();
+// `map_threads` fixes the thread count of the shift map (0: every CPU the
+// process may use); the tables are the same whatever it is.
+int run(int map_threads = 0);
 
 }  // namespace zelk8

@@ -2,13 +2,18 @@
 // wrote.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "stages.hpp"
 
 namespace zelk8_test {
 
@@ -67,6 +72,48 @@ inline RunResult run_program(const std::string& input, const std::string& tag = 
   write_text(dir / "zelk8.dat", input);
   return run_in(dir);
 }
+
+// Runs zelk8::run() in this process, in a folder of its own: cheaper than a
+// process per run when a test makes thousands of them. Standard error goes
+// to a file while a run lasts; the folder keeps the outputs of the last run.
+class InProcessRunner {
+ public:
+  explicit InProcessRunner(const std::string& tag = "") : dir_(scratch_folder(tag + "-in-process")) {}
+
+  RunResult run(const std::string& input, int map_threads = 1) {
+    write_text(dir_ / "zelk8.dat", input);
+    return run_existing(map_threads);
+  }
+
+  // Runs on whatever the folder holds; previous outputs are removed first.
+  RunResult run_existing(int map_threads = 1) {
+    for (const char* name : {"at8.dat", "mopac.dat", "coord.xyz"}) fs::remove(dir_ / name);
+    const fs::path here = fs::current_path();
+    const fs::path err_file = dir_ / "stderr.txt";
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    const int fd = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(fd, 2);
+    ::close(fd);
+    fs::current_path(dir_);
+    RunResult r;
+    r.status = zelk8::run(map_threads);
+    fs::current_path(here);
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    r.err = read_text(err_file);
+    if ((r.has_report = fs::exists(dir_ / "at8.dat"))) r.report = read_text(dir_ / "at8.dat");
+    if ((r.has_mopac = fs::exists(dir_ / "mopac.dat"))) r.mopac = read_text(dir_ / "mopac.dat");
+    if ((r.has_coord = fs::exists(dir_ / "coord.xyz"))) r.coord = read_text(dir_ / "coord.xyz");
+    return r;
+  }
+
+  const fs::path& dir() const { return dir_; }
+
+ private:
+  fs::path dir_;
+};
 
 // Lines of a text, without their line ends.
 inline std::vector<std::string> lines_of(const std::string& text) {

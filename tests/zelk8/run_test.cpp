@@ -215,24 +215,84 @@ TEST(Run, ASecondRunReplacesEveryOutputCompletely) {
   const RunResult again = run_in(dir);
   EXPECT_EQ(again.report, r.report);
   EXPECT_EQ(again.coord, r.coord);
+
+  // Runs whose outputs get shorter, one after another in the same folder:
+  // each output equals that of a run in a fresh folder, and stack_unit 0
+  // leaves the coordinates of the run before.
+  std::string previous_coord;
+  for (const char* example : {"anthracene-scan", "anthracene", "anthracene-nomap"}) {
+    const RunResult fresh = run_program(example_input(example), std::string("-fresh-") + example);
+    ASSERT_EQ(fresh.status, 0) << example << ": " << fresh.err;
+    write_text(dir / "zelk8.dat", example_input(example));
+    const RunResult next = run_in(dir);
+    ASSERT_EQ(next.status, 0) << example << ": " << next.err;
+    EXPECT_EQ(next.report, fresh.report) << example;
+    EXPECT_EQ(next.mopac, fresh.mopac) << example;
+    EXPECT_EQ(next.coord, fresh.has_coord ? fresh.coord : previous_coord) << example;
+    previous_coord = next.coord;
+  }
 }
 
 TEST(Run, AFailingWriteIsNeverStatusZero) {
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  const fs::path dir = scratch_folder();
-  write_text(dir / "zelk8.dat", example_input("anthracene"));
-  fs::create_symlink("/dev/full", dir / "at8.dat");
-  const RunResult r = run_in(dir);
-  EXPECT_NE(r.status, 0);
-  EXPECT_NE(r.err.find("at8.dat"), std::string::npos) << r.err;
+  // Every output file in turn is a full device (the write fails when the
+  // file is flushed) or a folder (it cannot be created). Tests may run as
+  // root, for whom permissions stop nothing.
+  const bool have_full = fs::exists("/dev/full");
+  const struct {
+    const char* file;
+    const char* example;
+    bool device;
+    const char* message;
+  } cases[] = {
+      {"at8.dat", "anthracene", true, "zelk8: at8.dat: cannot write: No space left on device\n"},
+      {"mopac.dat", "anthracene", true, "zelk8: mopac.dat: cannot write: No space left on device\n"},
+      {"coord.xyz", "anthracene", true, "zelk8: coord.xyz: cannot write: No space left on device\n"},
+      {"coord.xyz", "anthracene-scan", true, "zelk8: coord.xyz: cannot write: No space left on device\n"},
+      {"at8.dat", "anthracene", false, "zelk8: at8.dat: cannot create: Is a directory\n"},
+      {"mopac.dat", "anthracene", false, "zelk8: mopac.dat: cannot create: Is a directory\n"},
+      {"coord.xyz", "anthracene", false, "zelk8: coord.xyz: cannot create: Is a directory\n"},
+  };
+  int n = 0;
+  for (const auto& [file, example, device, message] : cases) {
+    if (device && !have_full) continue;
+    const fs::path dir = scratch_folder("-" + std::to_string(n++));
+    write_text(dir / "zelk8.dat", example_input(example));
+    if (device) {
+      fs::create_symlink("/dev/full", dir / file);
+    } else {
+      fs::create_directory(dir / file);
+    }
+    const RunResult r = run_in(dir);
+    EXPECT_EQ(r.status, 3) << file;
+    EXPECT_EQ(r.err, message) << file;
+  }
+  // A read failure after which the report cannot be written still ends
+  // with the write failure.
+  if (have_full) {
+    const fs::path dir = scratch_folder("-read-then-write");
+    write_text(dir / "zelk8.dat", example_input("anthracene").substr(0, 1500));
+    fs::create_symlink("/dev/full", dir / "at8.dat");
+    const RunResult r = run_in(dir);
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("at8.dat"), std::string::npos) << r.err;
+  }
+}
 
-  // A report that cannot be created at all.
-  const fs::path dir2 = scratch_folder("-dir");
-  write_text(dir2 / "zelk8.dat", example_input("anthracene"));
-  fs::create_directory(dir2 / "at8.dat");
-  const RunResult r2 = run_in(dir2);
-  EXPECT_NE(r2.status, 0);
-  EXPECT_NE(r2.err.find("at8.dat"), std::string::npos) << r2.err;
+// The map is spread over threads; the bytes of every output must not depend
+// on how many, nor on the run.
+TEST(Run, SameBytesOnEveryRunWhateverTheThreadCount) {
+  InProcessRunner runner;
+  for (const char* example : {"anthracene", "naphthalene", "quinacridone", "anthracene-scan"}) {
+    const RunResult first = run_program(example_input(example), std::string("-") + example);
+    ASSERT_EQ(first.status, 0) << example << ": " << first.err;
+    for (int threads : {0, 0, 1, 2, 7}) {
+      const RunResult r = runner.run(example_input(example), threads);
+      ASSERT_EQ(r.status, 0) << example << ": " << r.err;
+      EXPECT_EQ(r.report, first.report) << example << " with " << threads << " threads";
+      EXPECT_EQ(r.mopac, first.mopac) << example;
+      EXPECT_EQ(r.coord, first.coord) << example << " with " << threads << " threads";
+    }
+  }
 }
 
 }  // namespace
