@@ -27,12 +27,10 @@ std::string spell(const Format& f) {
     if (!s.empty()) s += ' ';
     if (e.repeat != 1) s += std::to_string(e.repeat);
     switch (e.kind) {
-      case Edit::Kind::I: s += "I" + std::to_string(e.w); break;
-      case Edit::Kind::F: s += "F" + std::to_string(e.w) + "." + std::to_string(e.d); break;
-      case Edit::Kind::A: s += "A" + std::to_string(e.w); break;
       case Edit::Kind::X: s += std::to_string(e.w) + "X"; break;
       case Edit::Kind::Slash: s += "/"; break;
       case Edit::Kind::Text: s += "'" + e.text + "'"; break;
+      default: s += char(e.kind) + std::to_string(e.w) + (e.kind == Edit::Kind::F ? "." + std::to_string(e.d) : "");
     }
   }
   return s;
@@ -41,26 +39,17 @@ std::string spell(const Format& f) {
 TEST(Format, CompilesToEdits) {
   const std::vector<std::tuple<const char*, const char*>> cases = {
       {"(I4,X,3F10.5,4X,A4,X,A4,2I5)", "I4 1X 3F10.5 4X A4 1X A4 2I5"},
-      {"(/,' Molecular orientation vectors',                          /,F10.5,' A  VL = ',3F10.5)",
-       "/ ' Molecular orientation vectors' / F10.5 ' A  VL = ' 3F10.5"},
       {"(1H0,'a')", "'0' 'a'"},
-      {"(1H ,I3)", "' ' I3"},
       {"(1H,,I3)", "',' I3"},
       {"(3H'a',i2)", "''a'' I2"},
       {"('it''s',\"say \"\"hi\"\"\")", "'it's' 'say \"hi\"'"},
       {"(' AM1 1SCF VECTORS XYZ',//)", "' AM1 1SCF VECTORS XYZ' / /"},
       {"( 1 2 F 1 0 . 3 , a , 2/ )", "12F10.3 A0 2/"},
-      {"(100F10.3)", "100F10.3"},
       {"()", ""},
   };
-  for (const auto& [literal, expected] : cases) {
-    EXPECT_EQ(spell(Format(literal)), expected) << "format " << literal;
-  }
-}
-
-TEST(Format, RejectsWhatItCannotCompile) {
-  for (const char* literal : {"I4", "(I4", "(I4))", "(2(I4))", "(I)", "(F10)", "(F10.)", "(I0)", "(0X)",
-                              "(I4.2)", "(E10.3)", "('open)", "(5Hab)", "(H)", "(3'x')", "(I99999999)"}) {
+  for (const auto& [literal, expected] : cases) EXPECT_EQ(spell(Format(literal)), expected) << "format " << literal;
+  for (const char* literal : {"I4", "(I4", "(I4))", "(2(I4))", "(I)", "(F10)", "(F10.)", "(I0)", "(0X)", "(I4.2)",
+                              "(E10.3)", "('open)", "(5Hab)", "(H)", "(3'x')", "(I99999999)"}) {
     EXPECT_THROW(Format{literal}, std::invalid_argument) << "format " << literal;
   }
 }
@@ -70,41 +59,19 @@ TEST(PutReal, FieldsAreRoundedAndLaidOut) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const std::vector<std::tuple<int, int, float, const char*>> cases = {
       {10, 5, -1.5f, "  -1.50000"},
-      // Exact ties go to even: 0.125, 0.375 and 2.5 are exact in binary.
-      {5, 2, 0.125f, " 0.12"},
-      {5, 2, 0.375f, " 0.38"},
-      {4, 0, 2.5f, "  2."},
-      {4, 0, 3.5f, "  4."},
-      // Not a tie: 0.145f is 0.14499999582767486572265625.
-      {5, 2, 0.145f, " 0.14"},
-      // A value just below a tie in decimal, exactly: 1.005f is 1.00499999523162841796875.
-      {6, 2, 1.005f, "  1.00"},
-      {10, 5, -0.000001f, "  -0.00000"},
-      {10, 5, -0.0f, "  -0.00000"},
-      {7, 5, 0.12345f, "0.12345"},
-      {6, 5, 0.12345f, ".12345"},
-      {5, 5, 0.12345f, "*****"},
-      {4, 2, -0.5f, "-.50"},
-      {5, 2, -0.5f, "-0.50"},
-      {4, 0, 12.0f, " 12."},
-      {3, 0, 12.0f, "12."},
-      {2, 0, 12.0f, "**"},
-      {2, 0, 0.25f, "0."},
-      {3, 0, -0.25f, "-0."},
-      {10, 3, 1000000.0f, "**********"},
-      {10, 3, 999999.0f, "999999.000"},
-      {10, 3, -100000.0f, "**********"},
-      // -99999.992f is -99999.9921875, the float nearest to -99999.992.
-      {10, 3, -99999.992f, "-99999.992"},
-      {12, 0, 3.0e9f, " 3000000000."},
-      {50, 40, 1.0f, "        1.0000000000000000000000000000000000000000"},
-      {10, 3, inf, "  Infinity"},
-      {7, 3, inf, "    Inf"},
-      {10, 3, -inf, " -Infinity"},
-      {8, 3, -inf, "    -Inf"},
-      {3, 0, -inf, "***"},
-      {10, 5, nan, "       NaN"},
-      {2, 0, nan, "**"},
+      // Exact ties go to even: 0.125, 2.5 and 3.5 are exact in binary.
+      {5, 2, 0.125f, " 0.12"}, {4, 0, 2.5f, "  2."}, {4, 0, 3.5f, "  4."},
+      // Not ties: 0.145f is 0.14499999582767486572265625, 1.005f is 1.00499999523162841796875.
+      {5, 2, 0.145f, " 0.14"}, {6, 2, 1.005f, "  1.00"},
+      {10, 5, -0.000001f, "  -0.00000"}, {10, 5, -0.0f, "  -0.00000"},
+      // The 0 before the point only where the width allows.
+      {7, 5, 0.12345f, "0.12345"}, {6, 5, 0.12345f, ".12345"}, {5, 5, 0.12345f, "*****"},
+      {4, 2, -0.5f, "-.50"}, {5, 2, -0.5f, "-0.50"}, {2, 0, 0.25f, "0."}, {3, 0, -0.25f, "-0."},
+      {3, 0, 12.0f, "12."}, {2, 0, 12.0f, "**"}, {10, 3, 1000000.0f, "**********"},
+      {10, 3, -99999.992f, "-99999.992"},  // -99999.9921875, the float nearest to -99999.992
+      {12, 0, 3.0e9f, " 3000000000."}, {50, 40, 1.0f, "        1.0000000000000000000000000000000000000000"},
+      {10, 3, inf, "  Infinity"}, {7, 3, inf, "    Inf"}, {10, 3, -inf, " -Infinity"}, {8, 3, -inf, "    -Inf"},
+      {3, 0, -inf, "***"}, {10, 5, nan, "       NaN"}, {2, 0, nan, "**"},
   };
   for (const auto& [w, d, value, expected] : cases) {
     std::string out = "|";
@@ -112,9 +79,6 @@ TEST(PutReal, FieldsAreRoundedAndLaidOut) {
     EXPECT_EQ(out, std::string("|") + expected)
         << "F" << w << "." << d << " of " << value << " (bits " << bits(value) << ") wrote \"" << out.substr(1) << "\"";
   }
-}
-
-TEST(PutReal, MatchesPrintfOnEveryFitWidth) {
   // printf's %.*f rounds the exact binary value as well; walk a spread of floats.
   char ref[64];
   for (std::uint32_t b = 0x3A000000; b < 0x4B000000; b += 0x00731A5B) {
@@ -128,8 +92,7 @@ TEST(PutReal, MatchesPrintfOnEveryFitWidth) {
 
 TEST(PutInt, RightJustifiedOrAsterisks) {
   const std::vector<std::tuple<int, int, const char*>> cases = {
-      {5, 42, "   42"}, {3, -42, "-42"}, {2, -42, "**"}, {4, 0, "   0"},
-      {11, std::numeric_limits<int>::min(), "-2147483648"}, {3, 1000, "***"},
+      {5, 42, "   42"}, {3, -42, "-42"}, {2, -42, "**"}, {11, std::numeric_limits<int>::min(), "-2147483648"},
   };
   for (const auto& [w, value, expected] : cases) {
     std::string out;
@@ -139,19 +102,12 @@ TEST(PutInt, RightJustifiedOrAsterisks) {
 }
 
 TEST(WriteStatement, ItemsTextsSlashesAndReversion) {
-  const auto row = [](int n) {
-    std::vector<Item> items;
-    for (int i = 1; i <= n; ++i) items.push_back(static_cast<float>(i));
-    return items;
-  };
   const std::vector<std::tuple<const char*, std::vector<Item>, std::string>> cases = {
       {"(' AM1 1SCF VECTORS XYZ',//)", {}, " AM1 1SCF VECTORS XYZ\n\n\n"},
       {"(51X,'Etot = ',F10.5,/)", {-12.5f}, std::string(51, ' ') + "Etot =  -12.50000\n\n"},
-      {"(I3,/)", {48}, " 48\n\n"},
       // Items run out: the line ends at the next data descriptor; trailing X blanks are dropped.
       {"(I3,2X,I3,2X,'end',I3)", {1}, "  1\n"},
       {"(I3,' x',2X,/,I3)", {1}, "  1 x\n\n"},
-      {"(I3,'+',I3)", {}, "\n"},
       {"(1H0,I3,1H,,I3)", {7, 8}, "0  7,  8\n"},
       // Items left at the closing parenthesis start the format again on a new line.
       {"(2I3)", {1, 2, 3, 4, 5}, "  1  2\n  3  4\n  5\n"},
@@ -164,22 +120,19 @@ TEST(WriteStatement, ItemsTextsSlashesAndReversion) {
     format_to(out, Format(literal), items);
     EXPECT_EQ(out, expected) << "format " << literal;
   }
-
-  const std::vector<Item> items = row(101);
+  std::vector<Item> items;
+  for (int i = 1; i <= 101; ++i) items.push_back(static_cast<float>(i));
   std::string out;
   format_to(out, Format("(100F10.3)"), items);
   ASSERT_EQ(out.size(), 100 * 10 + 1 + 10 + 1u);
-  EXPECT_EQ(out.substr(990, 11), "   100.000\n");
-  EXPECT_EQ(out.substr(1001), "   101.000\n");
+  EXPECT_EQ(out.substr(990), "   100.000\n   101.000\n");
 }
 
 TEST(WriteStatement, VariadicHelpersAndMismatches) {
   const Format f("(I4,X,F6.2,X,A4)");
   EXPECT_EQ(format(f, 3, 1.25f, text4("C")), "   3   1.25 C   \n");
-  EXPECT_EQ(format(Format("('no items')")), "no items\n");
   EXPECT_THROW(format(f, 3.0f), std::logic_error);
   EXPECT_THROW(format(f, 3, 1), std::logic_error);
-  EXPECT_THROW(format(f, 3, 1.0f, 2), std::logic_error);
   EXPECT_THROW(format(Format("('only text')"), 1), std::logic_error);
 }
 

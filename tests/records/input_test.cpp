@@ -25,51 +25,32 @@ std::string error_of(Read read) {
   return "no error";
 }
 
-TEST(FixedRead, RealFields) {
-  const std::vector<std::tuple<const char*, const char*, float>> cases = {
-      {"(F10.5)", "12345", 0.12345f},
-      {"(F5.0)", "12345", 12345.0f},
-      {"(F5.3)", "  150", 0.15f},
-      {"(F5.3)", "  1.5", 1.5f},
-      {"(F10.5)", "     50000", 0.5f},
-      {"(F10.0)", "        90", 90.0f},
-      {"(F10.2)", "     12345", 123.45f},
-      {"(F10.5)", "1.5-3", 1.5e-3f},
-      {"(F10.0)", "2+2", 200.0f},
-      {"(F10.1)", "2+2", 20.0f},  // d places the point in the mantissa first
-      {"(F10.0)", "1.5d+3", 1500.0f},
-      {"(F10.0)", "-1.5e-3", -1.5e-3f},
-      {"(F10.0)", "1.5 D 3", 1500.0f},
-      {"(F10.0)", " 1 2 3", 123.0f},
-      {"(F10.0)", "  -  1.5", -1.5f},
-      {"(F10.0)", ".5", 0.5f},
-      {"(F10.0)", "5.", 5.0f},
-      {"(F10.0)", "", 0.0f},
-      {"(F10.0)", "     -", 0.0f},
-      {"(F10.0)", "1e-50", 0.0f},
-      // One correctly rounded conversion: 2^24 + 1 is a tie, 2^24 + 3 rounds up.
-      {"(F10.0)", "16777217", 16777216.0f},
-      {"(F10.0)", "16777219", 16777220.0f},
-      {"(F10.0)", "0.1", 0.1f},
+TEST(FixedRead, NumberFields) {
+  const std::vector<std::tuple<const char*, const char*, float>> reals = {
+      // d places the point when none is typed, in the mantissa before the exponent.
+      {"(F10.5)", "12345", 0.12345f}, {"(F5.0)", "12345", 12345.0f}, {"(F5.3)", "  150", 0.15f},
+      {"(F5.3)", "  1.5", 1.5f},      {"(F10.5)", "1.5-3", 1.5e-3f}, {"(F10.0)", "2+2", 200.0f},
+      {"(F10.1)", "2+2", 20.0f},      {"(F10.0)", "1.5d+3", 1500.0f}, {"(F10.0)", "-1.5e-3", -1.5e-3f},
+      // Blanks are ignored anywhere; an empty field is zero.
+      {"(F10.0)", "1.5 D 3", 1500.0f}, {"(F10.0)", " 1 2 3", 123.0f}, {"(F10.0)", "  -  1.5", -1.5f},
+      {"(F10.0)", ".5", 0.5f},         {"(F10.0)", "", 0.0f},         {"(F10.0)", "     -", 0.0f},
+      {"(F10.0)", "1e-50", 0.0f},      {"(F3.0)", "12345", 123.0f},  // columns beyond the field are not read
+      // Correctly rounded: 2^24 + 1 is a tie to even, 2^24 + 3 rounds up.
+      {"(F10.0)", "16777217", 16777216.0f}, {"(F10.0)", "16777219", 16777220.0f}, {"(F10.0)", "0.1", 0.1f},
       {"(F20.0)", "0.30000001192092896", 0.3f},
-      {"(F3.0)", "12345", 123.0f},  // columns beyond the field are not read
   };
-  for (const auto& [literal, line, expected] : cases) {
+  for (const auto& [literal, line, expected] : reals) {
     InputFile in("t.dat", std::string(line) + "\n");
     float v = -7.0f;
     in.read("test record", Format(literal), &v);
     EXPECT_EQ(std::bit_cast<std::uint32_t>(v), std::bit_cast<std::uint32_t>(expected))
         << "format " << literal << " line \"" << line << "\" read " << v << ", expected " << expected;
   }
-}
-
-TEST(FixedRead, IntegerFields) {
-  const std::vector<std::tuple<const char*, const char*, int>> cases = {
-      {"(I4)", "  12", 12}, {"(I4)", " -12", -12}, {"(I4)", "+  7", 7}, {"(I4)", "1 2 ", 12},
-      {"(I4)", "", 0},      {"(I4)", "   -", 0},   {"(I2)", "1234", 12},
-      {"(I11)", "-2147483648", -2147483648},
+  const std::vector<std::tuple<const char*, const char*, int>> ints = {
+      {"(I4)", " -12", -12}, {"(I4)", "+  7", 7}, {"(I4)", "1 2 ", 12},
+      {"(I4)", "", 0},       {"(I2)", "1234", 12}, {"(I11)", "-2147483648", -2147483648},
   };
-  for (const auto& [literal, line, expected] : cases) {
+  for (const auto& [literal, line, expected] : ints) {
     InputFile in("t.dat", std::string(line) + "\n");
     int v = -7;
     in.read("test record", Format(literal), &v);
@@ -78,57 +59,36 @@ TEST(FixedRead, IntegerFields) {
 }
 
 TEST(FixedRead, BadFieldsNameFileLineRecordAndColumns) {
-  const std::vector<std::tuple<const char*, const char*, const char*>> cases = {
-      {"(I4)", " END", "\"END\" is not an integer (columns 1-4)"},
-      {"(I4)", " 1.0", "\"1.0\" is not an integer (columns 1-4)"},
-      {"(I12)", " 2147483648", "\"2147483648\" is out of range (columns 1-12)"},
-      {"(X,F4.0)", " 1.2.", "\"1.2.\" is not a number (columns 2-5)"},
-      {"(F5.0)", "  NaN", "\"NaN\" is not a number (columns 1-5)"},
-      {"(F5.0)", "  1e", "\"1e\" is not a number (columns 1-5)"},
-      {"(F5.0)", "1e5x", "\"1e5x\" is not a number (columns 1-5)"},
-      {"(F5.0)", "    .", "\".\" is not a number (columns 1-5)"},
-      {"(F5.0)", "1e99", "\"1e99\" is out of range (columns 1-5)"},
-      {"(F1.0)", "x", "\"x\" is not a number (column 1)"},
+  const std::vector<std::tuple<const char*, std::string, const char*>> cases = {
+      {"(I4)", " 1.0", "line 2: unit record: \"1.0\" is not an integer (columns 1-4)"},
+      {"(I12)", " 2147483648", "line 2: unit record: \"2147483648\" is out of range (columns 1-12)"},
+      {"(X,F4.0)", " 1.2.", "line 2: unit record: \"1.2.\" is not a number (columns 2-5)"},
+      {"(F5.0)", "  NaN", "line 2: unit record: \"NaN\" is not a number (columns 1-5)"},
+      {"(F5.0)", "  1e", "line 2: unit record: \"1e\" is not a number (columns 1-5)"},
+      {"(F5.0)", "1e99", "line 2: unit record: \"1e99\" is out of range (columns 1-5)"},
+      {"(F1.0)", "x", "line 2: unit record: \"x\" is not a number (column 1)"},
+      {"(F4.0)", std::string("1\0\t5", 4), "line 2: unit record: \"1\\x00\\x095\" is not a number (columns 1-4)"},
+      {"(3F10.0)", "      10.0      10.0      9o.0", "line 2: unit record: \"9o.0\" is not a number (columns 21-30)"},
+      {"(3F10.0)", "", "line 2: unit record: end of file"},
   };
   for (const auto& [literal, line, expected] : cases) {
-    InputFile in("zelk8.dat", std::string("first\n") + line + "\n");
+    InputFile in("zelk8.dat", "first\n" + (line.empty() ? "" : line + "\n"));
     in.read("skip", Format("(A4)"));
-    float r = 0.0f;
+    float r[3];
     int i = 0;
-    const Target target = Format(literal).edits().back().kind == Edit::Kind::I ? Target(&i) : Target(&r);
-    EXPECT_EQ(error_of([&] { in.read(Format(literal), {&target, 1}, "unit record"); }),
-              std::string("zelk8.dat line 2: unit record: ") + expected)
+    const Target reals[] = {&r[0], &r[1], &r[2]};
+    const Target one = literal[1] == 'I' ? Target(&i) : Target(&r[0]);
+    const std::span<const Target> targets = literal[1] == '3' ? std::span<const Target>(reals) : std::span(&one, 1);
+    EXPECT_EQ(error_of([&] { in.read(Format(literal), targets, "unit record"); }), std::string("zelk8.dat ") + expected)
         << "format " << literal;
   }
-
-  // Embedded bytes outside printable ASCII are shown escaped.
-  InputFile raw("zelk8.dat", std::string("1\0\t5", 4));
-  float r = 0.0f;
-  const Target target(&r);
-  EXPECT_EQ(error_of([&] { raw.read(Format("(F4.0)"), {&target, 1}, "map record"); }),
-            "zelk8.dat line 1: map record: \"1\\x00\\x095\" is not a number (columns 1-4)");
-}
-
-TEST(FixedRead, CellRecordMessages) {
-  std::string contents(13, '\n');
-  contents += "      10.0      10.0      10.0      9o.0      90.0      90.0\n";
-  InputFile in("zelk8.dat", contents);
-  for (int i = 0; i < 13; ++i) in.read("skip", Format("(A4)"));
-  float cell[6];
-  const Target targets[] = {&cell[0], &cell[1], &cell[2], &cell[3], &cell[4], &cell[5]};
-  const Format f("(7F10.0)");
-  EXPECT_EQ(error_of([&] { in.read(f, targets, "cell record"); }),
-            "zelk8.dat line 14: cell record: \"9o.0\" is not a number (columns 31-40)");
-  EXPECT_EQ(error_of([&] { in.read(f, targets, "cell record"); }), "zelk8.dat line 15: cell record: end of file");
-
-  InputFile missing("/nonexistent/zelk8.dat");
+  InputFile missing("/nonexistent/zelk8.dat");  // reads as an empty file
   int n = 0;
-  const Target one(&n);
-  EXPECT_EQ(error_of([&] { missing.read_list({&one, 1}, "molecule size"); }),
+  EXPECT_EQ(error_of([&] { missing.read_list("molecule size", &n); }),
             "/nonexistent/zelk8.dat line 1: molecule size: end of file");
 }
 
-TEST(FixedRead, AtomRecordLayoutShortLinesAndCrLf) {
+TEST(FixedRead, AtomRecordShortLinesAndCrLf) {
   const Format atom("(I4,X,3F10.5,4X,A4,X,A4,2I5)");
   InputFile in("zelk8.dat",
                // I4 X F10.5 F10.5 F10.5 4X A4 X A4 I5
@@ -139,50 +99,35 @@ TEST(FixedRead, AtomRecordLayoutShortLinesAndCrLf) {
   float x = 9, y = 9, z = 9;
   Text4 label = text4("????"), symbol = text4("????");
   in.read("atom record", atom, &element, &x, &y, &z, &label, &symbol);
-  EXPECT_EQ(element, 1);
-  EXPECT_EQ(x, 0.12345f);
-  EXPECT_EQ(y, 0.5f);
-  EXPECT_EQ(z, -0.25f);
-  EXPECT_EQ(view(label), "C1  ");
-  EXPECT_EQ(view(symbol), "C   ");
-
+  EXPECT_EQ(std::tie(element, x, y, z), std::make_tuple(1, 0.12345f, 0.5f, -0.25f));
+  EXPECT_EQ(std::string(view(label)).append(view(symbol)), "C1  C   ");
   // A short line reads as blanks; the '\r' of a CR LF line is not a character.
   in.read("atom record", atom, &element, &x, &y, &z, &label, &symbol);
-  EXPECT_EQ(element, -1);
-  EXPECT_EQ(x, 0.0f);
+  EXPECT_EQ(std::tie(element, x), std::make_tuple(-1, 0.0f));
   EXPECT_EQ(view(label), "    ");
-  EXPECT_EQ(in.line_number(), 2);
-
-  // Targets used up: the rest of the line is ignored.
-  in.read("atom record", atom, &element);
+  in.read("atom record", atom, &element);  // targets used up: the rest of the line is ignored
   EXPECT_EQ(element, 2);
   EXPECT_EQ(in.line_number(), 3);
 }
 
 TEST(FixedRead, TextWidthsSlashAndReversion) {
-  InputFile in("t.dat", "abcdef\nabcdef\nab\n  1  2\n  3\n 10 xx\n 20\n\n\n");
+  InputFile in("t.dat", "abcdef\nab\n  1  2\n  3\n 10 xx\n 20\n\n");
   Text4 t;
   in.read("r", Format("(A6)"), &t);
   EXPECT_EQ(view(t), "cdef");  // the last four of a wider field
   in.read("r", Format("(A2)"), &t);
-  EXPECT_EQ(view(t), "ab  ");
-  in.read("r", Format("(A)"), &t);
   EXPECT_EQ(view(t), "ab  ");
   int a = 0, b = 0, c = 0;
   in.read("r", Format("(2I3)"), &a, &b, &c);
   EXPECT_EQ(std::tie(a, b, c), std::make_tuple(1, 2, 3));
   in.read("r", Format("(I3,/,I3)"), &a, &b);
   EXPECT_EQ(std::tie(a, b), std::make_tuple(10, 20));
-  EXPECT_EQ(in.line_number(), 7);
-
   float f = 0.0f;
   EXPECT_THROW(in.read("r", Format("(I3)"), &f), std::logic_error);
-  EXPECT_THROW(in.read("r", Format("(A4)"), &a), std::logic_error);
 }
 
 TEST(FreeRead, ElementRecordsAndSizes) {
   InputFile in("zelk8.dat",
-               "skipped\n"
                "  12   rest of line\n"
                "C    0.23430   1.960\n"
                "\n"
@@ -192,7 +137,6 @@ TEST(FreeRead, ElementRecordsAndSizes) {
                "Carbon,1,2E0\n"
                "\"a\"\"b\"  +1.5  -2.\n"
                "'S  x' .5 1.5-1\n");
-  in.read_list("nothing");
   int n = 0;
   in.read_list("molecule size", &n);
   EXPECT_EQ(n, 12);
@@ -204,78 +148,62 @@ TEST(FreeRead, ElementRecordsAndSizes) {
     Text4 s;
     float e = 0, r = 0;
     in.read_list("element record", &s, &e, &r);
-    EXPECT_EQ(view(s), symbol);
-    EXPECT_EQ(e, emin) << "element " << symbol;
-    EXPECT_EQ(r, r0) << "element " << symbol;
+    EXPECT_EQ(std::make_tuple(std::string(view(s)), e, r), std::make_tuple(std::string(symbol), emin, r0));
   }
-  EXPECT_EQ(in.line_number(), 10);
+  EXPECT_EQ(in.line_number(), 9);
 }
 
 TEST(FreeRead, BadTokensAndEndOfFile) {
   const std::vector<std::tuple<const char*, const char*>> cases = {
-      {"C x1.5 2\n", "zelk8.dat line 1: element record: \"x1.5\" is not a number (columns 3-6)"},
-      {"\n\nC 1.0,NaN\n", "zelk8.dat line 3: element record: \"NaN\" is not a number (columns 7-9)"},
-      {"C 1.0 -\n", "zelk8.dat line 1: element record: \"-\" is not a number (column 7)"},
-      {"C 'x' 1\n", "zelk8.dat line 1: element record: \"'x'\" is not a number (columns 3-5)"},
-      {"'C 1 2\n", "zelk8.dat line 1: element record: \"'C 1 2\" has no closing quote (columns 1-6)"},
-      {"C 1.0\n\n", "zelk8.dat line 3: element record: end of file"},
-      {"", "zelk8.dat line 1: element record: end of file"},
+      {"C x1.5 2\n", "line 1: element record: \"x1.5\" is not a number (columns 3-6)"},
+      {"\n\nC 1.0,NaN\n", "line 3: element record: \"NaN\" is not a number (columns 7-9)"},
+      {"C 1.0 -\n", "line 1: element record: \"-\" is not a number (column 7)"},
+      {"'C 1 2\n", "line 1: element record: \"'C 1 2\" has no closing quote (columns 1-6)"},
+      {"C 1.0\n\n", "line 3: element record: end of file"},
+      {"1e3\n", "line 1: molecule size: \"1e3\" is not an integer (columns 1-3)"},
   };
   for (const auto& [contents, expected] : cases) {
     InputFile in("zelk8.dat", contents);
     Text4 s;
     float e, r;
-    const Target targets[] = {&s, &e, &r};
-    EXPECT_EQ(error_of([&] { in.read_list(targets, "element record"); }), expected) << "input \"" << contents << "\"";
-  }
-  for (const char* bad : {"1.0", "1e3", "12a", "- 1"}) {
-    InputFile in("zelk8.dat", bad);
     int n;
-    const Target target(&n);
-    const std::string message = error_of([&] { in.read_list({&target, 1}, "molecule size"); });
-    EXPECT_NE(message.find("is not an integer"), std::string::npos) << bad;
+    const Target targets[] = {&s, &e, &r};
+    const bool size = contents[0] == '1';
+    EXPECT_EQ(error_of([&] { size ? in.read_list("molecule size", &n) : in.read_list(targets, "element record"); }),
+              std::string("zelk8.dat ") + expected);
   }
 }
 
-TEST(Input, FileAndGarbageStayInBounds) {
+TEST(Input, FromTheFileSystemAndFromGarbage) {
   const std::string path = ::testing::TempDir() + "records_input_test.dat";
   std::FILE* file = std::fopen(path.c_str(), "wb");
   ASSERT_NE(file, nullptr);
-  std::fputs("   7\r\nH 1 2", file);
+  std::fputs("   7\r\nH 1 2", file);  // CR LF, no final line end
   std::fclose(file);
   InputFile in(path);
   int n = 0;
-  in.read("r", Format("(I4)"), &n);
-  EXPECT_EQ(n, 7);
   Text4 s;
   float e = 0, r = 0;
+  in.read("r", Format("(I4)"), &n);
   in.read_list("r", &s, &e, &r);
-  EXPECT_EQ(r, 2.0f);
+  EXPECT_EQ(std::tie(n, r), std::make_tuple(7, 2.0f));
   std::remove(path.c_str());
 
   // Binary bytes, NULs and a long line either read or fail with ReadError.
   std::string garbage(1 << 20, '7');
   for (int i = 0; i < 4096; ++i) garbage[(i * 7919) % garbage.size()] = static_cast<char>(i * 37);
-  const char tail[] = "\n'\0\0\n\r\r\n,,,\n";
-  garbage.append(tail, sizeof tail - 1);
+  garbage += std::string("\n'\0\0\n\r\r\n,,,\n", 12);
   const int lines = static_cast<int>(std::count(garbage.begin(), garbage.end(), '\n'));
-  const Format f("(I4,X,3F10.5,4X,A4,X,A4,2I5)");
-  for (int pass = 0; pass < 2; ++pass) {
+  for (const bool free : {false, true}) {
     InputFile g("g.dat", garbage);
-    int i = 0;
-    float x[3];
-    Text4 t[2];
-    const Target targets[] = {&i, &x[0], &x[1], &x[2], &t[0], &t[1]};
     for (int k = 0; k < 8; ++k) {
       try {
-        pass == 0 ? g.read(f, targets, "atom record") : g.read_list({targets + 4, 2}, "element record");
+        free ? g.read_list("element record", &s, &s) : g.read("atom", Format("(I4,X,3F10.5,4X,A4)"), &n, &e, &r, &r, &s);
       } catch (const ReadError&) {
       }
     }
-    if (pass == 0) {
-      EXPECT_EQ(g.line_number(), std::min(8, lines));
-    }
-    EXPECT_LE(g.line_number(), lines) << "pass " << pass;
+    if (free) EXPECT_LE(g.line_number(), lines);
+    else EXPECT_EQ(g.line_number(), std::min(8, lines));
   }
 }
 

@@ -11,19 +11,19 @@
 namespace records {
 namespace {
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+template <typename Action>
+std::string write_error_of(Action action) {
+  try {
+    action();
+  } catch (const WriteError& e) {
+    return e.what();
+  }
+  return "no error";
 }
 
 TEST(OutputFile, ReplacesFromStartAndWritesRecords) {
   const std::string path = ::testing::TempDir() + "records_output_test.dat";
-  {
-    OutputFile out(path);
-    out.write_text(std::string(1000, 'x'));
-  }
+  OutputFile(path).write_text(std::string(1000, 'x'));
   {
     OutputFile out(path);
     out.write(Format("(F10.5,1X,A4,I3)"), 1.5f, text4("C"), 7);
@@ -32,34 +32,23 @@ TEST(OutputFile, ReplacesFromStartAndWritesRecords) {
     out.close();  // closing twice is harmless
     EXPECT_THROW(out.write_text("late"), WriteError);
   }
-  EXPECT_EQ(slurp(path), "   1.50000 C     7\n Sum\n\n\n");
+  std::ostringstream text;
+  text << std::ifstream(path).rdbuf();
+  EXPECT_EQ(text.str(), "   1.50000 C     7\n Sum\n\n\n");
   std::remove(path.c_str());
 }
 
 TEST(OutputFile, FailuresNameTheFile) {
-  try {
-    OutputFile out("/nonexistent-dir/at8.dat");
-    FAIL() << "opened a file in a missing directory";
-  } catch (const WriteError& e) {
-    EXPECT_EQ(std::string(e.what()), "/nonexistent-dir/at8.dat: cannot create: No such file or directory");
-  }
-
-  std::FILE* probe = std::fopen("/dev/full", "wb");
-  if (probe == nullptr) GTEST_SKIP() << "no /dev/full";
-  std::fclose(probe);
-  {
-    OutputFile full("/dev/full");
-    full.write_text("one line\n");
-    EXPECT_THROW(full.flush(), WriteError);
+  EXPECT_EQ(write_error_of([] { OutputFile("/nonexistent-dir/at8.dat"); }),
+            "/nonexistent-dir/at8.dat: cannot create: No such file or directory");
+  if (std::FILE* probe = std::fopen("/dev/full", "wb")) {
+    std::fclose(probe);
+  } else {
+    GTEST_SKIP() << "no /dev/full";
   }
   OutputFile full("/dev/full");
   full.write_text("one line\n");
-  try {
-    full.close();
-    FAIL() << "closing /dev/full succeeded";
-  } catch (const WriteError& e) {
-    EXPECT_EQ(std::string(e.what()), "/dev/full: cannot write: No space left on device");
-  }
+  EXPECT_EQ(write_error_of([&] { full.close(); }), "/dev/full: cannot write: No space left on device");
 }
 
 }  // namespace
