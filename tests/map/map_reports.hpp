@@ -46,9 +46,8 @@ inline const std::string map_3x2 = report_before_map +
 inline std::string f10_3(double v)
 {
     char text[64];
-    std::snprintf(text, sizeof text, "%10.3f", v);
-    std::string s = text;
-    return s.size() > 10 ? std::string(10, '*') : s;
+    const int n = std::snprintf(text, sizeof text, "%10.3f", v);
+    return n > 10 ? std::string(10, '*') : text;
 }
 
 // 100 VL shifts (-5.000 to 4.900) by three VS shifts (-1.000 to 0.000); each row
@@ -62,10 +61,8 @@ inline std::string hundred_column_map()
         labels += f10_3(-5.0 + 0.1 * c);
     }
     std::string report = report_before_map + " Map of the stacked molecule shift at Z =   3.40000\n\n";
-    for (const auto& [name, offset] : {std::pair{"EvdW", 0.0}, std::pair{"Estat", 0.5}, std::pair{"Etot", 0.25}}) {
-        std::string head = std::string(" ") + name;
-        head.resize(10, ' ');
-        report += "\n" + head + labels + "\n";
+    for (const auto& [head, offset] : {std::pair{" EvdW     ", 0.0}, {" Estat    ", 0.5}, {" Etot     ", 0.25}}) {
+        report += "\n" + std::string(head) + labels + "\n";
         for (int r = 0; r < 3; ++r) {
             report += f10_3(-1.0 + 0.5 * r);
             for (int c = 0; c < 99; ++c) {
@@ -73,7 +70,7 @@ inline std::string hundred_column_map()
             }
             report += "\n" + (r == 1 ? std::string(10, '*') : f10_3(offset + r * 100 + 99)) + "\n";
         }
-        if (std::string(name) != "Estat") {
+        if (offset != 0.5) {
             report += "\n" + minimum_line("    -5.000    -1.000     0.000");
         }
     }
