@@ -166,13 +166,20 @@ ZELK8_LANES void map_lane_energies_avx2(const MapPairTables& t, const float* l, 
     const float* eps = t.eps.data() + (t.element[i] - 1) * n;
     const float* r0 = t.r0.data() + (t.element[i] - 1) * n;
     const float q_i = t.charge[i];
+    __m256 not_positive = _mm256_setzero_ps();  // lanes with r = 0 or NaN somewhere in the row
     for (int j = 0; j < n; ++j) {
       const __m256 dl = _mm256_sub_ps(copy_l[j], central_l);
       const __m256 ds = _mm256_sub_ps(copy_s[j], central_s);
       r[j] = _mm256_sqrt_ps(_mm256_add_ps(
           _mm256_add_ps(_mm256_mul_ps(dl, dl), _mm256_mul_ps(ds, ds)), _mm256_set1_ps(dv2[j])));
       rho[j] = _mm256_div_ps(r[j], _mm256_set1_ps(r0[j]));
+      not_positive = _mm256_or_ps(not_positive, _mm256_cmp_ps(r[j], _mm256_setzero_ps(), _CMP_NGT_UQ));
     }
+    // A zero charge product over a positive r adds a zero to Estat, which
+    // leaves the sum as it is (the sum starts at +0 and is never -0, since a
+    // rounded sum is -0 only when both terms are). Such terms are skipped
+    // unless some r of the row is 0 or NaN, where the term is NaN.
+    const bool zero_terms_vanish = _mm256_movemask_ps(not_positive) == 0;
     for (int j = 0; j < n; ++j) {
       // Far pairs: the repulsion is below half a unit in the last place of
       // the dispersion, so repulsion - dispersion is -dispersion whether the
@@ -192,7 +199,9 @@ ZELK8_LANES void map_lane_energies_avx2(const MapPairTables& t, const float* l, 
       evdw = _mm256_add_ps(
           evdw, _mm256_mul_ps(_mm256_set1_ps(eps[j]), _mm256_sub_ps(repulsion, dispersion)));
       const float qq = t.charge_1380[j] * q_i;  // (q(j) * 1380) * q(i)
-      estat = _mm256_add_ps(estat, _mm256_div_ps(_mm256_set1_ps(qq), r[j]));
+      if (qq != 0.0f || !zero_terms_vanish) {
+        estat = _mm256_add_ps(estat, _mm256_div_ps(_mm256_set1_ps(qq), r[j]));
+      }
     }
   }
   _mm256_storeu_ps(evdw_out, evdw);
