@@ -20,6 +20,17 @@ bool axis_failed(const Vec3& v) { return !(v[0] >= -1.0f && v[0] <= 1.0f); }
 
 }  // namespace
 
+std::array<float, 3> plain_mean(const float* x, const float* y, const float* z, int count) {
+  float sx = 0.0f, sy = 0.0f, sz = 0.0f;
+  for (int k = 0; k < count; ++k) {
+    sx += x[k];
+    sy += y[k];
+    sz += z[k];
+  }
+  const float n = static_cast<float>(count);
+  return {sx / n, sy / n, sz / n};
+}
+
 void second_moments(const float* x, const float* y, const float* z, int count,
                     const std::array<float, 3>& centre, std::array<float, 9>& m) {
   m.fill(0.0f);
@@ -50,14 +61,8 @@ void build_molecular_frame(RunState& s, std::string& report) {
 
   // Plain mean of the leading atoms; a centre within 0.1 A^2 of the origin
   // (or not a number) leaves the coordinates where they are.
-  float sx = 0.0f, sy = 0.0f, sz = 0.0f;
-  for (int i = 0; i < s.molecule_atom_count; ++i) {
-    sx += s.cart_x[i];
-    sy += s.cart_y[i];
-    sz += s.cart_z[i];
-  }
-  const float count = static_cast<float>(s.molecule_atom_count);
-  float cx = sx / count, cy = sy / count, cz = sz / count;
+  auto [cx, cy, cz] =
+      plain_mean(s.cart_x.data(), s.cart_y.data(), s.cart_z.data(), s.molecule_atom_count);
   const float r2 = (cx * cx + cy * cy) + cz * cz;
   if (!(r2 > 0.1f)) cx = cy = cz = 0.0f;
   s.centre_of_gravity = {cx, cy, cz};

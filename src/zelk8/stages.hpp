@@ -34,6 +34,9 @@ Cartesian to_cartesian(const RunState& s, float fx, float fy, float fz);
 // molecular_frame.cpp: centre of gravity, orientation axes, frame coordinates.
 void build_molecular_frame(RunState& s, std::string& report);
 void build_frame_coordinates(RunState& s);
+// Plain mean of the first `count` points (running sums in order, each divided
+// by the count); not a number for no points.
+std::array<float, 3> plain_mean(const float* x, const float* y, const float* z, int count);
 // Sums over the first `count` points of the products of their offsets from
 // `centre` (3 x 3, column-major, not divided by the count).
 void second_moments(const float* x, const float* y, const float* z, int count,

@@ -86,14 +86,8 @@ void write_unit_report(RunState& s, std::string& report, std::string* coord) {
     }
 
     // Plain mean of the leading atoms.
-    float sl = 0.0f, ss = 0.0f, sv = 0.0f;
-    for (int k = 0; k < s.molecule_atom_count; ++k) {
-      sl += s.unit_frame_l[k];
-      ss += s.unit_frame_s[k];
-      sv += s.unit_frame_v[k];
-    }
-    const float count = static_cast<float>(s.molecule_atom_count);
-    const float l = sl / count, sc = ss / count, v = sv / count;
+    const auto [l, sc, v] = plain_mean(s.unit_frame_l.data(), s.unit_frame_s.data(),
+                                       s.unit_frame_v.data(), s.molecule_atom_count);
     const float centre_distance = std::sqrt((l * l + sc * sc) + v * v);
 
     // Second moments about the unit centre; the normal of the mean plane is
