@@ -22,6 +22,11 @@ constexpr int map_lanes = 8;
 // this far; the tests check the claim for every float rho from 3.0 up.
 constexpr float map_far_rho = 3.0f;
 
+// From this reduced distance up to map_far_rho, bounds on the repulsion
+// from a short single-precision exponential settle repulsion - dispersion
+// for most pairs; the library's exponential is taken when they do not.
+constexpr float map_mid_rho = 2.0f;
+
 // True when this CPU runs the lane kernel (AVX2 and FMA); otherwise the
 // callers below do the work one value at a time with the plain code.
 bool map_lanes_available();
@@ -53,5 +58,10 @@ void map_lane_energies(const MapPairTables& t, const float* l, const float* sh, 
 // values at a time where the lane kernel runs. Exposed so that the lane
 // exponential can be checked against the library over every argument.
 void exp_lanes(const float* x, float* out, std::size_t count);
+
+// low[k] <= 184000 * std::exp(x[k]) <= high[k] for x[k] from
+// -12 map_far_rho to -12 map_mid_rho: the kernel's repulsion bounds, eight
+// values at a time (count a multiple of eight). Needs map_lanes_available().
+void repulsion_bounds_lanes(const float* x, float* low, float* high, std::size_t count);
 
 }  // namespace zelk8

@@ -31,7 +31,13 @@
 //
 // Pairs beyond map_far_rho contact distances need no exponential at all: the
 // repulsion cannot change repulsion - dispersion (map_lanes.hpp). A group of
-// eight lanes skips it when all of them are that far.
+// eight lanes skips it when all of them are that far. Between map_mid_rho and
+// map_far_rho the repulsion is small against the dispersion, so the rounded
+// difference repulsion - dispersion depends on the repulsion only through a
+// few units in the last place of the dispersion: a short single-precision
+// exponential bounds the repulsion from both sides, and when both bounds give
+// the same rounded difference, so does the library's value between them. When
+// they do not (about one group in a thousand) the group takes the exponential.
 //
 // CPUs without AVX2 and FMA (where the library also takes its other build)
 // run the plain kernel per grid point, on the same threads.
@@ -129,6 +135,43 @@ ZELK8_LANES inline __m256 exp_avx2(__m256 x) {
   return e;
 }
 
+// Bounds low <= 184000 * std::exp(x) <= high on the float the plain path
+// forms, for every float x from -12 map_far_rho to -12 map_mid_rho, from a
+// short single-precision exponential: e^x = 2^k e^r with k = round(x / ln 2),
+// r = x - k ln 2 in two steps, e^r by a polynomial of degree 7. Within that
+// range it is within 2^-22.4 of the rounded repulsion; the bounds widen it by
+// 2^-21 either way. The tests check the bounds for every float of the range.
+// Since rounding is monotonic, low - d and high - d rounding to the same
+// float means repulsion - d rounds to it too.
+ZELK8_LANES inline void repulsion_bounds_avx2(__m256 x, __m256& low, __m256& high) {
+  const __m256 k = _mm256_round_ps(_mm256_mul_ps(x, _mm256_set1_ps(1.44269504f)),
+                                   _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+  // ln 2 = 0.693359375 - 2.12194440e-4, the first part exact in few bits
+  __m256 r = _mm256_fmadd_ps(k, _mm256_set1_ps(-0.693359375f), x);
+  r = _mm256_fmadd_ps(k, _mm256_set1_ps(2.12194440e-4f), r);
+  __m256 p = _mm256_set1_ps(1.9875691500e-4f);
+  p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(1.3981999507e-3f));
+  p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(8.3334519073e-3f));
+  p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(4.1665795894e-2f));
+  p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(1.6666665459e-1f));
+  p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(5.0000001201e-1f));
+  p = _mm256_fmadd_ps(p, _mm256_mul_ps(r, r), _mm256_add_ps(r, _mm256_set1_ps(1.0f)));
+  const __m256i scale = _mm256_slli_epi32(_mm256_cvtps_epi32(k), 23);
+  const __m256 e = _mm256_castsi256_ps(_mm256_add_epi32(_mm256_castps_si256(p), scale));
+  const __m256 repulsion = _mm256_mul_ps(_mm256_set1_ps(184000.0f), e);
+  low = _mm256_mul_ps(repulsion, _mm256_set1_ps(1.0f - 0x1p-21f));
+  high = _mm256_mul_ps(repulsion, _mm256_set1_ps(1.0f + 0x1p-21f));
+}
+
+ZELK8_LANES void repulsion_bounds_lanes_avx2(const float* x, float* low, float* high, std::size_t count) {
+  for (std::size_t k = 0; k + map_lanes <= count; k += map_lanes) {
+    __m256 l, h;
+    repulsion_bounds_avx2(_mm256_loadu_ps(x + k), l, h);
+    _mm256_storeu_ps(low + k, l);
+    _mm256_storeu_ps(high + k, h);
+  }
+}
+
 ZELK8_LANES void exp_lanes_avx2(const float* x, float* out, std::size_t count) {
   std::size_t k = 0;
   for (; k + map_lanes <= count; k += map_lanes) {
@@ -153,12 +196,13 @@ ZELK8_LANES void map_lane_energies_avx2(const MapPairTables& t, const float* l, 
   const __m256 repulsion_factor = _mm256_set1_ps(184000.0f);
   const __m256 dispersion_factor = _mm256_set1_ps(2.25f);
   const __m256 far = _mm256_set1_ps(map_far_rho);
+  const __m256 mid = _mm256_set1_ps(map_mid_rho);
   __m256 evdw = _mm256_setzero_ps();
   __m256 estat = _mm256_setzero_ps();
   // Each row of pairs in three passes, so that the long chain of one pair
   // (square root, division, exponential) does not hold up the next: the
   // distances, then the exponentials, then the terms summed in order.
-  alignas(32) __m256 r[atom_slots], rho[atom_slots], e[atom_slots];
+  alignas(32) __m256 r[atom_slots], rho[atom_slots], diff[atom_slots];
   for (int i = 0; i < n; ++i) {
     const __m256 central_l = _mm256_set1_ps(t.frame_l[i]);
     const __m256 central_s = _mm256_set1_ps(t.frame_s[i]);
@@ -180,24 +224,41 @@ ZELK8_LANES void map_lane_energies_avx2(const MapPairTables& t, const float* l, 
     // rounded sum is -0 only when both terms are). Such terms are skipped
     // unless some r of the row is 0 or NaN, where the term is NaN.
     const bool zero_terms_vanish = _mm256_movemask_ps(not_positive) == 0;
+    // The van der Waals difference repulsion - dispersion of each pair.
     for (int j = 0; j < n; ++j) {
-      // Far pairs: the repulsion is below half a unit in the last place of
-      // the dispersion, so repulsion - dispersion is -dispersion whether the
-      // exponential is taken or replaced by 0 (see map_far_rho).
-      if (_mm256_movemask_ps(_mm256_cmp_ps(rho[j], far, _CMP_GE_OQ)) == 0xFF) {
-        e[j] = _mm256_setzero_ps();
-      } else {
-        e[j] = exp_avx2(_mm256_xor_ps(_mm256_mul_ps(twelve, rho[j]), sign));
-      }
-    }
-    for (int j = 0; j < n; ++j) {
-      const __m256 repulsion = _mm256_mul_ps(repulsion_factor, e[j]);
       const __m256 rho2 = _mm256_mul_ps(rho[j], rho[j]);
       const __m256 rho4 = _mm256_mul_ps(rho2, rho2);
       const __m256 rho6 = _mm256_mul_ps(rho2, rho4);
       const __m256 dispersion = _mm256_div_ps(dispersion_factor, rho6);
-      evdw = _mm256_add_ps(
-          evdw, _mm256_mul_ps(_mm256_set1_ps(eps[j]), _mm256_sub_ps(repulsion, dispersion)));
+      // Far pairs: the repulsion is below half a unit in the last place of
+      // the dispersion, so repulsion - dispersion is -dispersion whether the
+      // exponential is taken or replaced by 0 (see map_far_rho).
+      const __m256 far_lanes = _mm256_cmp_ps(rho[j], far, _CMP_GE_OQ);
+      if (_mm256_movemask_ps(far_lanes) == 0xFF) {
+        diff[j] = _mm256_sub_ps(_mm256_setzero_ps(), dispersion);
+        continue;
+      }
+      const __m256 x = _mm256_xor_ps(_mm256_mul_ps(twelve, rho[j]), sign);
+      // Pairs between map_mid_rho and map_far_rho contact distances: the
+      // rounded difference is settled by bounds on the repulsion when
+      // both bounds round to the same float (see repulsion_bounds_avx2).
+      if (_mm256_movemask_ps(_mm256_cmp_ps(rho[j], mid, _CMP_GE_OQ)) == 0xFF) {
+        __m256 low, high;
+        repulsion_bounds_avx2(_mm256_max_ps(x, _mm256_set1_ps(-12.0f * map_far_rho)), low, high);
+        low = _mm256_andnot_ps(far_lanes, low);
+        high = _mm256_andnot_ps(far_lanes, high);
+        const __m256 diff_low = _mm256_sub_ps(low, dispersion);
+        const __m256 diff_high = _mm256_sub_ps(high, dispersion);
+        const __m256i same = _mm256_cmpeq_epi32(_mm256_castps_si256(diff_low), _mm256_castps_si256(diff_high));
+        if (_mm256_movemask_ps(_mm256_castsi256_ps(same)) == 0xFF) {
+          diff[j] = diff_low;
+          continue;
+        }
+      }
+      diff[j] = _mm256_sub_ps(_mm256_mul_ps(repulsion_factor, exp_avx2(x)), dispersion);
+    }
+    for (int j = 0; j < n; ++j) {
+      evdw = _mm256_add_ps(evdw, _mm256_mul_ps(_mm256_set1_ps(eps[j]), diff[j]));
       const float qq = t.charge_1380[j] * q_i;  // (q(j) * 1380) * q(i)
       if (qq != 0.0f || !zero_terms_vanish) {
         estat = _mm256_add_ps(estat, _mm256_div_ps(_mm256_set1_ps(qq), r[j]));
@@ -258,6 +319,10 @@ void exp_lanes(const float* x, float* out, std::size_t count) {
   } else {
     for (std::size_t k = 0; k < count; ++k) out[k] = std::exp(x[k]);
   }
+}
+
+void repulsion_bounds_lanes(const float* x, float* low, float* high, std::size_t count) {
+  repulsion_bounds_lanes_avx2(x, low, high, count);
 }
 
 ShiftMap compute_shift_map(const RunState& s, int threads) {

@@ -170,6 +170,35 @@ TEST(ExpLanes, FarPairsNeedNoExponential) {
   EXPECT_GT(differing, 0);
 }
 
+// The kernel's repulsion bounds hold for every argument -(12 rho) with rho
+// from map_mid_rho to map_far_rho, and are tight enough to settle the
+// rounded difference for most dispersions.
+TEST(ExpLanes, RepulsionBoundsHoldForEveryFloatOfTheirRange) {
+  if (!map_lanes_available()) GTEST_SKIP() << "no AVX2/FMA: the map uses std::exp itself";
+  std::vector<float> x;
+  for (std::uint32_t b = bits(-(12.0f * map_mid_rho)); b <= bits(-12.0f * map_far_rho); ++b) {
+    x.push_back(std::bit_cast<float>(b));
+  }
+  while (x.size() % map_lanes != 0) x.push_back(x.back());
+  std::vector<float> low(x.size()), high(x.size());
+  repulsion_bounds_lanes(x.data(), low.data(), high.data(), x.size());
+  std::uint64_t failures = 0, settled = 0;
+  for (std::size_t k = 0; k < x.size(); ++k) {
+    const float repulsion = 184000.0f * std::exp(x[k]);
+    if (!(low[k] <= repulsion && repulsion <= high[k]) && ++failures <= 5) {
+      ADD_FAILURE() << std::hexfloat << "x " << x[k] << ": " << low[k] << " <= " << repulsion
+                    << " <= " << high[k];
+    }
+    // The dispersion at this distance, as the kernel forms it.
+    const float rho = -x[k] / 12.0f;
+    const float rho2 = rho * rho;
+    const float dispersion = 2.25f / (rho2 * (rho2 * rho2));
+    settled += bits(low[k] - dispersion) == bits(high[k] - dispersion) ? 1 : 0;
+  }
+  EXPECT_EQ(failures, 0u);
+  EXPECT_GT(double(settled), 0.99 * double(x.size()));
+}
+
 // ---- The map on the bundled crystals -----------------------------------------
 
 TEST(ShiftMapFast, BundledCrystalsGiveThePlainTablesAndReport) {
