@@ -200,8 +200,9 @@ ZELK8_LANES void map_lane_energies_avx2(const MapPairTables& t, const float* l, 
   __m256 evdw = _mm256_setzero_ps();
   __m256 estat = _mm256_setzero_ps();
   // Each row of pairs in three passes, so that the long chain of one pair
-  // (square root, division, exponential) does not hold up the next: the
-  // distances, then the exponentials, then the terms summed in order.
+  // (square root, divisions, exponential) does not hold up the next: the
+  // distances, then the differences repulsion - dispersion, then the terms
+  // summed in order.
   alignas(32) __m256 r[atom_slots], rho[atom_slots], diff[atom_slots];
   for (int i = 0; i < n; ++i) {
     const __m256 central_l = _mm256_set1_ps(t.frame_l[i]);
