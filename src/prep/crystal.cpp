@@ -7,7 +7,7 @@
 #include <cmath>
 #include <fstream>
 
-namespace prep {
+namespace zelk8::prep {
 
 namespace {
 
@@ -131,4 +131,4 @@ Crystal read_crystal_text(const std::string& text, const std::string& name) {
   return crystal_from_document(doc, name);
 }
 
-}  // namespace prep
+}  // namespace zelk8::prep

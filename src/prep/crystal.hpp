@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace prep {
+namespace zelk8::prep {
 
 // A problem with the input that the user can act on; the tool ends with
 // status 2 and writes nothing to standard output.
@@ -38,4 +38,4 @@ struct Crystal {
 Crystal read_crystal(const std::string& path);
 Crystal read_crystal_text(const std::string& text, const std::string& name);
 
-}  // namespace prep
+}  // namespace zelk8::prep

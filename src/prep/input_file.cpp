@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace prep {
+namespace zelk8::prep {
 
 namespace {
 
@@ -98,4 +98,4 @@ std::string write_input(const gemmi::UnitCell& cell, const Molecule& molecule, c
   return text;
 }
 
-}  // namespace prep
+}  // namespace zelk8::prep

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace prep {
+namespace zelk8::prep {
 
 struct RunParams {
   int stack_unit = 0;
@@ -29,4 +29,4 @@ std::string format_f5(double value, bool* exact = nullptr);
 std::string write_input(const gemmi::UnitCell& cell, const Molecule& molecule, const VdwTable& vdw,
                         const std::vector<Unit>& units, const RunParams& params);
 
-}  // namespace prep
+}  // namespace zelk8::prep

@@ -5,5 +5,5 @@
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  return prep::run(args, std::cout, std::cerr);
+  return zelk8::prep::run(args, std::cout, std::cerr);
 }

@@ -6,7 +6,7 @@
 #include <map>
 #include <numeric>
 
-namespace prep {
+namespace zelk8::prep {
 
 NearestImage nearest_image(const gemmi::UnitCell& cell, const gemmi::Fractional& from, const gemmi::Fractional& to) {
   // Rounding the fractional difference gives the nearest image in an
@@ -223,4 +223,4 @@ std::string formula(const Molecule& molecule) {
   return text;
 }
 
-}  // namespace prep
+}  // namespace zelk8::prep

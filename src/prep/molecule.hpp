@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace prep {
+namespace zelk8::prep {
 
 // One atom of the unit cell's contents. `fract` is the position as the
 // operation produced it (not wrapped into the cell).
@@ -65,4 +65,4 @@ struct NearestImage {
 };
 NearestImage nearest_image(const gemmi::UnitCell& cell, const gemmi::Fractional& from, const gemmi::Fractional& to);
 
-}  // namespace prep
+}  // namespace zelk8::prep

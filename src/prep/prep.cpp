@@ -11,7 +11,7 @@
 #include <ostream>
 #include <sstream>
 
-namespace prep {
+namespace zelk8::prep {
 
 namespace {
 
@@ -283,4 +283,4 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   }
 }
 
-}  // namespace prep
+}  // namespace zelk8::prep

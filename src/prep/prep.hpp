@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace prep {
+namespace zelk8::prep {
 
 struct Options {
   std::string cif_path;
@@ -35,4 +35,4 @@ std::string usage_text();
 // file; the summary, warnings and errors go to `err`.
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-}  // namespace prep
+}  // namespace zelk8::prep

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <tuple>
 
-namespace prep {
+namespace zelk8::prep {
 
 namespace {
 
@@ -159,4 +159,4 @@ int nearest_translation(const std::vector<Unit>& units) {
   return 0;
 }
 
-}  // namespace prep
+}  // namespace zelk8::prep

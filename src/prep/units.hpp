@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace prep {
+namespace zelk8::prep {
 
 constexpr int max_units = 20;
 
@@ -39,4 +39,4 @@ std::string unit_triplet(const Unit& unit);
 // The first unit that is a pure lattice translation (1-based), 0 when none.
 int nearest_translation(const std::vector<Unit>& units);
 
-}  // namespace prep
+}  // namespace zelk8::prep

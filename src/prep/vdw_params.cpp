@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-namespace prep {
+namespace zelk8::prep {
 
 VdwTable builtin_vdw_table() {
   // MM3 van der Waals parameters (N. L. Allinger, Y. H. Yuh, J.-H. Lii,
@@ -56,4 +56,4 @@ void read_vdw_params(const std::string& path, VdwTable& table) {
   parse_vdw_params(text.str(), path, table);
 }
 
-}  // namespace prep
+}  // namespace zelk8::prep

@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-namespace prep {
+namespace zelk8::prep {
 
 struct VdwParams {
   double emin = 0.0;  // well depth Emin, kJ/mol
@@ -22,4 +22,4 @@ VdwTable builtin_vdw_table();
 void read_vdw_params(const std::string& path, VdwTable& table);
 void parse_vdw_params(const std::string& text, const std::string& name, VdwTable& table);
 
-}  // namespace prep
+}  // namespace zelk8::prep

@@ -5,11 +5,11 @@
 
 #include <gtest/gtest.h>
 
-using namespace prep_test;
+using namespace zelk8::prep::testing;
 
 namespace {
 
-std::string element_names(const prep::Molecule& molecule) {
+std::string element_names(const zelk8::prep::Molecule& molecule) {
   std::string names;
   for (gemmi::Element e : molecule.elements) names += (names.empty() ? "" : " ") + std::string(e.name());
   return names;
@@ -22,10 +22,10 @@ std::string joined(const std::vector<std::string>& texts) {
 }
 
 // The message of the PrepError that building the molecule raises.
-std::string build_error(const std::string& cif, prep::MoleculeOptions options = {}) {
+std::string build_error(const std::string& cif, zelk8::prep::MoleculeOptions options = {}) {
   try {
-    prep::build_molecule(prep::read_crystal_text(cif, "test.cif"), options);
-  } catch (const prep::PrepError& e) {
+    zelk8::prep::build_molecule(zelk8::prep::read_crystal_text(cif, "test.cif"), options);
+  } catch (const zelk8::prep::PrepError& e) {
     return e.what();
   }
   return "no error";
@@ -37,13 +37,13 @@ std::string build_error(const std::string& cif, prep::MoleculeOptions options = 
 TEST(Molecule, ListedWholeOrCompletedOnItsInversionCentre) {
   for (const auto& [crystal, atoms, sites] :
        {std::tuple{"anthracene", 24, 24}, std::tuple{"naphthalene", 18, 18}, std::tuple{"quinacridone", 36, 18}}) {
-    prep::Crystal c = prep::read_crystal_text(cif_text(crystal), "test.cif");
+    zelk8::prep::Crystal c = zelk8::prep::read_crystal_text(cif_text(crystal), "test.cif");
     EXPECT_EQ(static_cast<int>(c.sites.size()), sites) << crystal;
-    EXPECT_EQ(static_cast<int>(prep::build_molecule(c, {}).atoms.size()), atoms) << crystal;
+    EXPECT_EQ(static_cast<int>(zelk8::prep::build_molecule(c, {}).atoms.size()), atoms) << crystal;
   }
-  prep::Molecule molecule = prep::build_molecule(prep::read_crystal_text(cif_text("quinacridone"), "q.cif"), {});
+  zelk8::prep::Molecule molecule = zelk8::prep::build_molecule(zelk8::prep::read_crystal_text(cif_text("quinacridone"), "q.cif"), {});
   double sum[3] = {0, 0, 0};
-  for (const prep::MoleculeAtom& atom : molecule.atoms)
+  for (const zelk8::prep::MoleculeAtom& atom : molecule.atoms)
     for (int k = 0; k < 3; ++k) sum[k] += atom.fract.at(k);
   for (int k = 0; k < 3; ++k) EXPECT_NEAR(sum[k] / molecule.atoms.size(), k == 0 ? 0.5 : 0.0, 1e-9) << k;
   // Grouped by element, labels numbered within each element.
@@ -65,17 +65,17 @@ TEST(Molecule, ElementOrderAndWarnings) {
     for (size_t k = 0; k < elements.size(); ++k)
       for (const std::string& site : {"C" + std::to_string(k + 1), "C" + std::to_string(k + 1) + "B"})
         text = replace_all(text, "\n" + site + " C ", "\n" + site + " " + elements[k] + " ");
-    prep::Molecule molecule = prep::build_molecule(prep::read_crystal_text(text, "test.cif"), {});
+    zelk8::prep::Molecule molecule = zelk8::prep::build_molecule(zelk8::prep::read_crystal_text(text, "test.cif"), {});
     EXPECT_EQ(element_names(molecule), order);
-    EXPECT_EQ(joined(prep::element_warnings(molecule)), warning) << order;
+    EXPECT_EQ(joined(zelk8::prep::element_warnings(molecule)), warning) << order;
   }
 }
 
 TEST(Molecule, HydrogenFreeMoleculeIsWarnedAbout) {
   std::string text = without_lines(cif_text("anthracene"), " H ");
-  prep::Molecule molecule = prep::build_molecule(prep::read_crystal_text(text, "test.cif"), {});
-  EXPECT_EQ(prep::formula(molecule), "C14");
-  EXPECT_EQ(joined(prep::element_warnings(molecule)),
+  zelk8::prep::Molecule molecule = zelk8::prep::build_molecule(zelk8::prep::read_crystal_text(text, "test.cif"), {});
+  EXPECT_EQ(zelk8::prep::formula(molecule), "C14");
+  EXPECT_EQ(joined(zelk8::prep::element_warnings(molecule)),
             "no hydrogen in the molecule (C); the program takes the last element type, C, for hydrogen\n"
             "one element type only (C): the report prints no element rows\n");
 }
@@ -94,11 +94,11 @@ TEST(Molecule, SecondMoleculeOfTheAsymmetricUnit) {
   }
   text = replace_all(without_lines(text, "'") + copy, "_symmetry_equiv_pos_as_xyz\n",
                      "_symmetry_equiv_pos_as_xyz\nx,y,z\n-x,-y,-z\n");
-  prep::Crystal c = prep::read_crystal_text(text, "two.cif");
-  prep::Molecule second = prep::build_molecule(c, {.number = 2});
+  zelk8::prep::Crystal c = zelk8::prep::read_crystal_text(text, "two.cif");
+  zelk8::prep::Molecule second = zelk8::prep::build_molecule(c, {.number = 2});
   EXPECT_EQ(second.atoms.size(), 24u);
   EXPECT_EQ(second.molecule_count, 2);
-  for (const prep::MoleculeAtom& atom : second.atoms) EXPECT_EQ(c.sites[atom.site].label.back(), 'M') << atom.label;
+  for (const zelk8::prep::MoleculeAtom& atom : second.atoms) EXPECT_EQ(c.sites[atom.site].label.back(), 'M') << atom.label;
   EXPECT_EQ(build_error(text, {.number = 3}), "molecule 3 asked for, but the asymmetric unit holds 2 molecules");
 }
 

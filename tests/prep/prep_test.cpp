@@ -10,7 +10,7 @@
 #include <sstream>
 #include <vector>
 
-using namespace prep_test;
+using namespace zelk8::prep::testing;
 
 namespace {
 
@@ -21,7 +21,7 @@ struct Result {
 
 Result run(std::vector<std::string> args) {
   std::ostringstream out, err;
-  int status = prep::run(args, out, err);
+  int status = zelk8::prep::run(args, out, err);
   return {status, out.str(), err.str()};
 }
 
@@ -41,7 +41,7 @@ TEST(FormatF5, FewestDecimalsThatFit) {
            std::tuple{123456.0, "*****", false},
        }) {
     bool is_exact = !exact;
-    EXPECT_EQ(prep::format_f5(value, &is_exact), expected) << value;
+    EXPECT_EQ(zelk8::prep::format_f5(value, &is_exact), expected) << value;
     EXPECT_EQ(is_exact, exact) << value;
   }
 }

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-namespace prep_test {
+namespace zelk8::prep::testing {
 
 inline std::string source_path(const std::string& relative) { return std::string(ZELK8_SOURCE_DIR) + "/" + relative; }
 
@@ -31,4 +31,4 @@ inline std::string replace_all(std::string text, const std::string& from, const 
   return text;
 }
 
-}  // namespace prep_test
+}  // namespace zelk8::prep::testing

@@ -11,7 +11,7 @@
 
 #include "run_helpers.hpp"
 
-namespace zelk8_test {
+namespace zelk8::testing {
 namespace {
 
 const std::string molecule_size = "molecule size record";
@@ -433,4 +433,4 @@ TEST(BadInput, BinaryGarbage) {
 }
 
 }  // namespace
-}  // namespace zelk8_test
+}  // namespace zelk8::testing

@@ -15,7 +15,7 @@
 
 #include "stages.hpp"
 
-namespace zelk8_test {
+namespace zelk8::testing {
 
 namespace fs = std::filesystem;
 
@@ -43,8 +43,8 @@ struct RunResult {
 
 // A fresh folder under the test temp dir, named after the running test.
 inline fs::path scratch_folder(const std::string& tag = "") {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  fs::path dir = fs::path(testing::TempDir()) / "zelk8_runs" /
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  fs::path dir = fs::path(::testing::TempDir()) / "zelk8_runs" /
                  (std::string(info->test_suite_name()) + "." + info->name() + tag);
   fs::remove_all(dir);
   fs::create_directories(dir);
@@ -123,4 +123,4 @@ inline std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
-}  // namespace zelk8_test
+}  // namespace zelk8::testing

@@ -8,7 +8,7 @@
 
 #include "run_helpers.hpp"
 
-namespace zelk8_test {
+namespace zelk8::testing {
 namespace {
 
 // The lattice sum of the "Etot = " total line.
@@ -296,4 +296,4 @@ TEST(Run, SameBytesOnEveryRunWhateverTheThreadCount) {
 }
 
 }  // namespace
-}  // namespace zelk8_test
+}  // namespace zelk8::testing

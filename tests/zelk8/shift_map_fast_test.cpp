@@ -203,7 +203,7 @@ TEST(ExpLanes, RepulsionBoundsHoldForEveryFloatOfTheirRange) {
 
 TEST(ShiftMapFast, BundledCrystalsGiveThePlainTablesAndReport) {
   for (const char* example : {"anthracene", "naphthalene", "quinacridone"}) {
-    const std::string input = zelk8_test::example_input(example);
+    const std::string input = zelk8::testing::example_input(example);
     const zelk8_bench::PreparedRun run = zelk8_bench::prepare_map(input);
     const ShiftMap plain = compute_shift_map_reference(*run.state);
     for (int threads : {1, 2, 7, 0}) {
@@ -211,7 +211,7 @@ TEST(ShiftMapFast, BundledCrystalsGiveThePlainTablesAndReport) {
       expect_same_map(fast, plain, std::string(example) + " threads " + std::to_string(threads));
     }
     // The program's own "at8.dat" against the plain path's report.
-    const zelk8_test::RunResult result = zelk8_test::run_program(input, example);
+    const zelk8::testing::RunResult result = zelk8::testing::run_program(input, example);
     ASSERT_EQ(result.status, 0) << example << ": " << result.err;
     EXPECT_TRUE(result.report == run.report + tables_text(plain)) << example;
   }

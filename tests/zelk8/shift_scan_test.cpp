@@ -44,20 +44,20 @@ std::string listed_scan(const RunState& s) {
 }
 
 std::string exported_scan(const RunState& s) {
-  const auto file = zelk8_test::scratch_folder() / "coord.xyz";
+  const auto file = zelk8::testing::scratch_folder() / "coord.xyz";
   {
     records::OutputFile coord(file.string());
     std::string buffer;
     write_shift_scan(s, coord, buffer);
     coord.close();
   }
-  return zelk8_test::read_text(file);
+  return zelk8::testing::read_text(file);
 }
 
 TEST(ShiftScan, BundledScanGivesTheListedCoordFile) {
-  const std::string input = zelk8_test::example_input("anthracene-scan");
+  const std::string input = zelk8::testing::example_input("anthracene-scan");
   const zelk8_bench::PreparedRun run = zelk8_bench::prepare_map(input);
-  const zelk8_test::RunResult result = zelk8_test::run_program(input);
+  const zelk8::testing::RunResult result = zelk8::testing::run_program(input);
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_TRUE(result.coord == run.coord + listed_scan(*run.state));
 }
