@@ -35,12 +35,14 @@ std::string read_text(const fs::path& p) {
 }
 
 const PreparedRun& map_run() {
-  static const PreparedRun run = zelk8_bench::prepare_map(read_text(source_dir / "bench/map-180/zelk8.dat"));
+  static const PreparedRun run =
+      zelk8_bench::prepare_map(read_text(source_dir / "bench/map-180/zelk8.dat"));
   return run;
 }
 
 const PreparedRun& scan_run() {
-  static const PreparedRun run = zelk8_bench::prepare_map(read_text(source_dir / "bench/scan-180/zelk8.dat"));
+  static const PreparedRun run =
+      zelk8_bench::prepare_map(read_text(source_dir / "bench/scan-180/zelk8.dat"));
   return run;
 }
 
@@ -50,8 +52,8 @@ double map_pair_terms(const zelk8::RunState& s) {
 }
 
 void set_pair_rate(benchmark::State& state, double pairs_per_iteration) {
-  state.counters["pairs/s"] =
-      benchmark::Counter(pairs_per_iteration * double(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["pairs/s"] = benchmark::Counter(pairs_per_iteration * double(state.iterations()),
+                                                 benchmark::Counter::kIsRate);
 }
 
 // ---- Whole map -------------------------------------------------------------------
@@ -75,7 +77,12 @@ void BM_MapFast(benchmark::State& state) {
   }
   set_pair_rate(state, map_pair_terms(s));
 }
-BENCHMARK(BM_MapFast)->ArgName("threads")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_MapFast)
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // ---- The pair-sum kernel alone ------------------------------------------------
 
@@ -89,10 +96,10 @@ void BM_PairSumScalar(benchmark::State& state) {
     copy_s[k] = s.frame_s[k] + 0.25f;
     copy_v[k] = s.frame_v[k] + s.map_height;
   }
-  const zelk8::MoleculeView central{s.frame_l.data(), s.frame_s.data(), s.frame_v.data(),
+  const zelk8::MoleculeView central{s.frame_l.data(),      s.frame_s.data(),     s.frame_v.data(),
                                     s.atom_element.data(), s.atom_charge.data(), s.atom_count};
-  const zelk8::MoleculeView copy{copy_l.data(), copy_s.data(), copy_v.data(), s.atom_element.data(),
-                                 s.atom_charge.data(), s.atom_count};
+  const zelk8::MoleculeView copy{copy_l.data(),         copy_s.data(),        copy_v.data(),
+                                 s.atom_element.data(), s.atom_charge.data(), s.atom_count};
   for (auto _ : state) {
     benchmark::DoNotOptimize(zelk8::molecule_pair_energy(table, central, copy));
   }
@@ -128,8 +135,8 @@ void BM_ExpLanes(benchmark::State& state) {
     zelk8::exp_lanes(x.data(), out.data(), x.size());
     benchmark::DoNotOptimize(out.data());
   }
-  state.counters["exp/s"] =
-      benchmark::Counter(double(x.size()) * double(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["exp/s"] = benchmark::Counter(double(x.size()) * double(state.iterations()),
+                                               benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ExpLanes)->Unit(benchmark::kMicrosecond);
 
@@ -148,15 +155,16 @@ void BM_MapTables(benchmark::State& state) {
     zelk8::write_map_tables(map, report);
     lines = count_lines(report);
   }
-  state.counters["lines/s"] = benchmark::Counter(double(lines) * double(state.iterations()),
-                                                 benchmark::Counter::kIsRate);
+  state.counters["lines/s"] =
+      benchmark::Counter(double(lines) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_MapTables)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The whole scan export of 10,000 blocks of 180 atoms into a file.
 void BM_ScanExport(benchmark::State& state) {
   const zelk8::RunState& s = *scan_run().state;
-  const fs::path file = fs::temp_directory_path() / ("zelk8_bench_scan_" + std::to_string(getpid()));
+  const fs::path file =
+      fs::temp_directory_path() / ("zelk8_bench_scan_" + std::to_string(getpid()));
   std::uintmax_t lines = 0;
   for (auto _ : state) {
     {

@@ -43,9 +43,10 @@ void read_one(int kind, InputFile& in, Values& v, std::string& out) {
       out += records::format(cell, f[0], f[1], f[2], f[3], f[4], f[5]);
       break;
     case 2:
-      in.read("unit record", unit, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9], &f[10],
-              &f[11], &v.t[0]);
-      out += records::format(unit, f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9], f[10], f[11], v.t[0]);
+      in.read("unit record", unit, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8],
+              &f[9], &f[10], &f[11], &v.t[0]);
+      out += records::format(unit, f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9],
+                             f[10], f[11], v.t[0]);
       break;
     case 3:
       in.read("run-parameter record", parameters, &v.i[0], &f[0], &f[1], &f[2], &f[3]);

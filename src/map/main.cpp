@@ -4,9 +4,6 @@
 // be written; 2 the report is missing, unreadable, has no map or a map that
 // does not follow the report layout.
 
-#include "map_report.hpp"
-#include "map_svg.hpp"
-
 #include <charconv>
 #include <cmath>
 #include <fstream>
@@ -14,6 +11,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "map_report.hpp"
+#include "map_svg.hpp"
 
 namespace {
 
@@ -42,99 +42,98 @@ constexpr std::string_view usage_text =
     "2 report missing, unreadable or without a map (stack_unit 0 or above 40).\n";
 
 struct Arguments {
-    std::string report = "at8.dat";
-    std::string output = "map.svg";
-    std::optional<float> max;
-    bool help = false;
+  std::string report = "at8.dat";
+  std::string output = "map.svg";
+  std::optional<float> max;
+  bool help = false;
 };
 
-int usage_error(const std::string& message)
-{
-    std::cerr << "zelk8-map: " << message << "\n" << "Try 'zelk8-map --help'.\n";
-    return 1;
+int usage_error(const std::string& message) {
+  std::cerr << "zelk8-map: " << message << "\n"
+            << "Try 'zelk8-map --help'.\n";
+  return 1;
 }
 
-std::optional<float> positive_number(std::string_view text)
-{
-    float value = 0.0f;
-    const char* end = text.data() + text.size();
-    auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (error != std::errc() || stop != end || !std::isfinite(value) || value <= 0.0f) {
-        return std::nullopt;
-    }
-    return value;
+std::optional<float> positive_number(std::string_view text) {
+  float value = 0.0f;
+  const char* end = text.data() + text.size();
+  auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end || !std::isfinite(value) || value <= 0.0f) {
+    return std::nullopt;
+  }
+  return value;
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    Arguments args;
-    bool report_given = false;
-    for (int k = 1; k < argc; ++k) {
-        const std::string_view arg = argv[k];
-        // The value of an option is the next argument.
-        auto value = [&]() -> std::optional<std::string> {
-            if (k + 1 >= argc) {
-                return std::nullopt;
-            }
-            return std::string(argv[++k]);
-        };
-        if (arg == "-h" || arg == "--help") {
-            args.help = true;
-        } else if (arg == "-o" || arg == "--output") {
-            const auto file = value();
-            if (!file) {
-                return usage_error(std::string(arg) + " needs a file name");
-            }
-            args.output = *file;
-        } else if (arg == "--max") {
-            const auto text = value();
-            if (!text) {
-                return usage_error("--max needs a value in kJ/mol");
-            }
-            args.max = positive_number(*text);
-            if (!args.max) {
-                return usage_error("--max wants a positive number of kJ/mol, not '" + *text + "'");
-            }
-        } else if (arg.size() > 1 && arg.front() == '-') {
-            return usage_error("unknown option '" + std::string(arg) + "'");
-        } else if (report_given) {
-            return usage_error("more than one report named ('" + args.report + "', '" + std::string(arg) + "')");
-        } else {
-            args.report = arg;
-            report_given = true;
-        }
+int main(int argc, char** argv) {
+  Arguments args;
+  bool report_given = false;
+  for (int k = 1; k < argc; ++k) {
+    const std::string_view arg = argv[k];
+    // The value of an option is the next argument.
+    auto value = [&]() -> std::optional<std::string> {
+      if (k + 1 >= argc) {
+        return std::nullopt;
+      }
+      return std::string(argv[++k]);
+    };
+    if (arg == "-h" || arg == "--help") {
+      args.help = true;
+    } else if (arg == "-o" || arg == "--output") {
+      const auto file = value();
+      if (!file) {
+        return usage_error(std::string(arg) + " needs a file name");
+      }
+      args.output = *file;
+    } else if (arg == "--max") {
+      const auto text = value();
+      if (!text) {
+        return usage_error("--max needs a value in kJ/mol");
+      }
+      args.max = positive_number(*text);
+      if (!args.max) {
+        return usage_error("--max wants a positive number of kJ/mol, not '" + *text + "'");
+      }
+    } else if (arg.size() > 1 && arg.front() == '-') {
+      return usage_error("unknown option '" + std::string(arg) + "'");
+    } else if (report_given) {
+      return usage_error("more than one report named ('" + args.report + "', '" + std::string(arg) +
+                         "')");
+    } else {
+      args.report = arg;
+      report_given = true;
     }
-    if (args.help) {
-        std::cout << usage_text;
-        return 0;
-    }
-
-    std::ifstream report(args.report);
-    if (!report) {
-        std::cerr << "zelk8-map: cannot read the report '" << args.report << "'\n";
-        return 2;
-    }
-    zelk8::map::StackMap map;
-    try {
-        map = zelk8::map::read_stack_map(report);
-    } catch (const zelk8::map::ReportError& error) {
-        std::cerr << "zelk8-map: " << args.report << ": " << error.what() << "\n";
-        return 2;
-    }
-    if (report.bad()) {
-        std::cerr << "zelk8-map: error while reading the report '" << args.report << "'\n";
-        return 2;
-    }
-
-    const std::string svg = zelk8::map::render_svg(map, {args.max, args.report});
-    std::ofstream out(args.output, std::ios::binary);
-    out << svg;
-    out.close();
-    if (!out) {
-        std::cerr << "zelk8-map: cannot write the picture '" << args.output << "'\n";
-        return 1;
-    }
+  }
+  if (args.help) {
+    std::cout << usage_text;
     return 0;
+  }
+
+  std::ifstream report(args.report);
+  if (!report) {
+    std::cerr << "zelk8-map: cannot read the report '" << args.report << "'\n";
+    return 2;
+  }
+  zelk8::map::StackMap map;
+  try {
+    map = zelk8::map::read_stack_map(report);
+  } catch (const zelk8::map::ReportError& error) {
+    std::cerr << "zelk8-map: " << args.report << ": " << error.what() << "\n";
+    return 2;
+  }
+  if (report.bad()) {
+    std::cerr << "zelk8-map: error while reading the report '" << args.report << "'\n";
+    return 2;
+  }
+
+  const std::string svg = zelk8::map::render_svg(map, {args.max, args.report});
+  std::ofstream out(args.output, std::ios::binary);
+  out << svg;
+  out.close();
+  if (!out) {
+    std::cerr << "zelk8-map: cannot write the picture '" << args.output << "'\n";
+    return 1;
+  }
+  return 0;
 }

@@ -21,18 +21,18 @@ namespace zelk8::map {
 
 // What a fixed-width field of the report holds.
 enum class FieldKind {
-    number,      // a finite value
-    overflow,    // all asterisks: the value did not fit the field
-    non_finite,  // "NaN", "Infinity", "-Infinity", "Inf", "-Inf"
+  number,      // a finite value
+  overflow,    // all asterisks: the value did not fit the field
+  non_finite,  // "NaN", "Infinity", "-Infinity", "Inf", "-Inf"
 };
 
 // One field of the report: its text as printed (blanks trimmed) and its value.
 struct Field {
-    std::string text;
-    FieldKind kind = FieldKind::number;
-    float value = 0.0f;  // meaningful only for FieldKind::number
+  std::string text;
+  FieldKind kind = FieldKind::number;
+  float value = 0.0f;  // meaningful only for FieldKind::number
 
-    bool finite() const { return kind == FieldKind::number; }
+  bool finite() const { return kind == FieldKind::number; }
 };
 
 // Reads one field of the report; throws ReportError (malformed) when the text
@@ -42,44 +42,44 @@ Field parse_field(const std::string& text);
 // One of the three energy tables. cells[row][column], row 0 is the first row
 // printed (the first VS shift), column 0 the first VL shift.
 struct MapTable {
-    std::string name;                    // "EvdW", "Estat" or "Etot"
-    std::vector<Field> l_shifts;         // column labels (VL shifts, Å)
-    std::vector<Field> s_shifts;         // row labels (VS shifts, Å)
-    std::vector<std::vector<Field>> cells;
+  std::string name;             // "EvdW", "Estat" or "Etot"
+  std::vector<Field> l_shifts;  // column labels (VL shifts, Å)
+  std::vector<Field> s_shifts;  // row labels (VS shifts, Å)
+  std::vector<std::vector<Field>> cells;
 
-    std::size_t columns() const { return l_shifts.size(); }
-    std::size_t rows() const { return s_shifts.size(); }
+  std::size_t columns() const { return l_shifts.size(); }
+  std::size_t rows() const { return s_shifts.size(); }
 };
 
 // A minimum line: the shifts l and s and the lowest energy met.
 struct MapMinimum {
-    Field l;
-    Field s;
-    Field energy;
+  Field l;
+  Field s;
+  Field energy;
 };
 
 // The whole map part of a report.
 struct StackMap {
-    Field height;  // the Z of the heading line (Å)
-    MapTable evdw;
-    MapTable estat;
-    MapTable etot;
-    MapMinimum evdw_minimum;
-    MapMinimum etot_minimum;
+  Field height;  // the Z of the heading line (Å)
+  MapTable evdw;
+  MapTable estat;
+  MapTable etot;
+  MapMinimum evdw_minimum;
+  MapMinimum etot_minimum;
 };
 
 class ReportError : public std::runtime_error {
-public:
-    enum class Kind {
-        no_map,     // no map heading: the run ended after the unit report
-        no_tables,  // the heading without tables: a shift scan export run
-        malformed,  // the map part does not follow the report layout
-    };
-    ReportError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
-    Kind kind() const { return kind_; }
+ public:
+  enum class Kind {
+    no_map,     // no map heading: the run ended after the unit report
+    no_tables,  // the heading without tables: a shift scan export run
+    malformed,  // the map part does not follow the report layout
+  };
+  ReportError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+  Kind kind() const { return kind_; }
 
-private:
-    Kind kind_;
+ private:
+  Kind kind_;
 };
 
 // Reads a whole report and returns its map; throws ReportError.

@@ -11,419 +11,418 @@ namespace zelk8::map {
 namespace {
 
 // Colour stops from the pale centre outwards (a red-blue diverging ramp).
-constexpr std::array<Rgb, 6> attractive_ramp = {
-    Rgb{247, 247, 247}, Rgb{209, 229, 240}, Rgb{146, 197, 222},
-    Rgb{67, 147, 195},  Rgb{33, 102, 172},  Rgb{5, 48, 97}};
-constexpr std::array<Rgb, 6> repulsive_ramp = {
-    Rgb{247, 247, 247}, Rgb{253, 219, 199}, Rgb{244, 165, 130},
-    Rgb{214, 96, 77},   Rgb{178, 24, 43},   Rgb{103, 0, 31}};
+constexpr std::array<Rgb, 6> attractive_ramp = {Rgb{247, 247, 247}, Rgb{209, 229, 240},
+                                                Rgb{146, 197, 222}, Rgb{67, 147, 195},
+                                                Rgb{33, 102, 172},  Rgb{5, 48, 97}};
+constexpr std::array<Rgb, 6> repulsive_ramp = {Rgb{247, 247, 247}, Rgb{253, 219, 199},
+                                               Rgb{244, 165, 130}, Rgb{214, 96, 77},
+                                               Rgb{178, 24, 43},   Rgb{103, 0, 31}};
 
 // Page geometry, in SVG user units (pixels).
 constexpr double page_margin = 20.0;
-constexpr double axis_margin = 70.0;   // left of each plot: VS labels and title
-constexpr double panel_gap = 30.0;     // right of each plot
+constexpr double axis_margin = 70.0;  // left of each plot: VS labels and title
+constexpr double panel_gap = 30.0;    // right of each plot
 constexpr double plot_top = 100.0;
-constexpr double plot_size = 380.0;    // largest plot width and height
+constexpr double plot_size = 380.0;  // largest plot width and height
 constexpr double largest_cell = 60.0;
 constexpr double min_slot = 320.0;    // room for the colour bar and legend
-constexpr double below_plot = 170.0;   // ticks, colour bar, legend
+constexpr double below_plot = 170.0;  // ticks, colour bar, legend
 
-Rgb ramp_colour(const std::array<Rgb, 6>& ramp, float t)
-{
-    t = std::clamp(t, 0.0f, 1.0f);
-    const float at = t * static_cast<float>(ramp.size() - 1);
-    const std::size_t k = std::min(static_cast<std::size_t>(at), ramp.size() - 2);
-    const float f = at - static_cast<float>(k);
-    auto mix = [f](int a, int b) {
-        return static_cast<int>(std::lround(static_cast<float>(a) + (static_cast<float>(b - a) * f)));
-    };
-    return Rgb{mix(ramp[k].r, ramp[k + 1].r), mix(ramp[k].g, ramp[k + 1].g),
-               mix(ramp[k].b, ramp[k + 1].b)};
+Rgb ramp_colour(const std::array<Rgb, 6>& ramp, float t) {
+  t = std::clamp(t, 0.0f, 1.0f);
+  const float at = t * static_cast<float>(ramp.size() - 1);
+  const std::size_t k = std::min(static_cast<std::size_t>(at), ramp.size() - 2);
+  const float f = at - static_cast<float>(k);
+  auto mix = [f](int a, int b) {
+    return static_cast<int>(std::lround(static_cast<float>(a) + (static_cast<float>(b - a) * f)));
+  };
+  return Rgb{mix(ramp[k].r, ramp[k + 1].r), mix(ramp[k].g, ramp[k + 1].g),
+             mix(ramp[k].b, ramp[k + 1].b)};
 }
 
-std::string hex(const Rgb& c)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "#%02x%02x%02x", c.r, c.g, c.b);
-    return text;
+std::string hex(const Rgb& c) {
+  char text[8];
+  std::snprintf(text, sizeof text, "#%02x%02x%02x", c.r, c.g, c.b);
+  return text;
 }
 
 // A coordinate with at most two decimals.
-std::string num(double v)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", v);
-    std::string s = text;
-    while (s.back() == '0') {
-        s.pop_back();
-    }
-    if (s.back() == '.') {
-        s.pop_back();
-    }
-    return s == "-0" ? "0" : s;
+std::string num(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", v);
+  std::string s = text;
+  while (s.back() == '0') {
+    s.pop_back();
+  }
+  if (s.back() == '.') {
+    s.pop_back();
+  }
+  return s == "-0" ? "0" : s;
 }
 
 // An energy for the colour bar.
-std::string energy_text(float v)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, std::fabs(v) >= 100.0f ? "%.0f" : "%.2f", static_cast<double>(v));
-    return text;
+std::string energy_text(float v) {
+  char text[32];
+  std::snprintf(text, sizeof text, std::fabs(v) >= 100.0f ? "%.0f" : "%.2f",
+                static_cast<double>(v));
+  return text;
 }
 
-std::string escape(std::string_view text)
-{
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
+std::string escape(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
-    return out;
+  }
+  return out;
 }
 
 // Spacing of the grid from its first two labels, when they are numbers.
-std::optional<float> step_of(const std::vector<Field>& labels)
-{
-    if (labels.size() < 2 || !labels[0].finite() || !labels[1].finite()) {
-        return std::nullopt;
-    }
-    const float step = std::fabs(labels[1].value - labels[0].value);
-    return step > 0.0f ? std::optional<float>(step) : std::nullopt;
+std::optional<float> step_of(const std::vector<Field>& labels) {
+  if (labels.size() < 2 || !labels[0].finite() || !labels[1].finite()) {
+    return std::nullopt;
+  }
+  const float step = std::fabs(labels[1].value - labels[0].value);
+  return step > 0.0f ? std::optional<float>(step) : std::nullopt;
 }
 
 // The label that names a shift of a minimum line: the same text, else the
 // nearest value within half a step.
-std::optional<std::size_t> find_label(const std::vector<Field>& labels, const Field& wanted)
-{
-    for (std::size_t k = 0; k < labels.size(); ++k) {
-        if (labels[k].text == wanted.text) {
-            return k;
-        }
+std::optional<std::size_t> find_label(const std::vector<Field>& labels, const Field& wanted) {
+  for (std::size_t k = 0; k < labels.size(); ++k) {
+    if (labels[k].text == wanted.text) {
+      return k;
     }
-    const std::optional<float> step = step_of(labels);
-    if (!wanted.finite() || !step) {
-        return std::nullopt;
+  }
+  const std::optional<float> step = step_of(labels);
+  if (!wanted.finite() || !step) {
+    return std::nullopt;
+  }
+  std::optional<std::size_t> best;
+  float best_distance = *step / 2.0f;
+  for (std::size_t k = 0; k < labels.size(); ++k) {
+    if (labels[k].finite()) {
+      const float distance = std::fabs(labels[k].value - wanted.value);
+      if (distance <= best_distance) {
+        best = k;
+        best_distance = distance;
+      }
     }
-    std::optional<std::size_t> best;
-    float best_distance = *step / 2.0f;
-    for (std::size_t k = 0; k < labels.size(); ++k) {
-        if (labels[k].finite()) {
-            const float distance = std::fabs(labels[k].value - wanted.value);
-            if (distance <= best_distance) {
-                best = k;
-                best_distance = distance;
-            }
-        }
-    }
-    return best;
+  }
+  return best;
 }
 
 // A minimum line points at a grid point only when the scan met an energy
 // below zero; otherwise it still holds its starting value 0.000.
-bool minimum_is_real(const MapMinimum& minimum)
-{
-    const Field& e = minimum.energy;
-    return e.kind == FieldKind::overflow || (!e.text.empty() && e.text.front() == '-');
+bool minimum_is_real(const MapMinimum& minimum) {
+  const Field& e = minimum.energy;
+  return e.kind == FieldKind::overflow || (!e.text.empty() && e.text.front() == '-');
 }
 
 // Every label of an axis that fits at the given spacing: first, and every k-th.
-std::size_t tick_every(double cell, double spacing)
-{
-    return std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(spacing / cell)));
+std::size_t tick_every(double cell, double spacing) {
+  return std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(spacing / cell)));
 }
 
 }  // namespace
 
-ColourScale panel_scale(const MapTable& table, std::optional<float> max)
-{
-    ColourScale scale;
-    std::vector<float> repulsive;
-    for (const auto& row : table.cells) {
-        for (const Field& cell : row) {
-            if (cell.finite()) {
-                scale.deepest = std::min(scale.deepest, cell.value);
-                if (cell.value > 0.0f) {
-                    repulsive.push_back(cell.value);
-                }
-            }
+ColourScale panel_scale(const MapTable& table, std::optional<float> max) {
+  ColourScale scale;
+  std::vector<float> repulsive;
+  for (const auto& row : table.cells) {
+    for (const Field& cell : row) {
+      if (cell.finite()) {
+        scale.deepest = std::min(scale.deepest, cell.value);
+        if (cell.value > 0.0f) {
+          repulsive.push_back(cell.value);
         }
+      }
     }
-    if (max) {
-        scale.clip = *max;
-        scale.clip_given = true;
-    } else if (!repulsive.empty() && scale.deepest < 0.0f) {
-        // At least the depth of the well; more when half the repulsive cells
-        // lie above it, so that a shallow well does not paint the rest red.
-        std::sort(repulsive.begin(), repulsive.end());
-        const std::size_t half = repulsive.size() / 2;
-        const float median = repulsive.size() % 2 == 1 ? repulsive[half]
-                                                       : (repulsive[half - 1] + repulsive[half]) / 2.0f;
-        scale.clip = std::max(-scale.deepest, median);
-    } else if (scale.deepest < 0.0f) {
-        scale.clip = -scale.deepest;
-    } else if (!repulsive.empty()) {
-        scale.clip = *std::max_element(repulsive.begin(), repulsive.end());
-    }
-    return scale;
+  }
+  if (max) {
+    scale.clip = *max;
+    scale.clip_given = true;
+  } else if (!repulsive.empty() && scale.deepest < 0.0f) {
+    // At least the depth of the well; more when half the repulsive cells
+    // lie above it, so that a shallow well does not paint the rest red.
+    std::sort(repulsive.begin(), repulsive.end());
+    const std::size_t half = repulsive.size() / 2;
+    const float median = repulsive.size() % 2 == 1 ? repulsive[half]
+                                                   : (repulsive[half - 1] + repulsive[half]) / 2.0f;
+    scale.clip = std::max(-scale.deepest, median);
+  } else if (scale.deepest < 0.0f) {
+    scale.clip = -scale.deepest;
+  } else if (!repulsive.empty()) {
+    scale.clip = *std::max_element(repulsive.begin(), repulsive.end());
+  }
+  return scale;
 }
 
-Rgb energy_colour(float energy, const ColourScale& scale)
-{
-    if (energy < 0.0f) {
-        return scale.deepest < 0.0f ? ramp_colour(attractive_ramp, energy / scale.deepest)
-                                    : attractive_ramp.back();
-    }
-    return ramp_colour(repulsive_ramp, energy / scale.clip);
+Rgb energy_colour(float energy, const ColourScale& scale) {
+  if (energy < 0.0f) {
+    return scale.deepest < 0.0f ? ramp_colour(attractive_ramp, energy / scale.deepest)
+                                : attractive_ramp.back();
+  }
+  return ramp_colour(repulsive_ramp, energy / scale.clip);
 }
 
-Rgb field_colour(const Field& field, const ColourScale& scale)
-{
-    return field.finite() ? energy_colour(field.value, scale) : off_scale_colour;
+Rgb field_colour(const Field& field, const ColourScale& scale) {
+  return field.finite() ? energy_colour(field.value, scale) : off_scale_colour;
 }
 
-std::vector<Panel> layout_panels(const StackMap& map, const RenderOptions& options)
-{
-    const MapTable& first = map.evdw;
-    const double columns = static_cast<double>(first.columns());
-    const double rows = static_cast<double>(first.rows());
+std::vector<Panel> layout_panels(const StackMap& map, const RenderOptions& options) {
+  const MapTable& first = map.evdw;
+  const double columns = static_cast<double>(first.columns());
+  const double rows = static_cast<double>(first.rows());
 
-    // Cells keep the proportions of the two steps where the labels give them.
-    double aspect = 1.0;  // cell width over cell height
-    const std::optional<float> l_step = step_of(first.l_shifts);
-    const std::optional<float> s_step = step_of(first.s_shifts);
-    if (l_step && s_step) {
-        aspect = std::clamp(static_cast<double>(*l_step) / static_cast<double>(*s_step), 0.25, 4.0);
-    }
-    double cell_height = std::min(plot_size / rows, plot_size / (columns * aspect));
-    cell_height = std::min({cell_height, largest_cell, largest_cell / aspect});
-    const double cell_width = cell_height * aspect;
+  // Cells keep the proportions of the two steps where the labels give them.
+  double aspect = 1.0;  // cell width over cell height
+  const std::optional<float> l_step = step_of(first.l_shifts);
+  const std::optional<float> s_step = step_of(first.s_shifts);
+  if (l_step && s_step) {
+    aspect = std::clamp(static_cast<double>(*l_step) / static_cast<double>(*s_step), 0.25, 4.0);
+  }
+  double cell_height = std::min(plot_size / rows, plot_size / (columns * aspect));
+  cell_height = std::min({cell_height, largest_cell, largest_cell / aspect});
+  const double cell_width = cell_height * aspect;
 
-    std::vector<Panel> panels;
-    const std::array<std::pair<const MapTable*, const MapMinimum*>, 3> tables = {
-        std::pair{&map.evdw, &map.evdw_minimum}, std::pair{&map.estat, nullptr},
-        std::pair{&map.etot, &map.etot_minimum}};
-    double left = page_margin;
-    for (const auto& [table, minimum] : tables) {
-        Panel panel;
-        panel.table = table;
-        panel.minimum = minimum;
-        panel.scale = panel_scale(*table, options.max);
-        panel.cell_width = cell_width;
-        panel.cell_height = cell_height;
-        panel.width = cell_width * columns;
-        panel.height = cell_height * rows;
-        panel.x = left + axis_margin;
-        panel.y = plot_top;
-        left = panel.x + std::max(panel.width, min_slot) + panel_gap;
+  std::vector<Panel> panels;
+  const std::array<std::pair<const MapTable*, const MapMinimum*>, 3> tables = {
+      std::pair{&map.evdw, &map.evdw_minimum}, std::pair{&map.estat, nullptr},
+      std::pair{&map.etot, &map.etot_minimum}};
+  double left = page_margin;
+  for (const auto& [table, minimum] : tables) {
+    Panel panel;
+    panel.table = table;
+    panel.minimum = minimum;
+    panel.scale = panel_scale(*table, options.max);
+    panel.cell_width = cell_width;
+    panel.cell_height = cell_height;
+    panel.width = cell_width * columns;
+    panel.height = cell_height * rows;
+    panel.x = left + axis_margin;
+    panel.y = plot_top;
+    left = panel.x + std::max(panel.width, min_slot) + panel_gap;
 
-        // The first row at the bottom, so that the VS shift grows upwards.
-        for (std::size_t r = 0; r < table->rows(); ++r) {
-            for (std::size_t c = 0; c < table->columns(); ++c) {
-                const Field& field = table->cells[r][c];
-                CellBox box;
-                box.row = r;
-                box.column = c;
-                box.x = panel.x + cell_width * static_cast<double>(c);
-                box.y = panel.y + cell_height * static_cast<double>(table->rows() - 1 - r);
-                box.width = cell_width;
-                box.height = cell_height;
-                box.fill = field_colour(field, panel.scale);
-                panel.cells.push_back(box);
-                if (field.kind == FieldKind::overflow) {
-                    ++panel.overflow_cells;
-                } else if (field.kind == FieldKind::non_finite) {
-                    ++panel.non_finite_cells;
-                } else if (field.value > panel.scale.clip) {
-                    ++panel.clipped_cells;
-                }
-            }
+    // The first row at the bottom, so that the VS shift grows upwards.
+    for (std::size_t r = 0; r < table->rows(); ++r) {
+      for (std::size_t c = 0; c < table->columns(); ++c) {
+        const Field& field = table->cells[r][c];
+        CellBox box;
+        box.row = r;
+        box.column = c;
+        box.x = panel.x + cell_width * static_cast<double>(c);
+        box.y = panel.y + cell_height * static_cast<double>(table->rows() - 1 - r);
+        box.width = cell_width;
+        box.height = cell_height;
+        box.fill = field_colour(field, panel.scale);
+        panel.cells.push_back(box);
+        if (field.kind == FieldKind::overflow) {
+          ++panel.overflow_cells;
+        } else if (field.kind == FieldKind::non_finite) {
+          ++panel.non_finite_cells;
+        } else if (field.value > panel.scale.clip) {
+          ++panel.clipped_cells;
         }
-
-        if (minimum && minimum_is_real(*minimum)) {
-            const auto column = find_label(table->l_shifts, minimum->l);
-            const auto row = find_label(table->s_shifts, minimum->s);
-            if (column && row) {
-                const CellBox& box = panel.cells[*row * table->columns() + *column];
-                panel.marker = MinimumMarker{*row, *column, box.x + (box.width / 2.0),
-                                             box.y + (box.height / 2.0), minimum->energy.text};
-            }
-        }
-        panels.push_back(std::move(panel));
+      }
     }
-    return panels;
+
+    if (minimum && minimum_is_real(*minimum)) {
+      const auto column = find_label(table->l_shifts, minimum->l);
+      const auto row = find_label(table->s_shifts, minimum->s);
+      if (column && row) {
+        const CellBox& box = panel.cells[*row * table->columns() + *column];
+        panel.marker = MinimumMarker{*row, *column, box.x + (box.width / 2.0),
+                                     box.y + (box.height / 2.0), minimum->energy.text};
+      }
+    }
+    panels.push_back(std::move(panel));
+  }
+  return panels;
 }
 
 namespace {
 
-void write_gradient(std::string& svg, const std::string& id, const std::array<Rgb, 6>& ramp, bool outwards_left)
-{
-    svg += "<linearGradient id=\"" + id + "\" x1=\"0\" x2=\"1\" y1=\"0\" y2=\"0\">\n";
-    for (std::size_t k = 0; k < ramp.size(); ++k) {
-        const std::size_t stop = outwards_left ? ramp.size() - 1 - k : k;
-        svg += "<stop offset=\"" + num(static_cast<double>(k) / static_cast<double>(ramp.size() - 1)) +
-               "\" stop-color=\"" + hex(ramp[stop]) + "\"/>\n";
-    }
-    svg += "</linearGradient>\n";
+void write_gradient(std::string& svg, const std::string& id, const std::array<Rgb, 6>& ramp,
+                    bool outwards_left) {
+  svg += "<linearGradient id=\"" + id + "\" x1=\"0\" x2=\"1\" y1=\"0\" y2=\"0\">\n";
+  for (std::size_t k = 0; k < ramp.size(); ++k) {
+    const std::size_t stop = outwards_left ? ramp.size() - 1 - k : k;
+    svg += "<stop offset=\"" + num(static_cast<double>(k) / static_cast<double>(ramp.size() - 1)) +
+           "\" stop-color=\"" + hex(ramp[stop]) + "\"/>\n";
+  }
+  svg += "</linearGradient>\n";
 }
 
-void text_at(std::string& svg, double x, double y, const std::string& anchor, const std::string& text,
-             const std::string& extra = {})
-{
-    svg += "<text x=\"" + num(x) + "\" y=\"" + num(y) + "\" text-anchor=\"" + anchor + "\"" + extra + ">" +
-           escape(text) + "</text>\n";
+void text_at(std::string& svg, double x, double y, const std::string& anchor,
+             const std::string& text, const std::string& extra = {}) {
+  svg += "<text x=\"" + num(x) + "\" y=\"" + num(y) + "\" text-anchor=\"" + anchor + "\"" + extra +
+         ">" + escape(text) + "</text>\n";
 }
 
-void write_panel(std::string& svg, const Panel& panel)
-{
-    const MapTable& table = *panel.table;
-    const double bottom = panel.y + panel.height;
+void write_panel(std::string& svg, const Panel& panel) {
+  const MapTable& table = *panel.table;
+  const double bottom = panel.y + panel.height;
 
-    text_at(svg, panel.x + (panel.width / 2.0), panel.y - 12.0, "middle", table.name + " (kJ/mol)",
-            " font-size=\"15\" font-weight=\"bold\"");
+  text_at(svg, panel.x + (panel.width / 2.0), panel.y - 12.0, "middle", table.name + " (kJ/mol)",
+          " font-size=\"15\" font-weight=\"bold\"");
 
-    // Cells.
-    svg += "<g shape-rendering=\"crispEdges\" class=\"cells\">\n";
-    for (const CellBox& box : panel.cells) {
-        const Field& field = table.cells[box.row][box.column];
-        svg += "<rect x=\"" + num(box.x) + "\" y=\"" + num(box.y) + "\" width=\"" + num(box.width) +
-               "\" height=\"" + num(box.height) + "\" fill=\"" + hex(box.fill) + "\"><title>VL " +
-               escape(table.l_shifts[box.column].text) + ", VS " + escape(table.s_shifts[box.row].text) +
-               ": " + escape(field.text) + "</title></rect>\n";
-    }
+  // Cells.
+  svg += "<g shape-rendering=\"crispEdges\" class=\"cells\">\n";
+  for (const CellBox& box : panel.cells) {
+    const Field& field = table.cells[box.row][box.column];
+    svg += "<rect x=\"" + num(box.x) + "\" y=\"" + num(box.y) + "\" width=\"" + num(box.width) +
+           "\" height=\"" + num(box.height) + "\" fill=\"" + hex(box.fill) + "\"><title>VL " +
+           escape(table.l_shifts[box.column].text) + ", VS " +
+           escape(table.s_shifts[box.row].text) + ": " + escape(field.text) + "</title></rect>\n";
+  }
+  svg += "</g>\n";
+  svg += "<rect x=\"" + num(panel.x) + "\" y=\"" + num(panel.y) + "\" width=\"" + num(panel.width) +
+         "\" height=\"" + num(panel.height) + "\" fill=\"none\" stroke=\"#333333\"/>\n";
+
+  // Axes: report labels at the cell centres, thinned to keep them apart.
+  const std::size_t every_column = tick_every(panel.cell_width, 42.0);
+  for (std::size_t c = 0; c < table.columns(); c += every_column) {
+    const double x = panel.x + (panel.cell_width * (static_cast<double>(c) + 0.5));
+    svg += "<line x1=\"" + num(x) + "\" y1=\"" + num(bottom) + "\" x2=\"" + num(x) + "\" y2=\"" +
+           num(bottom + 4.0) + "\" stroke=\"#333333\"/>\n";
+    text_at(svg, x, bottom + 16.0, "middle", table.l_shifts[c].text);
+  }
+  const std::size_t every_row = tick_every(panel.cell_height, 16.0);
+  for (std::size_t r = 0; r < table.rows(); r += every_row) {
+    const double y = bottom - (panel.cell_height * (static_cast<double>(r) + 0.5));
+    svg += "<line x1=\"" + num(panel.x - 4.0) + "\" y1=\"" + num(y) + "\" x2=\"" + num(panel.x) +
+           "\" y2=\"" + num(y) + "\" stroke=\"#333333\"/>\n";
+    text_at(svg, panel.x - 6.0, y + 4.0, "end", table.s_shifts[r].text);
+  }
+  text_at(svg, panel.x + (panel.width / 2.0), bottom + 34.0, "middle", "VL shift (\u00c5)");
+  const double title_x = panel.x - 56.0;
+  const double title_y = panel.y + (panel.height / 2.0);
+  text_at(svg, title_x, title_y, "middle", "VS shift (\u00c5)",
+          " transform=\"rotate(-90 " + num(title_x) + " " + num(title_y) + ")\"");
+
+  // Minimum marker: a ring and a cross, its value beside it.
+  if (panel.marker) {
+    const MinimumMarker& m = *panel.marker;
+    const double radius =
+        std::clamp(std::min(panel.cell_width, panel.cell_height) * 0.4, 4.0, 12.0);
+    svg += "<g class=\"minimum\">\n";
+    svg += "<circle cx=\"" + num(m.x) + "\" cy=\"" + num(m.y) + "\" r=\"" + num(radius) +
+           "\" fill=\"none\" stroke=\"#ffffff\" stroke-width=\"3\"/>\n";
+    svg += "<circle cx=\"" + num(m.x) + "\" cy=\"" + num(m.y) + "\" r=\"" + num(radius) +
+           "\" fill=\"none\" stroke=\"#000000\" stroke-width=\"1.5\"/>\n";
+    svg += "<path d=\"M" + num(m.x - radius) + " " + num(m.y) + "H" + num(m.x + radius) + "M" +
+           num(m.x) + " " + num(m.y - radius) + "V" + num(m.y + radius) +
+           "\" stroke=\"#000000\"/>\n";
+    const bool right_half = m.x > panel.x + (panel.width * 0.6);
+    const double label_x = right_half ? m.x - radius - 3.0 : m.x + radius + 3.0;
+    text_at(svg, label_x, m.y - radius, right_half ? "end" : "start", m.label,
+            " font-weight=\"bold\" stroke=\"#ffffff\" stroke-width=\"3\" paint-order=\"stroke\"");
     svg += "</g>\n";
-    svg += "<rect x=\"" + num(panel.x) + "\" y=\"" + num(panel.y) + "\" width=\"" + num(panel.width) +
-           "\" height=\"" + num(panel.height) + "\" fill=\"none\" stroke=\"#333333\"/>\n";
+  }
 
-    // Axes: report labels at the cell centres, thinned to keep them apart.
-    const std::size_t every_column = tick_every(panel.cell_width, 42.0);
-    for (std::size_t c = 0; c < table.columns(); c += every_column) {
-        const double x = panel.x + (panel.cell_width * (static_cast<double>(c) + 0.5));
-        svg += "<line x1=\"" + num(x) + "\" y1=\"" + num(bottom) + "\" x2=\"" + num(x) + "\" y2=\"" +
-               num(bottom + 4.0) + "\" stroke=\"#333333\"/>\n";
-        text_at(svg, x, bottom + 16.0, "middle", table.l_shifts[c].text);
-    }
-    const std::size_t every_row = tick_every(panel.cell_height, 16.0);
-    for (std::size_t r = 0; r < table.rows(); r += every_row) {
-        const double y = bottom - (panel.cell_height * (static_cast<double>(r) + 0.5));
-        svg += "<line x1=\"" + num(panel.x - 4.0) + "\" y1=\"" + num(y) + "\" x2=\"" + num(panel.x) +
-               "\" y2=\"" + num(y) + "\" stroke=\"#333333\"/>\n";
-        text_at(svg, panel.x - 6.0, y + 4.0, "end", table.s_shifts[r].text);
-    }
-    text_at(svg, panel.x + (panel.width / 2.0), bottom + 34.0, "middle", "VL shift (\u00c5)");
-    const double title_x = panel.x - 56.0;
-    const double title_y = panel.y + (panel.height / 2.0);
-    text_at(svg, title_x, title_y, "middle", "VS shift (\u00c5)",
-            " transform=\"rotate(-90 " + num(title_x) + " " + num(title_y) + ")\"");
+  // Colour bar: attractive half (deepest to 0) and repulsive half (0 to the clip).
+  const ColourScale& scale = panel.scale;
+  const double bar_y = bottom + 48.0;
+  const double bar_width = std::clamp(panel.width, 200.0, 300.0);
+  const double bar_x = panel.x;
+  const bool has_well = scale.deepest < 0.0f;
+  const double zero_x = has_well ? bar_x + (bar_width / 2.0) : bar_x;
+  if (has_well) {
+    svg += "<rect x=\"" + num(bar_x) + "\" y=\"" + num(bar_y) + "\" width=\"" +
+           num(zero_x - bar_x) + "\" height=\"12\" fill=\"url(#attractive)\"/>\n";
+    text_at(svg, bar_x, bar_y + 26.0, "start", energy_text(scale.deepest));
+  }
+  svg += "<rect x=\"" + num(zero_x) + "\" y=\"" + num(bar_y) + "\" width=\"" +
+         num(bar_x + bar_width - zero_x) + "\" height=\"12\" fill=\"url(#repulsive)\"/>\n";
+  svg += "<rect x=\"" + num(bar_x) + "\" y=\"" + num(bar_y) + "\" width=\"" + num(bar_width) +
+         "\" height=\"12\" fill=\"none\" stroke=\"#333333\"/>\n";
+  text_at(svg, zero_x, bar_y + 26.0, has_well ? "middle" : "start", "0");
+  text_at(svg, bar_x + bar_width, bar_y + 26.0, "end",
+          "\u2265 " + energy_text(scale.clip) + (scale.clip_given ? " (--max)" : ""));
+  // Off-scale swatch beside the bar.
+  svg += "<rect x=\"" + num(bar_x + bar_width + 10.0) + "\" y=\"" + num(bar_y) +
+         "\" width=\"12\" height=\"12\" fill=\"" + hex(off_scale_colour) +
+         "\" stroke=\"#333333\"/>\n";
+  text_at(svg, bar_x + bar_width + 16.0, bar_y + 26.0, "middle", "off");
 
-    // Minimum marker: a ring and a cross, its value beside it.
+  // Legend lines.
+  double line_y = bar_y + 48.0;
+  auto legend = [&](const std::string& text) {
+    text_at(svg, panel.x, line_y, "start", text);
+    line_y += 16.0;
+  };
+  if (panel.minimum) {
+    const MapMinimum& minimum = *panel.minimum;
     if (panel.marker) {
-        const MinimumMarker& m = *panel.marker;
-        const double radius = std::clamp(std::min(panel.cell_width, panel.cell_height) * 0.4, 4.0, 12.0);
-        svg += "<g class=\"minimum\">\n";
-        svg += "<circle cx=\"" + num(m.x) + "\" cy=\"" + num(m.y) + "\" r=\"" + num(radius) +
-               "\" fill=\"none\" stroke=\"#ffffff\" stroke-width=\"3\"/>\n";
-        svg += "<circle cx=\"" + num(m.x) + "\" cy=\"" + num(m.y) + "\" r=\"" + num(radius) +
-               "\" fill=\"none\" stroke=\"#000000\" stroke-width=\"1.5\"/>\n";
-        svg += "<path d=\"M" + num(m.x - radius) + " " + num(m.y) + "H" + num(m.x + radius) + "M" + num(m.x) +
-               " " + num(m.y - radius) + "V" + num(m.y + radius) + "\" stroke=\"#000000\"/>\n";
-        const bool right_half = m.x > panel.x + (panel.width * 0.6);
-        const double label_x = right_half ? m.x - radius - 3.0 : m.x + radius + 3.0;
-        text_at(svg, label_x, m.y - radius, right_half ? "end" : "start", m.label,
-                " font-weight=\"bold\" stroke=\"#ffffff\" stroke-width=\"3\" paint-order=\"stroke\"");
-        svg += "</g>\n";
+      legend("minimum " + minimum.energy.text + " kJ/mol at VL " + minimum.l.text + ", VS " +
+             minimum.s.text + " \u00c5");
+    } else if (!minimum_is_real(minimum)) {
+      legend("no grid point below 0 kJ/mol (minimum line " + minimum.energy.text + ")");
+    } else {
+      legend("minimum " + minimum.energy.text + " kJ/mol at VL " + minimum.l.text + ", VS " +
+             minimum.s.text + " \u00c5 (not a grid point)");
     }
-
-    // Colour bar: attractive half (deepest to 0) and repulsive half (0 to the clip).
-    const ColourScale& scale = panel.scale;
-    const double bar_y = bottom + 48.0;
-    const double bar_width = std::clamp(panel.width, 200.0, 300.0);
-    const double bar_x = panel.x;
-    const bool has_well = scale.deepest < 0.0f;
-    const double zero_x = has_well ? bar_x + (bar_width / 2.0) : bar_x;
-    if (has_well) {
-        svg += "<rect x=\"" + num(bar_x) + "\" y=\"" + num(bar_y) + "\" width=\"" + num(zero_x - bar_x) +
-               "\" height=\"12\" fill=\"url(#attractive)\"/>\n";
-        text_at(svg, bar_x, bar_y + 26.0, "start", energy_text(scale.deepest));
-    }
-    svg += "<rect x=\"" + num(zero_x) + "\" y=\"" + num(bar_y) + "\" width=\"" + num(bar_x + bar_width - zero_x) +
-           "\" height=\"12\" fill=\"url(#repulsive)\"/>\n";
-    svg += "<rect x=\"" + num(bar_x) + "\" y=\"" + num(bar_y) + "\" width=\"" + num(bar_width) +
-           "\" height=\"12\" fill=\"none\" stroke=\"#333333\"/>\n";
-    text_at(svg, zero_x, bar_y + 26.0, has_well ? "middle" : "start", "0");
-    text_at(svg, bar_x + bar_width, bar_y + 26.0, "end",
-            "\u2265 " + energy_text(scale.clip) + (scale.clip_given ? " (--max)" : ""));
-    // Off-scale swatch beside the bar.
-    svg += "<rect x=\"" + num(bar_x + bar_width + 10.0) + "\" y=\"" + num(bar_y) + "\" width=\"12\" height=\"12\" fill=\"" +
-           hex(off_scale_colour) + "\" stroke=\"#333333\"/>\n";
-    text_at(svg, bar_x + bar_width + 16.0, bar_y + 26.0, "middle", "off");
-
-    // Legend lines.
-    double line_y = bar_y + 48.0;
-    auto legend = [&](const std::string& text) {
-        text_at(svg, panel.x, line_y, "start", text);
-        line_y += 16.0;
-    };
-    if (panel.minimum) {
-        const MapMinimum& minimum = *panel.minimum;
-        if (panel.marker) {
-            legend("minimum " + minimum.energy.text + " kJ/mol at VL " + minimum.l.text + ", VS " +
-                   minimum.s.text + " \u00c5");
-        } else if (!minimum_is_real(minimum)) {
-            legend("no grid point below 0 kJ/mol (minimum line " + minimum.energy.text + ")");
-        } else {
-            legend("minimum " + minimum.energy.text + " kJ/mol at VL " + minimum.l.text + ", VS " +
-                   minimum.s.text + " \u00c5 (not a grid point)");
-        }
-    }
-    legend("off-scale cells (grey): " + std::to_string(panel.overflow_cells + panel.non_finite_cells) + " (" +
-           std::to_string(panel.overflow_cells) + " asterisks, " + std::to_string(panel.non_finite_cells) +
-           " NaN/Infinity)");
-    if (panel.clipped_cells > 0) {
-        legend("cells above " + energy_text(scale.clip) + " kJ/mol (full red): " +
-               std::to_string(panel.clipped_cells));
-    }
+  }
+  legend(
+      "off-scale cells (grey): " + std::to_string(panel.overflow_cells + panel.non_finite_cells) +
+      " (" + std::to_string(panel.overflow_cells) + " asterisks, " +
+      std::to_string(panel.non_finite_cells) + " NaN/Infinity)");
+  if (panel.clipped_cells > 0) {
+    legend("cells above " + energy_text(scale.clip) +
+           " kJ/mol (full red): " + std::to_string(panel.clipped_cells));
+  }
 }
 
 }  // namespace
 
-std::string render_svg(const StackMap& map, const RenderOptions& options)
-{
-    const std::vector<Panel> panels = layout_panels(map, options);
-    const Panel& last = panels.back();
-    const double width = last.x + std::max(last.width, min_slot) + panel_gap + page_margin;
-    const double height = plot_top + last.height + below_plot;
+std::string render_svg(const StackMap& map, const RenderOptions& options) {
+  const std::vector<Panel> panels = layout_panels(map, options);
+  const Panel& last = panels.back();
+  const double width = last.x + std::max(last.width, min_slot) + panel_gap + page_margin;
+  const double height = plot_top + last.height + below_plot;
 
-    std::string svg;
-    svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(width) + "\" height=\"" + num(height) +
-           "\" viewBox=\"0 0 " + num(width) + " " + num(height) +
-           "\" font-family=\"DejaVu Sans, Helvetica, Arial, sans-serif\" font-size=\"12\">\n";
-    svg += "<defs>\n";
-    write_gradient(svg, "attractive", attractive_ramp, true);
-    write_gradient(svg, "repulsive", repulsive_ramp, false);
-    svg += "</defs>\n";
-    svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+  std::string svg;
+  svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(width) + "\" height=\"" +
+         num(height) + "\" viewBox=\"0 0 " + num(width) + " " + num(height) +
+         "\" font-family=\"DejaVu Sans, Helvetica, Arial, sans-serif\" font-size=\"12\">\n";
+  svg += "<defs>\n";
+  write_gradient(svg, "attractive", attractive_ramp, true);
+  write_gradient(svg, "repulsive", repulsive_ramp, false);
+  svg += "</defs>\n";
+  svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
 
-    text_at(svg, page_margin, 32.0, "start", "Stacked molecule shift map at Z = " + map.height.text + " \u00c5",
-            " font-size=\"20\" font-weight=\"bold\"");
-    std::string note = "EvdW, Estat, Etot in kJ/mol; blue attractive, red repulsive, centre 0; ";
-    note += options.max ? "repulsive side clipped at " + energy_text(*options.max) + " kJ/mol"
-                        : "repulsive side clipped at each panel's well depth or its median repulsion";
-    if (!options.source.empty()) {
-        note = options.source + ": " + note;
-    }
-    text_at(svg, page_margin, 54.0, "start", note, " fill=\"#444444\"");
+  text_at(svg, page_margin, 32.0, "start",
+          "Stacked molecule shift map at Z = " + map.height.text + " \u00c5",
+          " font-size=\"20\" font-weight=\"bold\"");
+  std::string note = "EvdW, Estat, Etot in kJ/mol; blue attractive, red repulsive, centre 0; ";
+  note += options.max ? "repulsive side clipped at " + energy_text(*options.max) + " kJ/mol"
+                      : "repulsive side clipped at each panel's well depth or its median repulsion";
+  if (!options.source.empty()) {
+    note = options.source + ": " + note;
+  }
+  text_at(svg, page_margin, 54.0, "start", note, " fill=\"#444444\"");
 
-    for (const Panel& panel : panels) {
-        write_panel(svg, panel);
-    }
-    svg += "</svg>\n";
-    return svg;
+  for (const Panel& panel : panels) {
+    write_panel(svg, panel);
+  }
+  svg += "</svg>\n";
+  return svg;
 }
 
 }  // namespace zelk8::map

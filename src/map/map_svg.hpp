@@ -2,20 +2,20 @@
 // Estat and Etot tables side by side as heat maps, VL shift across, VS shift up.
 #pragma once
 
-#include "map_report.hpp"
-
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "map_report.hpp"
+
 namespace zelk8::map {
 
 struct Rgb {
-    int r = 0;
-    int g = 0;
-    int b = 0;
-    bool operator==(const Rgb&) const = default;
+  int r = 0;
+  int g = 0;
+  int b = 0;
+  bool operator==(const Rgb&) const = default;
 };
 
 // Colour of off-scale fields (asterisks, NaN, Infinity): a grey that belongs
@@ -26,9 +26,9 @@ inline constexpr Rgb off_scale_colour{140, 140, 140};
 // centre colour at 0 to deep blue at `deepest`; repulsive energies run to deep
 // red at `clip` and stay there above it.
 struct ColourScale {
-    float deepest = 0.0f;  // the lowest finite energy of the panel, or 0 when none is negative
-    float clip = 1.0f;     // repulsive energy drawn at full red (> 0)
-    bool clip_given = false;  // from --max rather than from the panel
+  float deepest = 0.0f;     // the lowest finite energy of the panel, or 0 when none is negative
+  float clip = 1.0f;        // repulsive energy drawn at full red (> 0)
+  bool clip_given = false;  // from --max rather than from the panel
 };
 
 // The scale of one table: `deepest` from its finite cells; `clip` is `max`
@@ -41,43 +41,43 @@ Rgb energy_colour(float energy, const ColourScale& scale);
 Rgb field_colour(const Field& field, const ColourScale& scale);
 
 struct CellBox {
-    std::size_t row = 0;     // 0 = first row of the table (first VS shift)
-    std::size_t column = 0;  // 0 = first column (first VL shift)
-    double x = 0.0;
-    double y = 0.0;
-    double width = 0.0;
-    double height = 0.0;
-    Rgb fill;
+  std::size_t row = 0;     // 0 = first row of the table (first VS shift)
+  std::size_t column = 0;  // 0 = first column (first VL shift)
+  double x = 0.0;
+  double y = 0.0;
+  double width = 0.0;
+  double height = 0.0;
+  Rgb fill;
 };
 
 struct MinimumMarker {
-    std::size_t row = 0;
-    std::size_t column = 0;
-    double x = 0.0;  // centre of the marked cell
-    double y = 0.0;
-    std::string label;  // the energy as the report prints it
+  std::size_t row = 0;
+  std::size_t column = 0;
+  double x = 0.0;  // centre of the marked cell
+  double y = 0.0;
+  std::string label;  // the energy as the report prints it
 };
 
 struct Panel {
-    const MapTable* table = nullptr;
-    const MapMinimum* minimum = nullptr;  // EvdW and Etot only
-    ColourScale scale;
-    double x = 0.0;  // plot area
-    double y = 0.0;
-    double width = 0.0;
-    double height = 0.0;
-    double cell_width = 0.0;
-    double cell_height = 0.0;
-    std::vector<CellBox> cells;  // row by row, columns in order
-    std::optional<MinimumMarker> marker;
-    std::size_t overflow_cells = 0;    // asterisks
-    std::size_t non_finite_cells = 0;  // NaN, Infinity
-    std::size_t clipped_cells = 0;     // finite and above scale.clip
+  const MapTable* table = nullptr;
+  const MapMinimum* minimum = nullptr;  // EvdW and Etot only
+  ColourScale scale;
+  double x = 0.0;  // plot area
+  double y = 0.0;
+  double width = 0.0;
+  double height = 0.0;
+  double cell_width = 0.0;
+  double cell_height = 0.0;
+  std::vector<CellBox> cells;  // row by row, columns in order
+  std::optional<MinimumMarker> marker;
+  std::size_t overflow_cells = 0;    // asterisks
+  std::size_t non_finite_cells = 0;  // NaN, Infinity
+  std::size_t clipped_cells = 0;     // finite and above scale.clip
 };
 
 struct RenderOptions {
-    std::optional<float> max;  // --max: repulsive clip in kJ/mol for all panels
-    std::string source;        // report name shown in the picture
+  std::optional<float> max;  // --max: repulsive clip in kJ/mol for all panels
+  std::string source;        // report name shown in the picture
 };
 
 // Places the three panels and their cells; the SVG writer draws exactly this.

@@ -1,11 +1,10 @@
 #include "crystal.hpp"
 
-#include <gemmi/cif.hpp>
-#include <gemmi/smcif.hpp>
-
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <gemmi/cif.hpp>
+#include <gemmi/smcif.hpp>
 
 namespace zelk8::prep {
 
@@ -20,8 +19,7 @@ void read_operations(cif::Block& block, Crystal& crystal) {
   for (const char* tag : {"_space_group_symop_operation_xyz", "_space_group_symop.operation_xyz",
                           "_symmetry_equiv_pos_as_xyz", "_symmetry_equiv.pos_as_xyz"}) {
     cif::Column column = block.find_values(tag);
-    if (!column || column.length() == 0)
-      continue;
+    if (!column || column.length() == 0) continue;
     for (const std::string& value : column) {
       std::string triplet = cif::as_string(value);
       try {
@@ -35,12 +33,10 @@ void read_operations(cif::Block& block, Crystal& crystal) {
   }
   for (const char* tag : {"_space_group_name_Hall", "_symmetry_space_group_name_Hall"}) {
     const std::string* value = block.find_value(tag);
-    if (!value || cif::is_null(*value))
-      continue;
+    if (!value || cif::is_null(*value)) continue;
     std::string hall = cif::as_string(*value);
     try {
-      for (const gemmi::Op& op : gemmi::symops_from_hall(hall.c_str()))
-        crystal.ops.push_back(op);
+      for (const gemmi::Op& op : gemmi::symops_from_hall(hall.c_str())) crystal.ops.push_back(op);
       crystal.ops_source = std::string(tag) + " '" + hall + "'";
       return;
     } catch (const std::exception&) {
@@ -49,25 +45,26 @@ void read_operations(cif::Block& block, Crystal& crystal) {
   }
   if (!crystal.spacegroup.empty()) {
     std::string plain = crystal.spacegroup;
-    plain.erase(std::remove_if(plain.begin(), plain.end(), [](char c) { return c == '(' || c == ')'; }),
-                plain.end());
+    plain.erase(
+        std::remove_if(plain.begin(), plain.end(), [](char c) { return c == '(' || c == ')'; }),
+        plain.end());
     for (const std::string& name : {crystal.spacegroup, plain}) {
-      const gemmi::SpaceGroup* sg = gemmi::find_spacegroup_by_name(name, crystal.cell.alpha, crystal.cell.gamma);
+      const gemmi::SpaceGroup* sg =
+          gemmi::find_spacegroup_by_name(name, crystal.cell.alpha, crystal.cell.gamma);
       if (sg) {
-        for (const gemmi::Op& op : sg->operations())
-          crystal.ops.push_back(op);
+        for (const gemmi::Op& op : sg->operations()) crystal.ops.push_back(op);
         crystal.ops_source = "space-group symbol '" + crystal.spacegroup + "'";
         return;
       }
     }
   }
-  throw PrepError("no symmetry operations: the CIF has neither _space_group_symop_operation_xyz nor "
-                  "_symmetry_equiv_pos_as_xyz nor a space-group symbol that is known");
+  throw PrepError(
+      "no symmetry operations: the CIF has neither _space_group_symop_operation_xyz nor "
+      "_symmetry_equiv_pos_as_xyz nor a space-group symbol that is known");
 }
 
 Crystal crystal_from_document(cif::Document& doc, const std::string& name) {
-  if (doc.blocks.empty())
-    throw PrepError(name + ": not a CIF (no data block)");
+  if (doc.blocks.empty()) throw PrepError(name + ": not a CIF (no data block)");
   cif::Block& block = doc.blocks.front();
 
   for (const char* tag : {"_cell_length_a", "_cell_length_b", "_cell_length_c", "_cell_angle_alpha",
@@ -94,15 +91,15 @@ Crystal crystal_from_document(cif::Document& doc, const std::string& name) {
       throw PrepError(name + ": site " + s.label + ": unknown element '" + s.type_symbol + "'");
     crystal.sites.push_back({s.label, s.element, s.fract, s.occ});
   }
-  if (crystal.sites.empty())
-    throw PrepError(name + ": missing sites: the atom-site loop is empty");
+  if (crystal.sites.empty()) throw PrepError(name + ": missing sites: the atom-site loop is empty");
 
   read_operations(block, crystal);
   // Put the identity first, so that every listed site keeps its own
   // coordinates when the expanded sites are merged.
   auto identity = std::find(crystal.ops.begin(), crystal.ops.end(), gemmi::Op::identity());
   if (identity == crystal.ops.end())
-    throw PrepError(name + ": the symmetry operations (" + crystal.ops_source + ") lack the identity x,y,z");
+    throw PrepError(name + ": the symmetry operations (" + crystal.ops_source +
+                    ") lack the identity x,y,z");
   std::rotate(crystal.ops.begin(), identity, identity + 1);
   return crystal;
 }
@@ -110,8 +107,7 @@ Crystal crystal_from_document(cif::Document& doc, const std::string& name) {
 }  // namespace
 
 Crystal read_crystal(const std::string& path) {
-  if (!std::ifstream(path))
-    throw PrepError("cannot read " + path);
+  if (!std::ifstream(path)) throw PrepError("cannot read " + path);
   cif::Document doc;
   try {
     doc = cif::read_file(path);

@@ -4,7 +4,6 @@
 #include <gemmi/elem.hpp>
 #include <gemmi/symmetry.hpp>
 #include <gemmi/unitcell.hpp>
-
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -25,9 +24,9 @@ struct Site {
 };
 
 struct Crystal {
-  std::string name;          // data block name
-  std::string spacegroup;    // H-M symbol as written, may be empty
-  std::string ops_source;    // the tag or symbol the operations came from
+  std::string name;        // data block name
+  std::string spacegroup;  // H-M symbol as written, may be empty
+  std::string ops_source;  // the tag or symbol the operations came from
   gemmi::UnitCell cell;
   std::vector<Site> sites;
   std::vector<gemmi::Op> ops;  // the identity comes first

@@ -27,8 +27,7 @@ std::string free_real(double value, int decimals) {
 }  // namespace
 
 std::string format_f5(double value, bool* exact) {
-  if (value == 0.0)
-    value = 0.0;  // no "-0.0"
+  if (value == 0.0) value = 0.0;  // no "-0.0"
   std::string best;
   bool is_exact = false;
   for (int d = 1; d <= 4; ++d) {
@@ -36,8 +35,7 @@ std::string format_f5(double value, bool* exact) {
     // "0.333" and "-0.33" lose their leading zero when that makes room.
     if (text.size() > 5 && (text.rfind("0.", 0) == 0 || text.rfind("-0.", 0) == 0))
       text.erase(text.find("0."), 1);
-    if (text.size() > 5)
-      break;
+    if (text.size() > 5) break;
     best = text;
     double scale = std::pow(10.0, d);
     if (std::fabs(std::round(value * scale) - value * scale) < 1e-6 * scale) {
@@ -45,10 +43,8 @@ std::string format_f5(double value, bool* exact) {
       break;
     }
   }
-  if (best.empty())
-    best = "*****";
-  if (exact)
-    *exact = is_exact;
+  if (best.empty()) best = "*****";
+  if (exact) *exact = is_exact;
   return std::string(5 - best.size(), ' ') + best;
 }
 
@@ -59,8 +55,9 @@ std::string write_input(const gemmi::UnitCell& cell, const Molecule& molecule, c
   text += "0\n";
   // Atom records "(I4,X,3F10.5,4X,A4,X,A4,2I5)"; a line ends after the symbol.
   for (const MoleculeAtom& atom : molecule.atoms) {
-    std::string line = printf_string("%4d %10.5f%10.5f%10.5f    %-4.4s %-4.4s", atom.type, atom.fract.x,
-                                     atom.fract.y, atom.fract.z, atom.label.c_str(), atom.element.name());
+    std::string line =
+        printf_string("%4d %10.5f%10.5f%10.5f    %-4.4s %-4.4s", atom.type, atom.fract.x,
+                      atom.fract.y, atom.fract.z, atom.label.c_str(), atom.element.name());
     line.erase(line.find_last_not_of(' ') + 1);
     text += line + "\n";
   }
@@ -73,26 +70,24 @@ std::string write_input(const gemmi::UnitCell& cell, const Molecule& molecule, c
                       "; give them with --params");
     std::string symbol = printf_string("%-4s", element.name());
     // Emin rounded to 5 decimals (the converted kcal values carry more).
-    text += symbol + printf_string("%8.5f", found->second.emin) + free_real(found->second.r0, 3) + "\n";
+    text +=
+        symbol + printf_string("%8.5f", found->second.emin) + free_real(found->second.r0, 3) + "\n";
   }
   // Cell record "(7F10.0)", the six parameters with four decimals.
-  text += printf_string("%10.4f%10.4f%10.4f%10.4f%10.4f%10.4f\n", cell.a, cell.b, cell.c, cell.alpha, cell.beta,
-                        cell.gamma);
+  text += printf_string("%10.4f%10.4f%10.4f%10.4f%10.4f%10.4f\n", cell.a, cell.b, cell.c,
+                        cell.alpha, cell.beta, cell.gamma);
   // Unit records "(12F5.0,A4)", then the terminator when the list is short.
   for (const Unit& unit : units) {
-    for (double value : unit.op)
-      text += format_f5(value);
+    for (double value : unit.op) text += format_f5(value);
     text += unit.name.substr(0, 4) + "\n";
   }
-  if (units.size() < static_cast<size_t>(max_units))
-    text += " 99.0\n";
+  if (units.size() < static_cast<size_t>(max_units)) text += " 99.0\n";
   // Run parameters "(I5,4F10.5)".
-  text += printf_string("%5d%10.5f%10.5f%10.5f%10.5f\n", params.stack_unit, params.charges[0], params.charges[1],
-                        params.charges[2], params.charges[3]);
+  text += printf_string("%5d%10.5f%10.5f%10.5f%10.5f\n", params.stack_unit, params.charges[0],
+                        params.charges[1], params.charges[2], params.charges[3]);
   // Map record "(9F5.3)": the seven values and the two unused fields.
   if (params.stack_unit != 0 && params.map) {
-    for (double value : params.map_values)
-      text += format_f5(value);
+    for (double value : params.map_values) text += format_f5(value);
     text += format_f5(0.0) + format_f5(0.0) + "\n";
   }
   return text;

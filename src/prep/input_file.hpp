@@ -1,13 +1,13 @@
 // Writing the input file: fixed columns, each number with its decimal point.
 #pragma once
 
-#include "molecule.hpp"
-#include "units.hpp"
-#include "vdw_params.hpp"
-
 #include <array>
 #include <string>
 #include <vector>
+
+#include "molecule.hpp"
+#include "units.hpp"
+#include "vdw_params.hpp"
 
 namespace zelk8::prep {
 

@@ -8,10 +8,12 @@
 
 namespace zelk8::prep {
 
-NearestImage nearest_image(const gemmi::UnitCell& cell, const gemmi::Fractional& from, const gemmi::Fractional& to) {
+NearestImage nearest_image(const gemmi::UnitCell& cell, const gemmi::Fractional& from,
+                           const gemmi::Fractional& to) {
   // Rounding the fractional difference gives the nearest image in an
   // orthogonal cell; in an oblique one it may be a neighbour of it.
-  int base[3] = {static_cast<int>(std::lround(from.x - to.x)), static_cast<int>(std::lround(from.y - to.y)),
+  int base[3] = {static_cast<int>(std::lround(from.x - to.x)),
+                 static_cast<int>(std::lround(from.y - to.y)),
                  static_cast<int>(std::lround(from.z - to.z))};
   NearestImage best;
   best.distance = INFINITY;
@@ -29,12 +31,12 @@ NearestImage nearest_image(const gemmi::UnitCell& cell, const gemmi::Fractional&
   return best;
 }
 
-std::vector<CellAtom> expand_sites(const Crystal& crystal, double merge_distance, std::vector<int>* orbit) {
+std::vector<CellAtom> expand_sites(const Crystal& crystal, double merge_distance,
+                                   std::vector<int>* orbit) {
   std::vector<int> parent(crystal.sites.size());
   std::iota(parent.begin(), parent.end(), 0);
   auto root = [&](int s) {
-    while (parent[s] != s)
-      s = parent[s] = parent[parent[s]];
+    while (parent[s] != s) s = parent[s] = parent[parent[s]];
     return s;
   };
 
@@ -44,7 +46,8 @@ std::vector<CellAtom> expand_sites(const Crystal& crystal, double merge_distance
   for (int o = 0; o < static_cast<int>(crystal.ops.size()); ++o) {
     for (int s = 0; s < static_cast<int>(crystal.sites.size()); ++s) {
       const Site& site = crystal.sites[s];
-      std::array<double, 3> p = crystal.ops[o].apply_to_xyz({site.fract.x, site.fract.y, site.fract.z});
+      std::array<double, 3> p =
+          crystal.ops[o].apply_to_xyz({site.fract.x, site.fract.y, site.fract.z});
       gemmi::Fractional fract(p[0], p[1], p[2]);
       bool merged = false;
       for (const CellAtom& other : atoms)
@@ -57,14 +60,12 @@ std::vector<CellAtom> expand_sites(const Crystal& crystal, double merge_distance
           merged = true;
           break;
         }
-      if (!merged)
-        atoms.push_back({s, o, site.element, fract});
+      if (!merged) atoms.push_back({s, o, site.element, fract});
     }
   }
   if (orbit) {
     orbit->resize(crystal.sites.size());
-    for (int s = 0; s < static_cast<int>(parent.size()); ++s)
-      (*orbit)[s] = root(s);
+    for (int s = 0; s < static_cast<int>(parent.size()); ++s) (*orbit)[s] = root(s);
   }
   return atoms;
 }
@@ -78,21 +79,23 @@ double round5(double v) {
 
 // Breadth-first walk over bonds from one cell atom; returns, per cell atom,
 // the lattice translation it is placed with (or nothing when not reached).
-std::map<int, std::array<int, 3>> gather(const Crystal& crystal, const std::vector<CellAtom>& atoms, int start,
-                                         const MoleculeOptions& options) {
+std::map<int, std::array<int, 3>> gather(const Crystal& crystal, const std::vector<CellAtom>& atoms,
+                                         int start, const MoleculeOptions& options) {
   std::map<int, std::array<int, 3>> placed;
   placed[start] = {0, 0, 0};
   std::deque<int> queue{start};
   auto position = [&](int a) {
     const std::array<int, 3>& t = placed.at(a);
-    return gemmi::Fractional(atoms[a].fract.x + t[0], atoms[a].fract.y + t[1], atoms[a].fract.z + t[2]);
+    return gemmi::Fractional(atoms[a].fract.x + t[0], atoms[a].fract.y + t[1],
+                             atoms[a].fract.z + t[2]);
   };
   while (!queue.empty()) {
     int a = queue.front();
     queue.pop_front();
     gemmi::Fractional p = position(a);
     for (int b = 0; b < static_cast<int>(atoms.size()); ++b) {
-      double bond = (atoms[a].element.covalent_r() + atoms[b].element.covalent_r()) + options.bond_tolerance;
+      double bond =
+          (atoms[a].element.covalent_r() + atoms[b].element.covalent_r()) + options.bond_tolerance;
       NearestImage near = nearest_image(crystal.cell, p, atoms[b].fract);
       // Bonds are far shorter than any cell edge: only the nearest image of
       // b, and its neighbours one cell away, can be bonded to a.
@@ -100,17 +103,17 @@ std::map<int, std::array<int, 3>> gather(const Crystal& crystal, const std::vect
         for (int j = -1; j <= 1; ++j)
           for (int k = -1; k <= 1; ++k) {
             std::array<int, 3> t = {near.t[0] + i, near.t[1] + j, near.t[2] + k};
-            gemmi::Fractional q(atoms[b].fract.x + t[0], atoms[b].fract.y + t[1], atoms[b].fract.z + t[2]);
+            gemmi::Fractional q(atoms[b].fract.x + t[0], atoms[b].fract.y + t[1],
+                                atoms[b].fract.z + t[2]);
             double d = crystal.cell.orthogonalize_difference(q - p).length();
-            if (d >= bond || d < options.merge_distance)
-              continue;
+            if (d >= bond || d < options.merge_distance) continue;
             auto found = placed.find(b);
             if (found == placed.end()) {
               placed[b] = t;
               queue.push_back(b);
               if (static_cast<int>(placed.size()) > max_molecule_atoms)
-                throw PrepError("the molecule of site " + crystal.sites[atoms[start].site].label + " has more than " +
-                                std::to_string(max_molecule_atoms) + " atoms");
+                throw PrepError("the molecule of site " + crystal.sites[atoms[start].site].label +
+                                " has more than " + std::to_string(max_molecule_atoms) + " atoms");
             } else if (found->second != t) {
               throw PrepError("the atoms of site " + crystal.sites[atoms[start].site].label +
                               " bond into an endless chain or network, not a molecule");
@@ -130,8 +133,7 @@ Molecule build_molecule(const Crystal& crystal, const MoleculeOptions& options) 
   // listed position of site s is the first cell atom made from it.
   auto listed = [&](int s) {
     for (int a = 0; a < static_cast<int>(atoms.size()); ++a)
-      if (atoms[a].op == 0 && atoms[a].site == s)
-        return a;
+      if (atoms[a].op == 0 && atoms[a].site == s) return a;
     return -1;
   };
 
@@ -139,16 +141,15 @@ Molecule build_molecule(const Crystal& crystal, const MoleculeOptions& options) 
   std::map<int, std::array<int, 3>> placed;
   int found = 0;
   for (int s = 0; s < static_cast<int>(crystal.sites.size()) && found < options.number; ++s) {
-    if (covered[orbit[s]] || listed(s) < 0)
-      continue;
+    if (covered[orbit[s]] || listed(s) < 0) continue;
     placed = gather(crystal, atoms, listed(s), options);
     ++found;
-    for (const auto& [a, t] : placed)
-      covered[orbit[atoms[a].site]] = true;
+    for (const auto& [a, t] : placed) covered[orbit[atoms[a].site]] = true;
   }
   if (found < options.number)
-    throw PrepError("molecule " + std::to_string(options.number) + " asked for, but the asymmetric unit holds " +
-                    std::to_string(found) + (found == 1 ? " molecule" : " molecules"));
+    throw PrepError("molecule " + std::to_string(options.number) +
+                    " asked for, but the asymmetric unit holds " + std::to_string(found) +
+                    (found == 1 ? " molecule" : " molecules"));
 
   Molecule molecule;
   molecule.number = options.number;
@@ -165,9 +166,11 @@ Molecule build_molecule(const Crystal& crystal, const MoleculeOptions& options) 
   // Element order: descending atomic number, which puts hydrogen last, C
   // before H, and S before C before H, as the input file's conventions ask.
   auto z = [](gemmi::Element e) { return e.atomic_number(); };
-  std::stable_sort(molecule.atoms.begin(), molecule.atoms.end(), [&](const MoleculeAtom& p, const MoleculeAtom& q) {
-    return z(p.element) != z(q.element) ? z(p.element) > z(q.element) : p.cell_atom < q.cell_atom;
-  });
+  std::stable_sort(molecule.atoms.begin(), molecule.atoms.end(),
+                   [&](const MoleculeAtom& p, const MoleculeAtom& q) {
+                     return z(p.element) != z(q.element) ? z(p.element) > z(q.element)
+                                                         : p.cell_atom < q.cell_atom;
+                   });
   std::map<int, int> running;
   for (MoleculeAtom& atom : molecule.atoms) {
     if (molecule.elements.empty() || z(molecule.elements.back()) != z(atom.element))
@@ -177,7 +180,8 @@ Molecule build_molecule(const Crystal& crystal, const MoleculeOptions& options) 
   }
   if (static_cast<int>(molecule.elements.size()) > max_element_types)
     throw PrepError("the molecule has " + std::to_string(molecule.elements.size()) +
-                    " element types; the input file holds at most " + std::to_string(max_element_types));
+                    " element types; the input file holds at most " +
+                    std::to_string(max_element_types));
   return molecule;
 }
 
@@ -187,10 +191,13 @@ std::vector<std::string> element_warnings(const Molecule& molecule) {
   for (gemmi::Element e : molecule.elements)
     names += (names.empty() ? "" : ", ") + std::string(e.name());
   const auto& el = molecule.elements;
-  auto is = [&](size_t i, gemmi::El e) { return el[i].atomic_number() == gemmi::Element(e).atomic_number(); };
+  auto is = [&](size_t i, gemmi::El e) {
+    return el[i].atomic_number() == gemmi::Element(e).atomic_number();
+  };
   if (el.empty() || !is(el.size() - 1, gemmi::El::H))
-    warnings.push_back("no hydrogen in the molecule (" + names + "); the program takes the last element type, " +
-                       (el.empty() ? std::string("none") : std::string(el.back().name())) + ", for hydrogen");
+    warnings.push_back(
+        "no hydrogen in the molecule (" + names + "); the program takes the last element type, " +
+        (el.empty() ? std::string("none") : std::string(el.back().name())) + ", for hydrogen");
   if (el.size() == 1)
     warnings.push_back("one element type only (" + names + "): the report prints no element rows");
   if (el.size() == 2 && !(is(0, gemmi::El::C) && is(1, gemmi::El::H)))
@@ -202,19 +209,16 @@ std::vector<std::string> element_warnings(const Molecule& molecule) {
 
 std::string formula(const Molecule& molecule) {
   std::map<std::string, int> counts;
-  for (const MoleculeAtom& atom : molecule.atoms)
-    ++counts[atom.element.name()];
+  for (const MoleculeAtom& atom : molecule.atoms) ++counts[atom.element.name()];
   // Hill order: carbon, hydrogen, then alphabetical; alphabetical throughout
   // when there is no carbon.
   std::vector<std::string> order;
   if (counts.count("C")) {
     order.push_back("C");
-    if (counts.count("H"))
-      order.push_back("H");
+    if (counts.count("H")) order.push_back("H");
   }
   for (const auto& [symbol, n] : counts)
-    if (std::find(order.begin(), order.end(), symbol) == order.end())
-      order.push_back(symbol);
+    if (std::find(order.begin(), order.end(), symbol) == order.end()) order.push_back(symbol);
   std::string text;
   for (const std::string& symbol : order) {
     int n = counts[symbol];

@@ -2,36 +2,36 @@
 // radii and gathered into one whole molecule.
 #pragma once
 
-#include "crystal.hpp"
-
 #include <string>
 #include <vector>
+
+#include "crystal.hpp"
 
 namespace zelk8::prep {
 
 // One atom of the unit cell's contents. `fract` is the position as the
 // operation produced it (not wrapped into the cell).
 struct CellAtom {
-  int site = 0;      // index into Crystal::sites
-  int op = 0;        // index into Crystal::ops
+  int site = 0;  // index into Crystal::sites
+  int op = 0;    // index into Crystal::ops
   gemmi::Element element{gemmi::El::X};
   gemmi::Fractional fract;
 };
 
 struct MoleculeAtom {
-  int type = 0;          // element index, 1-based, in element order
+  int type = 0;  // element index, 1-based, in element order
   gemmi::Element element{gemmi::El::X};
   gemmi::Fractional fract;  // rounded to the 5 decimals written
-  std::string label;     // symbol and running number within the element
-  int cell_atom = 0;     // index into the expanded cell atoms
-  int site = 0;          // the CIF site it was made from
+  std::string label;        // symbol and running number within the element
+  int cell_atom = 0;        // index into the expanded cell atoms
+  int site = 0;             // the CIF site it was made from
 };
 
 struct Molecule {
-  std::vector<MoleculeAtom> atoms;        // grouped by type, hydrogen last
-  std::vector<gemmi::Element> elements;   // element order, index 0 is type 1
-  int number = 1;                         // which molecule of the asymmetric unit
-  int molecule_count = 1;                 // molecules found before it stopped looking
+  std::vector<MoleculeAtom> atoms;       // grouped by type, hydrogen last
+  std::vector<gemmi::Element> elements;  // element order, index 0 is type 1
+  int number = 1;                        // which molecule of the asymmetric unit
+  int molecule_count = 1;                // molecules found before it stopped looking
 };
 
 struct MoleculeOptions {
@@ -46,7 +46,8 @@ constexpr int max_element_types = 7;
 // Every site under every operation; positions that coincide modulo the
 // lattice (and have the same element) are kept once, the first one made.
 // `orbit` receives, per site, the smallest site index it is equivalent to.
-std::vector<CellAtom> expand_sites(const Crystal& crystal, double merge_distance, std::vector<int>* orbit);
+std::vector<CellAtom> expand_sites(const Crystal& crystal, double merge_distance,
+                                   std::vector<int>* orbit);
 
 // The whole molecule that holds the first site (or the first site of
 // molecule `number`). Throws PrepError for networks and oversized molecules.
@@ -63,6 +64,7 @@ struct NearestImage {
   int t[3] = {0, 0, 0};
   double distance = 0.0;
 };
-NearestImage nearest_image(const gemmi::UnitCell& cell, const gemmi::Fractional& from, const gemmi::Fractional& to);
+NearestImage nearest_image(const gemmi::UnitCell& cell, const gemmi::Fractional& from,
+                           const gemmi::Fractional& to);
 
 }  // namespace zelk8::prep

@@ -1,15 +1,15 @@
 #include "prep.hpp"
 
-#include "crystal.hpp"
-#include "units.hpp"
-#include "vdw_params.hpp"
-
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <ostream>
 #include <sstream>
+
+#include "crystal.hpp"
+#include "units.hpp"
+#include "vdw_params.hpp"
 
 namespace zelk8::prep {
 
@@ -56,8 +56,7 @@ std::array<double, 7> parse_map(const std::string& text) {
     std::vector<std::string> range = split(groups[g], ':');
     if (range.size() != 3)
       throw PrepError("--map: expected start:end:step, got '" + groups[g] + "'");
-    for (int i = 0; i < 3; ++i)
-      values[3 * g + i] = to_real(range[i], "--map");
+    for (int i = 0; i < 3; ++i) values[3 * g + i] = to_real(range[i], "--map");
     if (!(values[3 * g + 2] > 0.0))
       throw PrepError("--map: the step must be positive in '" + groups[g] + "'");
   }
@@ -124,8 +123,7 @@ Options parse_options(const std::vector<std::string>& arguments) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     auto value = [&]() -> const std::string& {
-      if (i + 1 >= args.size())
-        throw PrepError(arg + " needs a value");
+      if (i + 1 >= args.size()) throw PrepError(arg + " needs a value");
       return args[++i];
     };
     if (arg == "-h" || arg == "--help") {
@@ -134,16 +132,13 @@ Options parse_options(const std::vector<std::string>& arguments) {
       options.output_path = value();
     } else if (arg == "--molecule") {
       options.molecule = to_int(value(), arg);
-      if (options.molecule < 1)
-        throw PrepError("--molecule: the first molecule is 1");
+      if (options.molecule < 1) throw PrepError("--molecule: the first molecule is 1");
     } else if (arg == "--cutoff") {
       options.cutoff = to_real(value(), arg);
-      if (!(options.cutoff > 0.0))
-        throw PrepError("--cutoff must be positive");
+      if (!(options.cutoff > 0.0)) throw PrepError("--cutoff must be positive");
     } else if (arg == "--bond-tolerance") {
       options.bond_tolerance = to_real(value(), arg);
-      if (options.bond_tolerance < 0.0)
-        throw PrepError("--bond-tolerance must not be negative");
+      if (options.bond_tolerance < 0.0) throw PrepError("--bond-tolerance must not be negative");
     } else if (arg == "--stack") {
       const std::string& text = value();
       if (text == "auto") {
@@ -155,10 +150,8 @@ Options parse_options(const std::vector<std::string>& arguments) {
       }
     } else if (arg == "--charges") {
       std::vector<std::string> parts = split(value(), ',');
-      if (parts.size() != 4)
-        throw PrepError("--charges: expected four values H,C1,C2,C3");
-      for (int k = 0; k < 4; ++k)
-        options.run.charges[k] = to_real(parts[k], arg);
+      if (parts.size() != 4) throw PrepError("--charges: expected four values H,C1,C2,C3");
+      for (int k = 0; k < 4; ++k) options.run.charges[k] = to_real(parts[k], arg);
     } else if (arg == "--map") {
       options.run.map_values = parse_map(value());
       map_given = true;
@@ -176,14 +169,12 @@ Options parse_options(const std::vector<std::string>& arguments) {
       throw PrepError("one CIF only: '" + options.cif_path + "' and '" + arg + "'");
     }
   }
-  if (options.help)
-    return options;
-  if (options.cif_path.empty())
-    throw PrepError("no CIF given (see --help)");
+  if (options.help) return options;
+  if (options.cif_path.empty()) throw PrepError("no CIF given (see --help)");
   if (options.no_map && options.stack && *options.stack != 0)
-    throw PrepError("--no-map and --stack " + std::to_string(*options.stack) + " contradict each other");
-  if (options.no_map && map_given)
-    throw PrepError("--no-map and --map contradict each other");
+    throw PrepError("--no-map and --stack " + std::to_string(*options.stack) +
+                    " contradict each other");
+  if (options.no_map && map_given) throw PrepError("--no-map and --map contradict each other");
   return options;
 }
 
@@ -202,7 +193,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         if (!options.ignore_occupancy)
           throw PrepError("site " + site.label + " has occupancy " + printf_string(site.occ) +
                           " (disorder); resolve it in the CIF or give --ignore-occupancy");
-        warn("site " + site.label + " has occupancy " + printf_string(site.occ) + "; taken as a whole atom");
+        warn("site " + site.label + " has occupancy " + printf_string(site.occ) +
+             "; taken as a whole atom");
       }
 
     MoleculeOptions molecule_options;
@@ -211,8 +203,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     Molecule molecule = build_molecule(crystal, molecule_options);
 
     VdwTable vdw = builtin_vdw_table();
-    if (!options.params_path.empty())
-      read_vdw_params(options.params_path, vdw);
+    if (!options.params_path.empty()) read_vdw_params(options.params_path, vdw);
 
     UnitSearch search = find_units(crystal, molecule, options.cutoff);
     RunParams run = options.run;
@@ -229,18 +220,20 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     char line[200];
     err << "zelk8-prep: " << options.cif_path << '\n';
     err << "  formula      " << formula(molecule) << '\n';
-    std::snprintf(line, sizeof line, "  cell         a %.4f  b %.4f  c %.4f  alpha %.3f  beta %.3f  gamma %.3f\n",
-                  crystal.cell.a, crystal.cell.b, crystal.cell.c, crystal.cell.alpha, crystal.cell.beta,
-                  crystal.cell.gamma);
+    std::snprintf(line, sizeof line,
+                  "  cell         a %.4f  b %.4f  c %.4f  alpha %.3f  beta %.3f  gamma %.3f\n",
+                  crystal.cell.a, crystal.cell.b, crystal.cell.c, crystal.cell.alpha,
+                  crystal.cell.beta, crystal.cell.gamma);
     err << line;
-    err << "  space group  " << (crystal.spacegroup.empty() ? "?" : crystal.spacegroup) << ", " << crystal.ops.size()
-        << " operations from " << crystal.ops_source << '\n';
+    err << "  space group  " << (crystal.spacegroup.empty() ? "?" : crystal.spacegroup) << ", "
+        << crystal.ops.size() << " operations from " << crystal.ops_source << '\n';
     err << "  molecule     " << molecule.number << ": " << molecule.atoms.size() << " atoms from "
         << crystal.sites.size() << " sites; element types";
     for (size_t e = 0; e < molecule.elements.size(); ++e)
       err << ' ' << e + 1 << '=' << molecule.elements[e].name();
     err << '\n';
-    std::snprintf(line, sizeof line, "  units        %d within %.2f A", search.inside_cutoff, options.cutoff);
+    std::snprintf(line, sizeof line, "  units        %d within %.2f A", search.inside_cutoff,
+                  options.cutoff);
     err << line << (search.inside_cutoff > max_units ? ", the nearest 20 written" : "") << '\n';
     for (const Unit& unit : search.units) {
       std::snprintf(line, sizeof line, "    %-4s %8.4f A   %s\n", unit.name.c_str(), unit.distance,
@@ -250,17 +243,17 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (run.stack_unit == 0)
       err << "  stack unit   0 (no shift map)\n";
     else if (run.stack_unit <= static_cast<int>(search.units.size()))
-      err << "  stack unit   " << run.stack_unit << " (" << search.units[run.stack_unit - 1].name << ")\n";
+      err << "  stack unit   " << run.stack_unit << " (" << search.units[run.stack_unit - 1].name
+          << ")\n";
     else
       err << "  stack unit   " << run.stack_unit << '\n';
 
-    for (const std::string& text : element_warnings(molecule))
-      warn(text);
+    for (const std::string& text : element_warnings(molecule)) warn(text);
     if (search.inside_cutoff > max_units)
-      warn(std::to_string(search.inside_cutoff) + " units lie within the cutoff; only the nearest " +
-           std::to_string(max_units) + " are written");
-    if (search.units.empty())
-      warn("no unit lies within the cutoff");
+      warn(std::to_string(search.inside_cutoff) +
+           " units lie within the cutoff; only the nearest " + std::to_string(max_units) +
+           " are written");
+    if (search.units.empty()) warn("no unit lies within the cutoff");
     if (!options.stack && !options.no_map && run.stack_unit == 0)
       warn("no unit is a pure lattice translation: stacking unit 0, no shift map");
     if (run.stack_unit > static_cast<int>(search.units.size()) && run.stack_unit <= 40)
@@ -273,8 +266,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       std::ofstream file(options.output_path);
       file << text;
       file.close();
-      if (!file)
-        throw PrepError("cannot write " + options.output_path);
+      if (!file) throw PrepError("cannot write " + options.output_path);
     }
     return 0;
   } catch (const PrepError& e) {

@@ -34,7 +34,8 @@ gemmi::Fractional centroid(const std::vector<gemmi::Fractional>& atoms) {
 
 // Same molecule: every atom of one lies on an atom of the same element of
 // the other (atoms are compared in Cartesian space to 0.01 Angstrom).
-bool same_molecule(const gemmi::UnitCell& cell, const Molecule& molecule, const std::vector<gemmi::Fractional>& p,
+bool same_molecule(const gemmi::UnitCell& cell, const Molecule& molecule,
+                   const std::vector<gemmi::Fractional>& p,
                    const std::vector<gemmi::Fractional>& q) {
   constexpr double tolerance = 0.01;
   for (size_t i = 0; i < p.size(); ++i) {
@@ -42,8 +43,7 @@ bool same_molecule(const gemmi::UnitCell& cell, const Molecule& molecule, const 
     for (size_t j = 0; j < q.size() && !found; ++j)
       found = molecule.atoms[i].type == molecule.atoms[j].type &&
               cell.orthogonalize_difference(q[j] - p[i]).length() < tolerance;
-    if (!found)
-      return false;
+    if (!found) return false;
   }
   return true;
 }
@@ -53,8 +53,7 @@ bool same_molecule(const gemmi::UnitCell& cell, const Molecule& molecule, const 
 UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double cutoff) {
   const gemmi::UnitCell& cell = crystal.cell;
   std::vector<gemmi::Fractional> central;
-  for (const MoleculeAtom& atom : molecule.atoms)
-    central.push_back(atom.fract);
+  for (const MoleculeAtom& atom : molecule.atoms) central.push_back(atom.fract);
   gemmi::Fractional centre = centroid(central);
 
   std::vector<Image> candidates;
@@ -68,8 +67,7 @@ UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double c
     }
     gemmi::Fractional moved = centroid([&] {
       std::vector<gemmi::Fractional> atoms;
-      for (const gemmi::Fractional& f : central)
-        atoms.push_back(apply_op(base, f));
+      for (const gemmi::Fractional& f : central) atoms.push_back(apply_op(base, f));
       return atoms;
     }());
     // Translations that can bring the image's centroid within the cutoff:
@@ -86,8 +84,7 @@ UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double c
         for (int t2 = lo[2]; t2 <= hi[2]; ++t2) {
           gemmi::Fractional c(moved.x + t0, moved.y + t1, moved.z + t2);
           double d = cell.orthogonalize_difference(c - centre).length();
-          if (d > cutoff)
-            continue;
+          if (d > cutoff) continue;
           Image image;
           image.symop = s;
           image.op = base;
@@ -108,26 +105,22 @@ UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double c
 
   UnitSearch search;
   std::vector<Image> kept;
-  auto coincide = [&](const Image& image, const gemmi::Fractional& c, const std::vector<gemmi::Fractional>& atoms) {
+  auto coincide = [&](const Image& image, const gemmi::Fractional& c,
+                      const std::vector<gemmi::Fractional>& atoms) {
     return cell.orthogonalize_difference(c - image.centroid).length() < 0.01 &&
            same_molecule(cell, molecule, image.atoms, atoms);
   };
   for (Image& image : candidates) {
-    for (const gemmi::Fractional& f : central)
-      image.atoms.push_back(apply_op(image.op, f));
-    if (coincide(image, centre, central))
-      continue;
+    for (const gemmi::Fractional& f : central) image.atoms.push_back(apply_op(image.op, f));
+    if (coincide(image, centre, central)) continue;
     bool seen = false;
-    for (const Image& other : kept)
-      seen = seen || coincide(image, other.centroid, other.atoms);
-    if (seen)
-      continue;
+    for (const Image& other : kept) seen = seen || coincide(image, other.centroid, other.atoms);
+    if (seen) continue;
     kept.push_back(image);
   }
   search.inside_cutoff = static_cast<int>(kept.size());
   for (const Image& image : kept) {
-    if (static_cast<int>(search.units.size()) == max_units)
-      break;
+    if (static_cast<int>(search.units.size()) == max_units) break;
     Unit unit;
     unit.op = image.op;
     unit.symop = image.symop;
@@ -154,8 +147,7 @@ std::string unit_triplet(const Unit& unit) {
 
 int nearest_translation(const std::vector<Unit>& units) {
   for (size_t i = 0; i < units.size(); ++i)
-    if (units[i].translation)
-      return static_cast<int>(i) + 1;
+    if (units[i].translation) return static_cast<int>(i) + 1;
   return 0;
 }
 

@@ -1,12 +1,12 @@
 // Neighbour units: the images of the central molecule around it.
 #pragma once
 
-#include "crystal.hpp"
-#include "molecule.hpp"
-
 #include <array>
 #include <string>
 #include <vector>
+
+#include "crystal.hpp"
+#include "molecule.hpp"
 
 namespace zelk8::prep {
 
@@ -16,9 +16,9 @@ struct Unit {
   // a11 a12 a13 a21 a22 a23 a31 a32 a33 t1 t2 t3: the fractional operation
   // that maps the central molecule's written coordinates onto the image.
   std::array<double, 12> op{};
-  std::string name;        // R01, T05: R for a rotation part, T for a pure translation
-  double distance = 0.0;   // between the centroids, Angstrom
-  int symop = 0;           // index into Crystal::ops
+  std::string name;       // R01, T05: R for a rotation part, T for a pure translation
+  double distance = 0.0;  // between the centroids, Angstrom
+  int symop = 0;          // index into Crystal::ops
   bool translation = false;
 };
 

@@ -1,9 +1,9 @@
 #include "vdw_params.hpp"
 
-#include "crystal.hpp"
-
 #include <fstream>
 #include <sstream>
+
+#include "crystal.hpp"
 
 namespace zelk8::prep {
 
@@ -35,22 +35,22 @@ void parse_vdw_params(const std::string& text, const std::string& name, VdwTable
     line = line.substr(0, line.find('#'));
     std::istringstream fields(line);
     std::string symbol;
-    if (!(fields >> symbol))
-      continue;
+    if (!(fields >> symbol)) continue;
     VdwParams params;
     std::string rest;
     if (!(fields >> params.emin >> params.r0) || (fields >> rest))
-      throw PrepError(name + ":" + std::to_string(number) + ": expected 'symbol Emin R0', got '" + line + "'");
+      throw PrepError(name + ":" + std::to_string(number) + ": expected 'symbol Emin R0', got '" +
+                      line + "'");
     if (symbol.size() > 4)
-      throw PrepError(name + ":" + std::to_string(number) + ": symbol '" + symbol + "' is longer than 4 characters");
+      throw PrepError(name + ":" + std::to_string(number) + ": symbol '" + symbol +
+                      "' is longer than 4 characters");
     table[symbol] = params;
   }
 }
 
 void read_vdw_params(const std::string& path, VdwTable& table) {
   std::ifstream in(path);
-  if (!in)
-    throw PrepError("cannot read the parameter file " + path);
+  if (!in) throw PrepError("cannot read the parameter file " + path);
   std::ostringstream text;
   text << in.rdbuf();
   parse_vdw_params(text.str(), path, table);

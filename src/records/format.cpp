@@ -1,12 +1,12 @@
 // Format literals compiled into edit descriptors, and the writing side:
 // field writers for Iw and Fw.d and the statement driver format_to.
-#include "records.hpp"
-
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
 #include <string>
+
+#include "records.hpp"
 
 namespace records {
 
@@ -51,8 +51,8 @@ class Compiler {
   static bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
   [[noreturn]] void fail(const std::string& why) const {
-    throw std::invalid_argument("format \"" + std::string(s_) + "\": " + why + " (column " + std::to_string(pos_ + 1) +
-                                ")");
+    throw std::invalid_argument("format \"" + std::string(s_) + "\": " + why + " (column " +
+                                std::to_string(pos_ + 1) + ")");
   }
 
   // Digits with blanks between them ignored; -1 when no digit stands here.
@@ -99,7 +99,8 @@ class Compiler {
         // and commas included.
         if (count < 0) fail("H without a character count");
         ++pos_;
-        if (s_.size() - pos_ < static_cast<std::size_t>(count)) fail("Hollerith text runs past the end");
+        if (s_.size() - pos_ < static_cast<std::size_t>(count))
+          fail("Hollerith text runs past the end");
         e.kind = Edit::Kind::Text;
         e.text = std::string(s_.substr(pos_, count));
         pos_ += count;
@@ -197,8 +198,9 @@ void put_text(std::string& out, std::string_view value, int w) {
 
 [[noreturn]] void mismatch(const Format& f, const Edit& e, const Item& item) {
   static const char* const names[] = {"an integer", "a real", "a text"};
-  throw std::logic_error("format \"" + std::string(f.literal()) + "\": " + names[item.index()] + " item at the " +
-                         static_cast<char>(e.kind) + std::to_string(e.w) + " descriptor");
+  throw std::logic_error("format \"" + std::string(f.literal()) + "\": " + names[item.index()] +
+                         " item at the " + static_cast<char>(e.kind) + std::to_string(e.w) +
+                         " descriptor");
 }
 
 }  // namespace
@@ -244,11 +246,13 @@ void put_real(std::string& out, float value, int w, int d) {
   constexpr int exact_places = 149;
   const int places = d < exact_places ? d : exact_places;
   char buf[64 + exact_places];
-  const auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::fixed, places);
+  const auto r =
+      std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::fixed, places);
   const std::string_view digits(buf, static_cast<std::size_t>(r.ptr - buf));
   const std::size_t point = digits.find('.');
   std::string_view whole = digits.substr(0, point);
-  const std::string_view fraction = point == std::string_view::npos ? std::string_view() : digits.substr(point + 1);
+  const std::string_view fraction =
+      point == std::string_view::npos ? std::string_view() : digits.substr(point + 1);
 
   // Count the parts: sign, integer digits, point, fraction. A zero integer
   // part is optional unless there is no fraction to show.
@@ -332,7 +336,8 @@ void format_to(std::string& out, const Format& f, std::span<const Item> items) {
       return;
     }
     if (!any_data) {
-      throw std::logic_error("format \"" + std::string(f.literal()) + "\" has no data descriptor for " +
+      throw std::logic_error("format \"" + std::string(f.literal()) +
+                             "\" has no data descriptor for " +
                              std::to_string(items.size() - next) + " items");
     }
     out += '\n';

@@ -1,14 +1,14 @@
 // Input files: fixed-format reads driven by a compiled format, and
 // free-format (list-directed) reads. Every failure goes through one function
 // that names the file, the line and the record.
-#include "records.hpp"
-
 #include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <utility>
+
+#include "records.hpp"
 
 namespace records {
 
@@ -202,9 +202,11 @@ const char* kind_name(const Target& t) {
 
 }  // namespace
 
-InputFile::InputFile(std::string name) : name_(std::move(name)), contents_(read_whole_file(name_)) {}
+InputFile::InputFile(std::string name)
+    : name_(std::move(name)), contents_(read_whole_file(name_)) {}
 
-InputFile::InputFile(std::string name, std::string contents) : name_(std::move(name)), contents_(std::move(contents)) {}
+InputFile::InputFile(std::string name, std::string contents)
+    : name_(std::move(name)), contents_(std::move(contents)) {}
 
 // The next line without its '\n' and without a '\r' before it.
 bool InputFile::next_line(std::string_view& line) {
@@ -220,8 +222,10 @@ bool InputFile::next_line(std::string_view& line) {
   return true;
 }
 
-[[noreturn]] void InputFile::fail(int line, std::string_view record, const std::string& what) const {
-  throw ReadError(name_ + " line " + std::to_string(line) + ": " + std::string(record) + ": " + what);
+[[noreturn]] void InputFile::fail(int line, std::string_view record,
+                                  const std::string& what) const {
+  throw ReadError(name_ + " line " + std::to_string(line) + ": " + std::string(record) + ": " +
+                  what);
 }
 
 void InputFile::take_line(std::string_view& line, std::string_view record) {
@@ -252,19 +256,22 @@ void InputFile::read(const Format& f, std::span<const Target> targets, std::stri
             std::size_t w = static_cast<std::size_t>(e.w);
             if (e.kind == Edit::Kind::A && w == 0) w = 4;
             // The field, as if the line were padded with blanks.
-            const std::string_view field = col < line.size() ? line.substr(col, w) : std::string_view();
+            const std::string_view field =
+                col < line.size() ? line.substr(col, w) : std::string_view();
             const std::size_t first = col;
             col += w;
             if (e.kind == Edit::Kind::I) {
               int* const* p = std::get_if<int*>(&target);
               if (p == nullptr) mismatch(f, e, target);
               const Parse result = parse_int(field, true, **p);
-              if (result != Parse::ok) bad_field(record, field, static_cast<int>(result), "an integer", first, w);
+              if (result != Parse::ok)
+                bad_field(record, field, static_cast<int>(result), "an integer", first, w);
             } else if (e.kind == Edit::Kind::F) {
               float* const* p = std::get_if<float*>(&target);
               if (p == nullptr) mismatch(f, e, target);
               const Parse result = parse_real(field, e.d, true, **p);
-              if (result != Parse::ok) bad_field(record, field, static_cast<int>(result), "a number", first, w);
+              if (result != Parse::ok)
+                bad_field(record, field, static_cast<int>(result), "a number", first, w);
             } else {
               Text4* const* p = std::get_if<Text4*>(&target);
               if (p == nullptr) mismatch(f, e, target);
@@ -294,7 +301,8 @@ void InputFile::read(const Format& f, std::span<const Target> targets, std::stri
     }
     if (next == targets.size()) return;
     if (!any_data) {
-      throw std::logic_error("format \"" + std::string(f.literal()) + "\" has no data descriptor for " +
+      throw std::logic_error("format \"" + std::string(f.literal()) +
+                             "\" has no data descriptor for " +
                              std::to_string(targets.size() - next) + " targets");
     }
     take_line(line, record);
@@ -303,15 +311,17 @@ void InputFile::read(const Format& f, std::span<const Target> targets, std::stri
 }
 
 void InputFile::mismatch(const Format& f, const Edit& e, const Target& target) {
-  throw std::logic_error("format \"" + std::string(f.literal()) + "\": " + kind_name(target) + " target at the " +
-                         static_cast<char>(e.kind) + std::to_string(e.w) + " descriptor");
+  throw std::logic_error("format \"" + std::string(f.literal()) + "\": " + kind_name(target) +
+                         " target at the " + static_cast<char>(e.kind) + std::to_string(e.w) +
+                         " descriptor");
 }
 
-void InputFile::bad_field(std::string_view record, std::string_view field, int result, const char* expected,
-                          std::size_t first, std::size_t width) const {
+void InputFile::bad_field(std::string_view record, std::string_view field, int result,
+                          const char* expected, std::size_t first, std::size_t width) const {
   const std::string shown = quote_for_message(trim_blanks(field));
-  const std::string why = static_cast<Parse>(result) == Parse::out_of_range ? " is out of range "
-                                                                            : std::string(" is not ") + expected + " ";
+  const std::string why = static_cast<Parse>(result) == Parse::out_of_range
+                              ? " is out of range "
+                              : std::string(" is not ") + expected + " ";
   fail(line_number_, record, shown + why + columns(first, width));
 }
 
@@ -358,11 +368,13 @@ void InputFile::read_list(std::span<const Target> targets, std::string_view reco
       const std::string_view token = line.substr(first, k - first);
       col = k;
       if (!closed)
-        fail(line_number_, record, quote_for_message(token) + " has no closing quote " + columns(first, token.size()));
+        fail(line_number_, record,
+             quote_for_message(token) + " has no closing quote " + columns(first, token.size()));
       Text4* const* p = std::get_if<Text4*>(&target);
       if (p == nullptr) {
         fail(line_number_, record,
-             quote_for_message(token) + " is not " + (target.index() == 0 ? "an integer " : "a number ") +
+             quote_for_message(token) + " is not " +
+                 (target.index() == 0 ? "an integer " : "a number ") +
                  columns(first, token.size()));
       }
       **p = text4(text);
@@ -374,10 +386,12 @@ void InputFile::read_list(std::span<const Target> targets, std::string_view reco
     col = k;
     if (int* const* p = std::get_if<int*>(&target)) {
       const Parse result = parse_int(token, false, **p);
-      if (result != Parse::ok) bad_field(record, token, static_cast<int>(result), "an integer", first, token.size());
+      if (result != Parse::ok)
+        bad_field(record, token, static_cast<int>(result), "an integer", first, token.size());
     } else if (float* const* p = std::get_if<float*>(&target)) {
       const Parse result = parse_real(token, 0, false, **p);
-      if (result != Parse::ok) bad_field(record, token, static_cast<int>(result), "a number", first, token.size());
+      if (result != Parse::ok)
+        bad_field(record, token, static_cast<int>(result), "a number", first, token.size());
     } else {
       *std::get<Text4*>(target) = text4(token);
     }

@@ -1,10 +1,10 @@
 // Output files: replaced from their start, buffered by stdio, every failure
 // reported as WriteError naming the file.
-#include "records.hpp"
-
 #include <cerrno>
 #include <cstring>
 #include <utility>
+
+#include "records.hpp"
 
 namespace records {
 

@@ -143,7 +143,7 @@ using Target = std::variant<int*, float*, Text4*>;
 // A line's end is '\n'; a '\r' before it is not part of the record.
 class InputFile {
  public:
-  explicit InputFile(std::string name);  // from the file system
+  explicit InputFile(std::string name);               // from the file system
   InputFile(std::string name, std::string contents);  // from memory
 
   // One fixed-format read statement: starts at the next line; `record` names
@@ -182,8 +182,8 @@ class InputFile {
   // The next line of a statement, or the end-of-file failure.
   void take_line(std::string_view& line, std::string_view record);
   [[noreturn]] void fail(int line, std::string_view record, const std::string& what) const;
-  [[noreturn]] void bad_field(std::string_view record, std::string_view field, int result, const char* expected,
-                              std::size_t first, std::size_t width) const;
+  [[noreturn]] void bad_field(std::string_view record, std::string_view field, int result,
+                              const char* expected, std::size_t first, std::size_t width) const;
   [[noreturn]] static void mismatch(const Format& f, const Edit& e, const Target& target);
 
   std::string name_;

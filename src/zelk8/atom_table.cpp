@@ -57,8 +57,9 @@ void read_molecule(RunState& s, records::InputFile& in) {
   s.second_set_read = s.atom_element[s.atom_count] < 0;
   if (s.second_set_read) {
     if (2 * s.atom_count > atom_slots) {
-      reject(in, "atom record",
-             "a second set of " + std::to_string(s.atom_count) + " atoms does not fit in 200 slots");
+      reject(
+          in, "atom record",
+          "a second set of " + std::to_string(s.atom_count) + " atoms does not fit in 200 slots");
     }
     for (int k = 0; k < s.atom_count; ++k) {
       const int slot2 = s.atom_count + k;
@@ -86,10 +87,9 @@ ValenceFactors valence_factors(const Text4& symbol) {
     const char* symbol;
     ValenceFactors factors;
   };
-  static constexpr Entry table[] = {{"h", {1, 1}},  {"b", {3, 4}},  {"c", {4, 4}},
-                                    {"n", {5, 4}},  {"o", {6, 4}},  {"f", {7, 4}},
-                                    {"si", {4, 4}}, {"p", {5, 4}},  {"s", {6, 4}},
-                                    {"cl", {7, 4}}, {"br", {7, 4}}, {"i", {7, 4}}};
+  static constexpr Entry table[] = {{"h", {1, 1}}, {"b", {3, 4}},  {"c", {4, 4}},  {"n", {5, 4}},
+                                    {"o", {6, 4}}, {"f", {7, 4}},  {"si", {4, 4}}, {"p", {5, 4}},
+                                    {"s", {6, 4}}, {"cl", {7, 4}}, {"br", {7, 4}}, {"i", {7, 4}}};
   for (const auto& [name, factors] : table) {
     if (sym == name) return factors;
   }

@@ -21,8 +21,8 @@ namespace zelk8 {
 // returns true, or writes nothing and returns false when the value needs
 // records::put_real.
 inline bool fixed_field(char* at, float value, int w, int d) {
-  constexpr std::uint64_t powers[] = {1,         10,         100,        1000,      10000,
-                                      100000,    1000000,    10000000,   100000000, 1000000000};
+  constexpr std::uint64_t powers[] = {1,      10,      100,      1000,      10000,
+                                      100000, 1000000, 10000000, 100000000, 1000000000};
   if (d < 0 || d > 9 || d >= w) return false;
   const std::uint32_t b = std::bit_cast<std::uint32_t>(value);
   const bool negative = (b >> 31) != 0;

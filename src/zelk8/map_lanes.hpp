@@ -41,9 +41,9 @@ struct MapPairTables {
   const float* frame_s = nullptr;
   const int* element = nullptr;  // 1-based element indices
   const float* charge = nullptr;
-  std::vector<float> dv2;         // dv * dv, dv = (frame_v(j) + map_height) - frame_v(i)
-  std::vector<float> charge_1380; // q(j) * 1380
-  std::vector<float> eps;         // eps and r0 of the element pair (e, e(j))
+  std::vector<float> dv2;          // dv * dv, dv = (frame_v(j) + map_height) - frame_v(i)
+  std::vector<float> charge_1380;  // q(j) * 1380
+  std::vector<float> eps;          // eps and r0 of the element pair (e, e(j))
   std::vector<float> r0;
 };
 MapPairTables make_map_pair_tables(const RunState& s, const PairTable& table);

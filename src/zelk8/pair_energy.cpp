@@ -35,7 +35,8 @@ MoleculeEnergy molecule_pair_energy(const PairTable& table, const MoleculeView& 
       const float r = std::sqrt((dl * dl + ds * ds) + dv * dv);
       if (r < shortest) shortest = r;
       const int k = row + (inner.element[j] - 1);
-      const PairEnergy e = pair_term(r, table.eps[k], table.r0[k], outer.charge[i], inner.charge[j]);
+      const PairEnergy e =
+          pair_term(r, table.eps[k], table.r0[k], outer.charge[i], inner.charge[j]);
       evdw += e.evdw;
       estat += e.estat;
     }

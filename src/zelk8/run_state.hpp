@@ -15,12 +15,12 @@ namespace zelk8 {
 
 using records::Text4;
 
-constexpr int atom_slots = 200;      // both atom sets share these slots
+constexpr int atom_slots = 200;  // both atom sets share these slots
 constexpr int element_slots = 7;
 constexpr int unit_slots = 20;
-constexpr int unit_values = 15;      // room per unit; 12 are read and used
-constexpr int map_slots = 200;       // declared table size per axis
-constexpr int map_points = 100;      // at most this many columns and rows are scanned
+constexpr int unit_values = 15;  // room per unit; 12 are read and used
+constexpr int map_slots = 200;   // declared table size per axis
+constexpr int map_points = 100;  // at most this many columns and rows are scanned
 
 // pi / 180 rounded to single precision: the bits are 0x3C8EFA35
 // (0.017453292384...). The decimal literal 0.0174533f would round to a float
@@ -35,8 +35,8 @@ struct RunState {
   int molecule_atom_count = 0;
   int atom_count = 0;
   int element_count = 0;
-  bool second_set_read = false;      // the atom list ended with a negative index
-  AtomArray<int> atom_element{};     // first set, then the terminator's index
+  bool second_set_read = false;   // the atom list ended with a negative index
+  AtomArray<int> atom_element{};  // first set, then the terminator's index
   AtomArray<float> frac_x{}, frac_y{}, frac_z{};
   AtomArray<Text4> atom_label{}, atom_symbol{};
   AtomArray<int> atom_element_full{};
@@ -60,7 +60,7 @@ struct RunState {
   // Molecular frame.
   AtomArray<float> cart_x{}, cart_y{}, cart_z{};
   std::array<float, 3> centre_of_gravity{};
-  std::array<float, 9> moment_tensor{};   // 3 x 3, column-major
+  std::array<float, 9> moment_tensor{};  // 3 x 3, column-major
   std::array<float, 3> axis_length{};
   std::array<float, 3> VL{}, VS{}, VV{};
   std::array<float, 3 * 6> eigen_work{};

@@ -47,11 +47,11 @@ ShiftMap empty_shift_map(const RunState& s) {
 ShiftMap compute_shift_map_reference(const RunState& s) {
   ShiftMap map = empty_shift_map(s);
   const PairTable table = make_pair_table(s);
-  const MoleculeView central{s.frame_l.data(), s.frame_s.data(), s.frame_v.data(),
+  const MoleculeView central{s.frame_l.data(),      s.frame_s.data(),     s.frame_v.data(),
                              s.atom_element.data(), s.atom_charge.data(), s.atom_count};
   AtomArray<float> copy_l{}, copy_s{}, copy_v{};
-  const MoleculeView copy{copy_l.data(), copy_s.data(), copy_v.data(), s.atom_element.data(),
-                          s.atom_charge.data(), s.atom_count};
+  const MoleculeView copy{copy_l.data(),         copy_s.data(),        copy_v.data(),
+                          s.atom_element.data(), s.atom_charge.data(), s.atom_count};
   for (int iy = 0; iy < map.grid.rows; ++iy) {
     const float sh = map.grid.s_shift[iy];
     for (int ix = 0; ix < map.grid.columns; ++ix) {

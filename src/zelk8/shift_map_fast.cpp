@@ -163,7 +163,8 @@ ZELK8_LANES inline void repulsion_bounds_avx2(__m256 x, __m256& low, __m256& hig
   high = _mm256_mul_ps(repulsion, _mm256_set1_ps(1.0f + 0x1p-21f));
 }
 
-ZELK8_LANES void repulsion_bounds_lanes_avx2(const float* x, float* low, float* high, std::size_t count) {
+ZELK8_LANES void repulsion_bounds_lanes_avx2(const float* x, float* low, float* high,
+                                             std::size_t count) {
   for (std::size_t k = 0; k + map_lanes <= count; k += map_lanes) {
     __m256 l, h;
     repulsion_bounds_avx2(_mm256_loadu_ps(x + k), l, h);
@@ -218,7 +219,8 @@ ZELK8_LANES void map_lane_energies_avx2(const MapPairTables& t, const float* l, 
       r[j] = _mm256_sqrt_ps(_mm256_add_ps(
           _mm256_add_ps(_mm256_mul_ps(dl, dl), _mm256_mul_ps(ds, ds)), _mm256_set1_ps(dv2[j])));
       rho[j] = _mm256_div_ps(r[j], _mm256_set1_ps(r0[j]));
-      not_positive = _mm256_or_ps(not_positive, _mm256_cmp_ps(r[j], _mm256_setzero_ps(), _CMP_NGT_UQ));
+      not_positive =
+          _mm256_or_ps(not_positive, _mm256_cmp_ps(r[j], _mm256_setzero_ps(), _CMP_NGT_UQ));
     }
     // A zero charge product over a positive r adds a zero to Estat, which
     // leaves the sum as it is (the sum starts at +0 and is never -0, since a
@@ -250,7 +252,8 @@ ZELK8_LANES void map_lane_energies_avx2(const MapPairTables& t, const float* l, 
         high = _mm256_andnot_ps(far_lanes, high);
         const __m256 diff_low = _mm256_sub_ps(low, dispersion);
         const __m256 diff_high = _mm256_sub_ps(high, dispersion);
-        const __m256i same = _mm256_cmpeq_epi32(_mm256_castps_si256(diff_low), _mm256_castps_si256(diff_high));
+        const __m256i same =
+            _mm256_cmpeq_epi32(_mm256_castps_si256(diff_low), _mm256_castps_si256(diff_high));
         if (_mm256_movemask_ps(_mm256_castsi256_ps(same)) == 0xFF) {
           diff[j] = diff_low;
           continue;
@@ -370,10 +373,10 @@ ShiftMap compute_shift_map(const RunState& s, int threads) {
       copy_s[k] = s.frame_s[k] + sh;
       copy_v[k] = s.frame_v[k] + s.map_height;
     }
-    const MoleculeView central{s.frame_l.data(), s.frame_s.data(), s.frame_v.data(),
+    const MoleculeView central{s.frame_l.data(),      s.frame_s.data(),     s.frame_v.data(),
                                s.atom_element.data(), s.atom_charge.data(), s.atom_count};
-    const MoleculeView copy{copy_l.data(), copy_s.data(), copy_v.data(), s.atom_element.data(),
-                            s.atom_charge.data(), s.atom_count};
+    const MoleculeView copy{copy_l.data(),         copy_s.data(),        copy_v.data(),
+                            s.atom_element.data(), s.atom_charge.data(), s.atom_count};
     const MoleculeEnergy e = molecule_pair_energy(table, central, copy);
     store(p, e.evdw, e.estat);
   };

@@ -22,7 +22,8 @@ void read_unit_list(RunState& s, records::InputFile& in, std::string& report) {
     if (op[0] == 5.0f && !marker_seen) {
       marker_seen = true;
       if (!s.second_set_read) {
-        reject(in, "unit record", "a11 = 5.0 places the second atom set, but the atom list has none");
+        reject(in, "unit record",
+               "a11 = 5.0 places the second atom set, but the atom list has none");
       }
     }
   }

@@ -72,7 +72,7 @@ void write_unit_report(RunState& s, std::string& report, std::string* coord) {
   put(report, heading);
 
   const PairTable table = make_pair_table(s);
-  const MoleculeView central{s.frame_l.data(), s.frame_s.data(), s.frame_v.data(),
+  const MoleculeView central{s.frame_l.data(),      s.frame_s.data(),     s.frame_v.data(),
                              s.atom_element.data(), s.atom_charge.data(), s.atom_count};
   bool second_set_active = false;
   for (int u = 0; u < s.unit_count; ++u) {
@@ -109,13 +109,13 @@ void write_unit_report(RunState& s, std::string& report, std::string* coord) {
     }
 
     const MoleculeView unit{s.unit_frame_l.data(), s.unit_frame_s.data(), s.unit_frame_v.data(),
-                            s.unit_element.data(), s.atom_charge.data(), s.atom_count};
+                            s.unit_element.data(), s.atom_charge.data(),  s.atom_count};
     const MoleculeEnergy e = molecule_pair_energy(table, unit, central);
     s.lattice_etot = s.lattice_etot + e.etot;
 
-    put(report, block, u + 1, s.unit_names[u], e.shortest, centre_distance, l, sc, v,
-        angle, op[0], op[1], op[2], op[9], e.evdw, op[3], op[4], op[5], op[10], e.estat,
-        op[6], op[7], op[8], op[11], e.etot);
+    put(report, block, u + 1, s.unit_names[u], e.shortest, centre_distance, l, sc, v, angle, op[0],
+        op[1], op[2], op[9], e.evdw, op[3], op[4], op[5], op[10], e.estat, op[6], op[7], op[8],
+        op[11], e.etot);
     if (u + 1 == s.stack_unit) s.stack_centre_v = v;
   }
   put(report, total, s.lattice_etot);

@@ -39,10 +39,13 @@ Call solve(const std::vector<float>& A, int N, int NE, int NV, float EPS = 1e-8f
 }
 
 // Columns 1.. of V against `vectors`, and E(1..) against `values` when given.
-void expect_pairs(const Call& c, std::vector<std::vector<float>> vectors, std::vector<float> values = {}) {
-  for (size_t k = 1; k <= values.size(); ++k) EXPECT_NEAR(c.E[k - 1], values[k - 1], 2e-6f) << "E(" << k << ")";
+void expect_pairs(const Call& c, std::vector<std::vector<float>> vectors,
+                  std::vector<float> values = {}) {
+  for (size_t k = 1; k <= values.size(); ++k)
+    EXPECT_NEAR(c.E[k - 1], values[k - 1], 2e-6f) << "E(" << k << ")";
   for (int k = 1; k <= int(vectors.size()); ++k)
-    for (int i = 1; i <= c.N; ++i) EXPECT_NEAR(c.v(i, k), vectors[k - 1][i - 1], 3e-7f) << "v(" << i << ", " << k << ")";
+    for (int i = 1; i <= c.N; ++i)
+      EXPECT_NEAR(c.v(i, k), vectors[k - 1][i - 1], 3e-7f) << "v(" << i << ", " << k << ")";
 }
 
 // |A v - lambda v| (A from its lower triangle), unit length, orthogonality; in double.
@@ -50,7 +53,8 @@ void expect_eigenpairs(const std::vector<float>& A, const Call& c, int count, do
   for (int k = 1; k <= count; ++k) {
     for (int i = 1; i <= c.N; ++i) {
       double av = 0.0;
-      for (int j = 1; j <= c.N; ++j) av += double(A[(std::min(i, j) - 1) * c.N1 + std::max(i, j) - 1]) * c.v(j, k);
+      for (int j = 1; j <= c.N; ++j)
+        av += double(A[(std::min(i, j) - 1) * c.N1 + std::max(i, j) - 1]) * c.v(j, k);
       EXPECT_NEAR(av, double(c.E[k - 1]) * c.v(i, k), tolerance) << "row " << i << " vector " << k;
     }
     for (int l = 1; l <= k; ++l) {
@@ -71,11 +75,14 @@ TEST(Eigrs, BadSizesWriteTheirMessageAndReturn) {
   const std::string inequalities =
       ",\n NV, NE, N, N1 SHOULD SATISFY THE FOLLOWING INEQUALITIES, !NV! <= !NE! <= N <= N1.\n"
       " RETURN WITH NO CALCULATION.\n";
-  for (const auto& [NE, NV, N, N1, text, E1] : {
-           std::tuple{0, 3, 3, 3, "0(SUBR. EIGRS) NE=    0, NE SHOULD BE NON-ZERO. RETURN WITH NO CALCULATION.\n"
-                                  + std::string(), kUntouched},
-           {3, 4, 3, 3, "0(SUBR. EIGRS) NV=    4, NE=    3, N=    3, N1=    3" + inequalities, 0.0f},
-           {-3, 3, 4, 3, "0(SUBR. EIGRS) NV=    3, NE=   -3, N=    4, N1=    3" + inequalities, 0.0f}}) {
+  for (const auto& [NE, NV, N, N1, text, E1] :
+       {std::tuple{0, 3, 3, 3,
+                   "0(SUBR. EIGRS) NE=    0, NE SHOULD BE NON-ZERO. RETURN WITH NO CALCULATION.\n" +
+                       std::string(),
+                   kUntouched},
+        {3, 4, 3, 3, "0(SUBR. EIGRS) NV=    4, NE=    3, N=    3, N1=    3" + inequalities, 0.0f},
+        {-3, 3, 4, 3, "0(SUBR. EIGRS) NV=    3, NE=   -3, N=    4, N1=    3" + inequalities,
+         0.0f}}) {
     const std::vector<float> A(N1 * N, 1.0f);
     const Call c = solve(A, N, NE, NV, -1.0f, N1);
     EXPECT_EQ(c.out, text);
@@ -91,8 +98,10 @@ TEST(Eigrs, OrdersOneAndTwoTakeClosedForms) {
   const Call one = solve({-2.5f}, 1, 1, 1);
   expect_pairs(one, {{1.0f}}, {-2.5f});
   EXPECT_EQ(one.out, "");
-  for (const auto& [a11, a22, a21, NE, E1, E2] :
-       {std::tuple{2.0f, 2.0f, 1.0f, 2, 3.0f, 1.0f}, {2, 2, 1, -2, 1, 3}, {1, -1, 0, 2, 1, -1}, {-2, -2, 1, 2, -1, -3}}) {
+  for (const auto& [a11, a22, a21, NE, E1, E2] : {std::tuple{2.0f, 2.0f, 1.0f, 2, 3.0f, 1.0f},
+                                                  {2, 2, 1, -2, 1, 3},
+                                                  {1, -1, 0, 2, 1, -1},
+                                                  {-2, -2, 1, 2, -1, -3}}) {
     const std::vector<float> A = {a11, a21, -99.0f, a22};
     const Call c = solve(A, 2, NE, 0);
     SCOPED_TRACE(testing::Message() << a11 << " " << a22 << " " << a21 << " NE=" << NE);
@@ -101,7 +110,8 @@ TEST(Eigrs, OrdersOneAndTwoTakeClosedForms) {
   }
   const float h = 0.70710677f;  // exact eigenvalues: a zero pivot
   expect_pairs(solve({2, 1, 1, 2}, 2, 2, 2), {{h, h}, {h, -h}});
-  expect_pairs(solve({2.1f, 0.3f, 0.3f, 1.7f}, 2, 2, 2), {{0.8816746f, 0.4718580f}, {-0.4718580f, 0.8816745f}});
+  expect_pairs(solve({2.1f, 0.3f, 0.3f, 1.7f}, 2, 2, 2),
+               {{0.8816746f, 0.4718580f}, {-0.4718580f, 0.8816745f}});
 }
 
 TEST(Eigrs, DiagonalAndZeroMatrices) {
@@ -109,14 +119,17 @@ TEST(Eigrs, DiagonalAndZeroMatrices) {
   expect_pairs(solve(diagonal, 3, 3, 3), {{0, 1, 0}, {0, 0, 1}, {1, 0, 0}}, {3, 2, 1});
   expect_pairs(solve(diagonal, 3, -3, 0), {}, {1, 2, 3});
   const float r = 0.57735026f;
-  expect_pairs(solve(std::vector<float>(9, 0.0f), 3, 3, 3), {{r, r, r}, {r, r, r}, {r, r, r}}, {0, 0, 0});
+  expect_pairs(solve(std::vector<float>(9, 0.0f), 3, 3, 3), {{r, r, r}, {r, r, r}, {r, r, r}},
+               {0, 0, 0});
 }
 
 TEST(Eigrs, KnownVectorsOfARankTwoMatrix) {
   const float r6 = std::sqrt(6.0f), r30 = std::sqrt(30.0f), r5 = std::sqrt(5.0f);
-  const std::vector<float> u1 = {2 / r6, 1 / r6, 1 / r6}, u2 = {-2 / r30, 5 / r30, -1 / r30}, u3 = {-1 / r5, 0, 2 / r5};
+  const std::vector<float> u1 = {2 / r6, 1 / r6, 1 / r6}, u2 = {-2 / r30, 5 / r30, -1 / r30},
+                           u3 = {-1 / r5, 0, 2 / r5};
   expect_pairs(solve(kRank2, 3, 3, 3), {u1, u2, u3}, {5.5f, 2.5f, 0.0f});
-  expect_pairs(solve(kRank2, 3, 3, -3), {{1, 0.5f, 0.5f}, {-0.4f, 1, -0.2f}, {-0.5f, 0, 1}});  // largest component 1
+  expect_pairs(solve(kRank2, 3, 3, -3),
+               {{1, 0.5f, 0.5f}, {-0.4f, 1, -0.2f}, {-0.5f, 0, 1}});  // largest component 1
   expect_pairs(solve(kRank2, 3, -3, 3), {u3, u2, u1}, {0.0f, 2.5f, 5.5f});
   const Call partial = solve(kRank2, 3, 3, 2);
   expect_pairs(partial, {u1, u2});
@@ -190,11 +203,14 @@ TEST(Eigrs, RandomSymmetricMatrices) {
       for (float& a : A) a = entry(rng);
       const int count = std::abs(NE);
       const Call c = solve(A, n, NE, count);
-      for (int k = 1; k < count; ++k) EXPECT_TRUE(NE > 0 ? c.E[k - 1] >= c.E[k] : c.E[k - 1] <= c.E[k]);
+      for (int k = 1; k < count; ++k)
+        EXPECT_TRUE(NE > 0 ? c.E[k - 1] >= c.E[k] : c.E[k - 1] <= c.E[k]);
       expect_eigenpairs(A, c, count, 8.0 * n * FLT_EPSILON * n);  // n bounds the norm
       for (int k = 1; k <= count; ++k) {  // the largest component is positive
         const float* v = &c.V[(k - 1) * n];
-        EXPECT_GT(*std::max_element(v, v + n, [](float a, float b) { return std::fabs(a) < std::fabs(b); }), 0.0f);
+        EXPECT_GT(*std::max_element(v, v + n,
+                                    [](float a, float b) { return std::fabs(a) < std::fabs(b); }),
+                  0.0f);
       }
     }
   }

@@ -19,11 +19,13 @@ inline const std::string report_before_map =
 
 )";
 
-inline std::string minimum_line(const std::string& fields) { return std::string(110, ' ') + fields + "\n"; }
+inline std::string minimum_line(const std::string& fields) {
+  return std::string(110, ' ') + fields + "\n";
+}
 
 // Three VL shifts by two VS shifts.
 inline const std::string map_3x2 = report_before_map +
-    R"( Map of the stacked molecule shift at Z =   3.50000
+                                   R"( Map of the stacked molecule shift at Z =   3.50000
 
 
  EvdW          0.000     0.500     1.000
@@ -31,7 +33,7 @@ inline const std::string map_3x2 = report_before_map +
     -0.500    -8.000   -15.500     1.500
 
 )" + minimum_line("     0.500    -0.500   -15.500") +
-    R"(
+                                   R"(
  Estat         0.000     0.500     1.000
     -1.000     1.200    -0.400     0.000
     -0.500    -2.100     0.300    -0.250
@@ -43,38 +45,38 @@ inline const std::string map_3x2 = report_before_map +
 )" + minimum_line("     0.500    -0.500   -15.200");
 
 // A right-justified field of 10 with 3 decimals, asterisks when too wide.
-inline std::string f10_3(double v)
-{
-    char text[64];
-    const int n = std::snprintf(text, sizeof text, "%10.3f", v);
-    return n > 10 ? std::string(10, '*') : text;
+inline std::string f10_3(double v) {
+  char text[64];
+  const int n = std::snprintf(text, sizeof text, "%10.3f", v);
+  return n > 10 ? std::string(10, '*') : text;
 }
 
 // 100 VL shifts (-5.000 to 4.900) by three VS shifts (-1.000 to 0.000); each row
 // wraps its hundredth energy onto a line of its own. The energy of row r,
 // column c is offset + 100 r + c (offsets 0, 0.5, 0.25 for EvdW, Estat, Etot),
 // except row 1, column 99, which is too wide for its field.
-inline std::string hundred_column_map()
-{
-    std::string labels;
-    for (int c = 0; c < 100; ++c) {
-        labels += f10_3(-5.0 + 0.1 * c);
+inline std::string hundred_column_map() {
+  std::string labels;
+  for (int c = 0; c < 100; ++c) {
+    labels += f10_3(-5.0 + 0.1 * c);
+  }
+  std::string report =
+      report_before_map + " Map of the stacked molecule shift at Z =   3.40000\n\n";
+  for (const auto& [head, offset] :
+       {std::pair{" EvdW     ", 0.0}, {" Estat    ", 0.5}, {" Etot     ", 0.25}}) {
+    report += "\n" + std::string(head) + labels + "\n";
+    for (int r = 0; r < 3; ++r) {
+      report += f10_3(-1.0 + 0.5 * r);
+      for (int c = 0; c < 99; ++c) {
+        report += f10_3(offset + r * 100 + c);
+      }
+      report += "\n" + (r == 1 ? std::string(10, '*') : f10_3(offset + r * 100 + 99)) + "\n";
     }
-    std::string report = report_before_map + " Map of the stacked molecule shift at Z =   3.40000\n\n";
-    for (const auto& [head, offset] : {std::pair{" EvdW     ", 0.0}, {" Estat    ", 0.5}, {" Etot     ", 0.25}}) {
-        report += "\n" + std::string(head) + labels + "\n";
-        for (int r = 0; r < 3; ++r) {
-            report += f10_3(-1.0 + 0.5 * r);
-            for (int c = 0; c < 99; ++c) {
-                report += f10_3(offset + r * 100 + c);
-            }
-            report += "\n" + (r == 1 ? std::string(10, '*') : f10_3(offset + r * 100 + 99)) + "\n";
-        }
-        if (offset != 0.5) {
-            report += "\n" + minimum_line("    -5.000    -1.000     0.000");
-        }
+    if (offset != 0.5) {
+      report += "\n" + minimum_line("    -5.000    -1.000     0.000");
     }
-    return report;
+  }
+  return report;
 }
 
 }  // namespace zelk8::map::testing

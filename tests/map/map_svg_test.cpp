@@ -1,4 +1,3 @@
-#include "map_reports.hpp"
 #include "map_svg.hpp"
 
 #include <gtest/gtest.h>
@@ -8,159 +7,161 @@
 #include <tuple>
 #include <vector>
 
+#include "map_reports.hpp"
+
 namespace zelk8::map {
 namespace {
 
-StackMap read(const std::string& text)
-{
-    std::istringstream in(text);
-    return read_stack_map(in);
+StackMap read(const std::string& text) {
+  std::istringstream in(text);
+  return read_stack_map(in);
 }
 
-std::size_t count(const std::string& text, const std::string& what)
-{
-    std::size_t n = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-        ++n;
-    }
-    return n;
+std::size_t count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+    ++n;
+  }
+  return n;
 }
 
 // How far a colour is from the pale centre, summed over the channels.
 int distance_from_centre(const Rgb& c) { return (247 - c.r) + (247 - c.g) + (247 - c.b); }
 
-std::tuple<float, float, bool> parts(const ColourScale& s) { return {s.deepest, s.clip, s.clip_given}; }
-
-TEST(ColourScale, DivergesAroundZeroAndClipsTheRepulsiveSide)
-{
-    const ColourScale scale{-20.0f, 10.0f, false};
-    EXPECT_EQ(energy_colour(0.0f, scale), (Rgb{247, 247, 247}));
-    EXPECT_EQ(energy_colour(-20.0f, scale), (Rgb{5, 48, 97}));
-    EXPECT_EQ(energy_colour(5000.0f, scale), (Rgb{103, 0, 31}));
-    // Deeper wells move steadily towards blue, repulsion towards red up to the clip.
-    for (const auto& energies : {std::vector<float>{0.0f, -0.5f, -5.0f, -13.0f, -20.0f},
-                                 std::vector<float>{0.0f, 0.25f, 3.0f, 7.5f, 10.0f}}) {
-        for (std::size_t k = 1; k < energies.size(); ++k) {
-            const Rgb c = energy_colour(energies[k], scale);
-            EXPECT_GT(distance_from_centre(c), distance_from_centre(energy_colour(energies[k - 1], scale))) << energies[k];
-            EXPECT_EQ(c.b > c.r, energies[k] < 0.0f) << energies[k];
-        }
-    }
-    // Off-scale fields are grey, which neither side of the scale reaches.
-    EXPECT_EQ(field_colour(parse_field("**********"), scale), off_scale_colour);
-    EXPECT_EQ(field_colour(parse_field("NaN"), scale), off_scale_colour);
-    for (float e = -20.0f; e <= 10.0f; e += 0.25f) {
-        EXPECT_NE(energy_colour(e, scale), off_scale_colour) << e;
-    }
+std::tuple<float, float, bool> parts(const ColourScale& s) {
+  return {s.deepest, s.clip, s.clip_given};
 }
 
-TEST(ColourScale, PanelDefaultsAndMaxOption)
-{
-    const StackMap map = read(testing::map_3x2);
-    EXPECT_EQ(parts(panel_scale(map.evdw, std::nullopt)), std::tuple(-15.5f, 15.5f, false));  // clip at the deepest well
-    EXPECT_EQ(parts(panel_scale(map.evdw, 100.0f)), std::tuple(-15.5f, 100.0f, true));      // --max
-    // A shallow well gives way to the median repulsion; without a well the
-    // largest repulsion sets the clip.
-    const std::vector<std::tuple<std::vector<std::string>, float, float>> tables = {
-        {{"-0.500", "10.000", "30.000", "20.000", "0.000", "40.000"}, -0.5f, 25.0f},
-        {{"-0.500", "10.000", "30.000", "20.000", "0.000", "NaN"}, -0.5f, 20.0f},
-        {{"1.000", "10.000", "30.000", "20.000", "0.000", "**********"}, 0.0f, 30.0f},
-    };
-    for (const auto& [texts, deepest, clip] : tables) {
-        MapTable table = map.evdw;
-        for (std::size_t k = 0; k < 6; ++k) {
-            table.cells[k / 3][k % 3] = parse_field(texts[k]);
-        }
-        EXPECT_EQ(parts(panel_scale(table, std::nullopt)), std::tuple(deepest, clip, false)) << texts[0] << " " << texts[5];
+TEST(ColourScale, DivergesAroundZeroAndClipsTheRepulsiveSide) {
+  const ColourScale scale{-20.0f, 10.0f, false};
+  EXPECT_EQ(energy_colour(0.0f, scale), (Rgb{247, 247, 247}));
+  EXPECT_EQ(energy_colour(-20.0f, scale), (Rgb{5, 48, 97}));
+  EXPECT_EQ(energy_colour(5000.0f, scale), (Rgb{103, 0, 31}));
+  // Deeper wells move steadily towards blue, repulsion towards red up to the clip.
+  for (const auto& energies : {std::vector<float>{0.0f, -0.5f, -5.0f, -13.0f, -20.0f},
+                               std::vector<float>{0.0f, 0.25f, 3.0f, 7.5f, 10.0f}}) {
+    for (std::size_t k = 1; k < energies.size(); ++k) {
+      const Rgb c = energy_colour(energies[k], scale);
+      EXPECT_GT(distance_from_centre(c),
+                distance_from_centre(energy_colour(energies[k - 1], scale)))
+          << energies[k];
+      EXPECT_EQ(c.b > c.r, energies[k] < 0.0f) << energies[k];
     }
+  }
+  // Off-scale fields are grey, which neither side of the scale reaches.
+  EXPECT_EQ(field_colour(parse_field("**********"), scale), off_scale_colour);
+  EXPECT_EQ(field_colour(parse_field("NaN"), scale), off_scale_colour);
+  for (float e = -20.0f; e <= 10.0f; e += 0.25f) {
+    EXPECT_NE(energy_colour(e, scale), off_scale_colour) << e;
+  }
 }
 
-TEST(Layout, CellsRunAcrossAndUpAndPanelsSideBySide)
-{
-    const StackMap map = read(testing::map_3x2);
-    const std::vector<Panel> panels = layout_panels(map, {});  // panels point into the map
-    ASSERT_EQ(panels.size(), 3u);
-    EXPECT_EQ(panels[0].table->name + panels[1].table->name + panels[2].table->name, "EvdWEstatEtot");
-    EXPECT_LT(panels[0].x + panels[0].width, panels[1].x);
-    EXPECT_LT(panels[1].x + panels[1].width, panels[2].x);
-    for (const Panel& panel : panels) {
-        ASSERT_EQ(panel.cells.size(), 6u);
-        EXPECT_EQ(panel.cell_width, panel.cell_height);  // steps of 0.5 A both ways
-        EXPECT_EQ(panel.width, 3 * panel.cell_width);
-        for (const CellBox& box : panel.cells) {
-            // VL across from the left edge, VS upwards from the bottom edge.
-            EXPECT_EQ(box.x, panel.x + box.column * panel.cell_width);
-            EXPECT_EQ(box.y + box.height, panel.y + panel.height - box.row * panel.cell_height);
-            EXPECT_EQ(box.fill, field_colour(panel.table->cells[box.row][box.column], panel.scale));
-        }
+TEST(ColourScale, PanelDefaultsAndMaxOption) {
+  const StackMap map = read(testing::map_3x2);
+  EXPECT_EQ(parts(panel_scale(map.evdw, std::nullopt)),
+            std::tuple(-15.5f, 15.5f, false));  // clip at the deepest well
+  EXPECT_EQ(parts(panel_scale(map.evdw, 100.0f)), std::tuple(-15.5f, 100.0f, true));  // --max
+  // A shallow well gives way to the median repulsion; without a well the
+  // largest repulsion sets the clip.
+  const std::vector<std::tuple<std::vector<std::string>, float, float>> tables = {
+      {{"-0.500", "10.000", "30.000", "20.000", "0.000", "40.000"}, -0.5f, 25.0f},
+      {{"-0.500", "10.000", "30.000", "20.000", "0.000", "NaN"}, -0.5f, 20.0f},
+      {{"1.000", "10.000", "30.000", "20.000", "0.000", "**********"}, 0.0f, 30.0f},
+  };
+  for (const auto& [texts, deepest, clip] : tables) {
+    MapTable table = map.evdw;
+    for (std::size_t k = 0; k < 6; ++k) {
+      table.cells[k / 3][k % 3] = parse_field(texts[k]);
     }
-    // EvdW, row by row: the deepest cell is the darkest blue, the 25 kJ/mol
-    // contact is clipped to full red and counted; colours ordered as the
-    // energies -15.5 < -12.345 < -8 < -3.21.
-    const Panel& evdw = panels[0];
-    EXPECT_EQ(evdw.cells[4].fill, (Rgb{5, 48, 97}));
-    EXPECT_EQ(evdw.cells[2].fill, (Rgb{103, 0, 31}));
-    EXPECT_EQ(evdw.clipped_cells, 1u);
-    EXPECT_EQ(evdw.overflow_cells + evdw.non_finite_cells, 0u);
-    for (const auto& [bluer, paler] : {std::pair{4, 0}, {0, 3}, {3, 1}}) {
-        EXPECT_GT(distance_from_centre(evdw.cells[bluer].fill), distance_from_centre(evdw.cells[paler].fill));
-    }
+    EXPECT_EQ(parts(panel_scale(table, std::nullopt)), std::tuple(deepest, clip, false))
+        << texts[0] << " " << texts[5];
+  }
 }
 
-TEST(Layout, MinimaMarkTheirCells)
-{
-    const StackMap map = read(testing::map_3x2);
-    const std::vector<Panel> panels = layout_panels(map, {});
-    for (const auto& [index, label] : {std::pair{0, "-15.500"}, {2, "-15.200"}}) {
-        const Panel& panel = panels[index];
-        ASSERT_TRUE(panel.marker) << panel.table->name;
-        EXPECT_EQ(panel.marker->label, label);
-        const CellBox& box = panel.cells[1 * 3 + 1];  // VS -0.500, VL 0.500
-        EXPECT_EQ(panel.marker->row * 3 + panel.marker->column, 4u);
-        EXPECT_EQ(panel.marker->x, box.x + box.width / 2);
-        EXPECT_EQ(panel.marker->y, box.y + box.height / 2);
+TEST(Layout, CellsRunAcrossAndUpAndPanelsSideBySide) {
+  const StackMap map = read(testing::map_3x2);
+  const std::vector<Panel> panels = layout_panels(map, {});  // panels point into the map
+  ASSERT_EQ(panels.size(), 3u);
+  EXPECT_EQ(panels[0].table->name + panels[1].table->name + panels[2].table->name, "EvdWEstatEtot");
+  EXPECT_LT(panels[0].x + panels[0].width, panels[1].x);
+  EXPECT_LT(panels[1].x + panels[1].width, panels[2].x);
+  for (const Panel& panel : panels) {
+    ASSERT_EQ(panel.cells.size(), 6u);
+    EXPECT_EQ(panel.cell_width, panel.cell_height);  // steps of 0.5 A both ways
+    EXPECT_EQ(panel.width, 3 * panel.cell_width);
+    for (const CellBox& box : panel.cells) {
+      // VL across from the left edge, VS upwards from the bottom edge.
+      EXPECT_EQ(box.x, panel.x + box.column * panel.cell_width);
+      EXPECT_EQ(box.y + box.height, panel.y + panel.height - box.row * panel.cell_height);
+      EXPECT_EQ(box.fill, field_colour(panel.table->cells[box.row][box.column], panel.scale));
     }
-    EXPECT_FALSE(panels[1].marker);  // Estat has no minimum line
-    StackMap flat = map;  // a minimum line still at 0.000 points at no grid point
-    flat.evdw_minimum.energy = parse_field("0.000");
-    EXPECT_FALSE(layout_panels(flat, {})[0].marker);
-    StackMap near = map;  // a shift printed differently from the labels is found by value
-    near.etot_minimum.l = parse_field("0.5");
-    ASSERT_TRUE(layout_panels(near, {})[2].marker);
-    EXPECT_EQ(layout_panels(near, {})[2].marker->column, 1u);
+  }
+  // EvdW, row by row: the deepest cell is the darkest blue, the 25 kJ/mol
+  // contact is clipped to full red and counted; colours ordered as the
+  // energies -15.5 < -12.345 < -8 < -3.21.
+  const Panel& evdw = panels[0];
+  EXPECT_EQ(evdw.cells[4].fill, (Rgb{5, 48, 97}));
+  EXPECT_EQ(evdw.cells[2].fill, (Rgb{103, 0, 31}));
+  EXPECT_EQ(evdw.clipped_cells, 1u);
+  EXPECT_EQ(evdw.overflow_cells + evdw.non_finite_cells, 0u);
+  for (const auto& [bluer, paler] : {std::pair{4, 0}, {0, 3}, {3, 1}}) {
+    EXPECT_GT(distance_from_centre(evdw.cells[bluer].fill),
+              distance_from_centre(evdw.cells[paler].fill));
+  }
 }
 
-TEST(Layout, HundredColumnsFitThePlot)
-{
-    const std::vector<Panel> panels = layout_panels(read(testing::hundred_column_map()), {});
-    for (const Panel& panel : panels) {
-        EXPECT_EQ(panel.cells.size(), 300u);
-        EXPECT_LE(panel.width, 380.0);
-        EXPECT_EQ(panel.cells.back().x + panel.cell_width, panel.x + panel.width);
-        EXPECT_EQ(panel.cells.back().y, panel.y);  // last row at the top
-    }
-    EXPECT_EQ(panels[0].cells[199].fill, off_scale_colour);  // row 1, column 99: asterisks
-    EXPECT_EQ(panels[0].overflow_cells, 1u);
+TEST(Layout, MinimaMarkTheirCells) {
+  const StackMap map = read(testing::map_3x2);
+  const std::vector<Panel> panels = layout_panels(map, {});
+  for (const auto& [index, label] : {std::pair{0, "-15.500"}, {2, "-15.200"}}) {
+    const Panel& panel = panels[index];
+    ASSERT_TRUE(panel.marker) << panel.table->name;
+    EXPECT_EQ(panel.marker->label, label);
+    const CellBox& box = panel.cells[1 * 3 + 1];  // VS -0.500, VL 0.500
+    EXPECT_EQ(panel.marker->row * 3 + panel.marker->column, 4u);
+    EXPECT_EQ(panel.marker->x, box.x + box.width / 2);
+    EXPECT_EQ(panel.marker->y, box.y + box.height / 2);
+  }
+  EXPECT_FALSE(panels[1].marker);  // Estat has no minimum line
+  StackMap flat = map;             // a minimum line still at 0.000 points at no grid point
+  flat.evdw_minimum.energy = parse_field("0.000");
+  EXPECT_FALSE(layout_panels(flat, {})[0].marker);
+  StackMap near = map;  // a shift printed differently from the labels is found by value
+  near.etot_minimum.l = parse_field("0.5");
+  ASSERT_TRUE(layout_panels(near, {})[2].marker);
+  EXPECT_EQ(layout_panels(near, {})[2].marker->column, 1u);
 }
 
-TEST(RenderSvg, OnePictureWithEveryCellTheTitleAndTheLegends)
-{
-    const StackMap map = read(testing::map_3x2);
-    const std::string svg = render_svg(map, {5.0f, "at8.dat"});
-    EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
-    EXPECT_EQ(count(svg, "</svg>"), 1u);
-    EXPECT_EQ(count(svg, "<title>VL "), 18u);
-    EXPECT_EQ(count(svg, "<g class=\"minimum\">"), 2u);
-    for (const char* text : {"Z = 3.50000 \u00c5", "<title>VL 0.500, VS -0.500: -15.500</title>",
-                             "minimum -15.200 kJ/mol at VL 0.500, VS -0.500 \u00c5",
-                             "repulsive side clipped at 5.00 kJ/mol"}) {
-        EXPECT_NE(svg.find(text), std::string::npos) << text;
-    }
-    EXPECT_EQ(count(svg, "off-scale cells (grey): 0 (0 asterisks, 0 NaN/Infinity)"), 3u);
-    // With --max 5: EvdW 25.0, Estat none, Etot 25.0 above the clip.
-    EXPECT_EQ(count(svg, "cells above 5.00 kJ/mol (full red): 1"), 2u);
-    // The report name is text, not markup.
-    EXPECT_NE(render_svg(map, {std::nullopt, "a<b>&c.dat"}).find("a&lt;b&gt;&amp;c.dat: "), std::string::npos);
+TEST(Layout, HundredColumnsFitThePlot) {
+  const std::vector<Panel> panels = layout_panels(read(testing::hundred_column_map()), {});
+  for (const Panel& panel : panels) {
+    EXPECT_EQ(panel.cells.size(), 300u);
+    EXPECT_LE(panel.width, 380.0);
+    EXPECT_EQ(panel.cells.back().x + panel.cell_width, panel.x + panel.width);
+    EXPECT_EQ(panel.cells.back().y, panel.y);  // last row at the top
+  }
+  EXPECT_EQ(panels[0].cells[199].fill, off_scale_colour);  // row 1, column 99: asterisks
+  EXPECT_EQ(panels[0].overflow_cells, 1u);
+}
+
+TEST(RenderSvg, OnePictureWithEveryCellTheTitleAndTheLegends) {
+  const StackMap map = read(testing::map_3x2);
+  const std::string svg = render_svg(map, {5.0f, "at8.dat"});
+  EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
+  EXPECT_EQ(count(svg, "</svg>"), 1u);
+  EXPECT_EQ(count(svg, "<title>VL "), 18u);
+  EXPECT_EQ(count(svg, "<g class=\"minimum\">"), 2u);
+  for (const char* text : {"Z = 3.50000 \u00c5", "<title>VL 0.500, VS -0.500: -15.500</title>",
+                           "minimum -15.200 kJ/mol at VL 0.500, VS -0.500 \u00c5",
+                           "repulsive side clipped at 5.00 kJ/mol"}) {
+    EXPECT_NE(svg.find(text), std::string::npos) << text;
+  }
+  EXPECT_EQ(count(svg, "off-scale cells (grey): 0 (0 asterisks, 0 NaN/Infinity)"), 3u);
+  // With --max 5: EvdW 25.0, Estat none, Etot 25.0 above the clip.
+  EXPECT_EQ(count(svg, "cells above 5.00 kJ/mol (full red): 1"), 2u);
+  // The report name is text, not markup.
+  EXPECT_NE(render_svg(map, {std::nullopt, "a<b>&c.dat"}).find("a&lt;b&gt;&amp;c.dat: "),
+            std::string::npos);
 }
 
 }  // namespace

@@ -1,8 +1,5 @@
 // The zelk8-map executable: files, messages and exit status.
-#include "map_reports.hpp"
-
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,74 +11,76 @@
 #include <tuple>
 #include <vector>
 
+#include "map_reports.hpp"
+
 namespace zelk8::map {
 namespace {
 
 namespace fs = std::filesystem;
 
 class MapTool : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        folder_ = fs::temp_directory_path() / ("zelk8-map-" + std::string(::testing::UnitTest::GetInstance()
-                                                                            ->current_test_info()->name()) +
-                                               "-" + std::to_string(::getpid()));
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
-    void TearDown() override { fs::remove_all(folder_); }
-    void write(const std::string& name, const std::string& text) { std::ofstream(folder_ / name) << text; }
-    std::string slurp(const std::string& name)
-    {
-        std::ostringstream text;
-        text << std::ifstream(folder_ / name).rdbuf();
-        return text.str();
-    }
-    // Runs the tool in the test folder; returns its exit status, keeps stderr.
-    int run(const std::string& arguments)
-    {
-        const int status = std::system(("cd '" + folder_.string() + "' && '" ZELK8_MAP_BINARY "' " + arguments +
-                                        " >stdout.txt 2>stderr.txt").c_str());
-        stderr_ = slurp("stderr.txt");
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    fs::path folder_;
-    std::string stderr_;
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              ("zelk8-map-" +
+               std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+               std::to_string(::getpid()));
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+  void write(const std::string& name, const std::string& text) {
+    std::ofstream(folder_ / name) << text;
+  }
+  std::string slurp(const std::string& name) {
+    std::ostringstream text;
+    text << std::ifstream(folder_ / name).rdbuf();
+    return text.str();
+  }
+  // Runs the tool in the test folder; returns its exit status, keeps stderr.
+  int run(const std::string& arguments) {
+    const int status = std::system(("cd '" + folder_.string() + "' && '" ZELK8_MAP_BINARY "' " +
+                                    arguments + " >stdout.txt 2>stderr.txt")
+                                       .c_str());
+    stderr_ = slurp("stderr.txt");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  fs::path folder_;
+  std::string stderr_;
 };
 
-TEST_F(MapTool, DefaultNamesOutputOptionAndHelp)
-{
-    write("at8.dat", testing::map_3x2);
-    EXPECT_EQ(run(""), 0) << stderr_;
-    EXPECT_EQ(slurp("map.svg").rfind("<?xml", 0), 0u);
-    EXPECT_TRUE(stderr_.empty()) << stderr_;
-    write("other.dat", testing::map_3x2);
-    EXPECT_EQ(run("other.dat -o pictures.svg --max 40"), 0) << stderr_;
-    EXPECT_NE(slurp("pictures.svg").find("clipped at 40.00 kJ/mol"), std::string::npos);
-    EXPECT_EQ(run("--help"), 0);
-    EXPECT_NE(slurp("stdout.txt").find("Usage: zelk8-map"), std::string::npos);
+TEST_F(MapTool, DefaultNamesOutputOptionAndHelp) {
+  write("at8.dat", testing::map_3x2);
+  EXPECT_EQ(run(""), 0) << stderr_;
+  EXPECT_EQ(slurp("map.svg").rfind("<?xml", 0), 0u);
+  EXPECT_TRUE(stderr_.empty()) << stderr_;
+  write("other.dat", testing::map_3x2);
+  EXPECT_EQ(run("other.dat -o pictures.svg --max 40"), 0) << stderr_;
+  EXPECT_NE(slurp("pictures.svg").find("clipped at 40.00 kJ/mol"), std::string::npos);
+  EXPECT_EQ(run("--help"), 0);
+  EXPECT_NE(slurp("stdout.txt").find("Usage: zelk8-map"), std::string::npos);
 }
 
-TEST_F(MapTool, StatusAndMessages)
-{
-    write("nomap.dat", testing::report_before_map);
-    write("scan.dat", testing::report_before_map + " Map of the stacked molecule shift at Z =   3.52041\n\n");
-    write("cut.dat", testing::map_3x2.substr(0, testing::map_3x2.find(" Estat")));
-    const std::vector<std::tuple<std::string, int, std::string>> cases = {
-        {"", 2, "cannot read the report 'at8.dat'"},
-        {"nomap.dat", 2, "nomap.dat: the report has no stacking shift map"},
-        {"scan.dat", 2, "scan.dat: the report has the map heading (Z = 3.52041) but no tables"},
-        {"cut.dat", 2, "cut.dat: the report ends before the Estat table"},
-        {"nomap.dat --max 0", 1, "--max wants a positive number of kJ/mol, not '0'"},
-        {"nomap.dat -o", 1, "-o needs a file name"},
-        {"--colour", 1, "unknown option '--colour'"},
-        {"a.dat b.dat", 1, "more than one report named"},
-    };
-    for (const auto& [arguments, status, message] : cases) {
-        EXPECT_EQ(run(arguments), status) << arguments;
-        EXPECT_NE(stderr_.find(message), std::string::npos) << arguments << ": " << stderr_;
-        EXPECT_FALSE(fs::exists(folder_ / "map.svg")) << arguments;
-    }
+TEST_F(MapTool, StatusAndMessages) {
+  write("nomap.dat", testing::report_before_map);
+  write("scan.dat",
+        testing::report_before_map + " Map of the stacked molecule shift at Z =   3.52041\n\n");
+  write("cut.dat", testing::map_3x2.substr(0, testing::map_3x2.find(" Estat")));
+  const std::vector<std::tuple<std::string, int, std::string>> cases = {
+      {"", 2, "cannot read the report 'at8.dat'"},
+      {"nomap.dat", 2, "nomap.dat: the report has no stacking shift map"},
+      {"scan.dat", 2, "scan.dat: the report has the map heading (Z = 3.52041) but no tables"},
+      {"cut.dat", 2, "cut.dat: the report ends before the Estat table"},
+      {"nomap.dat --max 0", 1, "--max wants a positive number of kJ/mol, not '0'"},
+      {"nomap.dat -o", 1, "-o needs a file name"},
+      {"--colour", 1, "unknown option '--colour'"},
+      {"a.dat b.dat", 1, "more than one report named"},
+  };
+  for (const auto& [arguments, status, message] : cases) {
+    EXPECT_EQ(run(arguments), status) << arguments;
+    EXPECT_NE(stderr_.find(message), std::string::npos) << arguments << ": " << stderr_;
+    EXPECT_FALSE(fs::exists(folder_ / "map.svg")) << arguments;
+  }
 }
 
 }  // namespace

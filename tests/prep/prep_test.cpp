@@ -1,14 +1,14 @@
 #include "prep.hpp"
 
-#include "input_file.hpp"
-#include "prep_test_util.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <vector>
+
+#include "input_file.hpp"
+#include "prep_test_util.hpp"
 
 using namespace zelk8::prep::testing;
 
@@ -26,7 +26,8 @@ Result run(std::vector<std::string> args) {
 }
 
 std::string write_temp(const std::string& name, const std::string& text) {
-  std::string path = (std::filesystem::temp_directory_path() / ("zelk8-prep-test-" + name)).string();
+  std::string path =
+      (std::filesystem::temp_directory_path() / ("zelk8-prep-test-" + name)).string();
   std::ofstream(path) << text;
   return path;
 }
@@ -35,9 +36,15 @@ std::string write_temp(const std::string& name, const std::string& text) {
 
 TEST(FormatF5, FewestDecimalsThatFit) {
   for (const auto& [value, expected, exact] : {
-           std::tuple{-1.0, " -1.0", true},   std::tuple{-0.0, "  0.0", true},     std::tuple{-0.25, "-0.25", true},
-           std::tuple{0.125, "0.125", true},  std::tuple{-0.125, "-.125", true},   std::tuple{1.0 / 3, ".3333", false},
-           std::tuple{-2.0 / 3, "-.667", false}, std::tuple{-0.0625, "-.062", false}, std::tuple{-10.5, "-10.5", true},
+           std::tuple{-1.0, " -1.0", true},
+           std::tuple{-0.0, "  0.0", true},
+           std::tuple{-0.25, "-0.25", true},
+           std::tuple{0.125, "0.125", true},
+           std::tuple{-0.125, "-.125", true},
+           std::tuple{1.0 / 3, ".3333", false},
+           std::tuple{-2.0 / 3, "-.667", false},
+           std::tuple{-0.0625, "-.062", false},
+           std::tuple{-10.5, "-10.5", true},
            std::tuple{123456.0, "*****", false},
        }) {
     bool is_exact = !exact;
@@ -51,28 +58,34 @@ TEST(Run, WritesTheBundledInputFiles) {
   for (const auto& [crystal, folder, options] : {
            std::tuple{"anthracene", "anthracene", std::vector<std::string>{}},
            std::tuple{"anthracene", "anthracene-nomap", std::vector<std::string>{"--no-map"}},
-           std::tuple{"anthracene", "anthracene-scan", std::vector<std::string>{"--stack", "45", "--map=-1:1:0.5,0:0.5:0.5"}},
+           std::tuple{"anthracene", "anthracene-scan",
+                      std::vector<std::string>{"--stack", "45", "--map=-1:1:0.5,0:0.5:0.5"}},
            std::tuple{"naphthalene", "naphthalene", std::vector<std::string>{}},
-           std::tuple{"quinacridone", "quinacridone", std::vector<std::string>{"--charges", "0.1,-0.4,-0.3,0"}},
+           std::tuple{"quinacridone", "quinacridone",
+                      std::vector<std::string>{"--charges", "0.1,-0.4,-0.3,0"}},
        }) {
     std::vector<std::string> args{source_path(std::string("examples/cif/") + crystal + ".cif")};
     args.insert(args.end(), options.begin(), options.end());
     Result result = run(args);
     EXPECT_EQ(result.status, 0) << folder << "\n" << result.err;
-    EXPECT_EQ(result.out, slurp(source_path(std::string("examples/") + folder + "/zelk8.dat"))) << folder;
+    EXPECT_EQ(result.out, slurp(source_path(std::string("examples/") + folder + "/zelk8.dat")))
+        << folder;
   }
 }
 
 TEST(Run, SummaryOutputFileAndHelp) {
-  const std::string path = (std::filesystem::temp_directory_path() / "zelk8-prep-test-out.dat").string();
+  const std::string path =
+      (std::filesystem::temp_directory_path() / "zelk8-prep-test-out.dat").string();
   std::remove(path.c_str());
-  Result result = run({source_path("examples/cif/quinacridone.cif"), "-o", path, "--charges", "0.1,-0.4,-0.3,0"});
+  Result result = run(
+      {source_path("examples/cif/quinacridone.cif"), "-o", path, "--charges", "0.1,-0.4,-0.3,0"});
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(slurp(path), slurp(source_path("examples/quinacridone/zelk8.dat")));
-  for (const char* expected : {"  space group  P2(1)/c, 4 operations from _symmetry_equiv_pos_as_xyz\n",
-                               "  molecule     1: 36 atoms from 18 sites; element types 1=O 2=N 3=C 4=H\n",
-                               "    T01    3.9750 A   x,y-1,z\n", "  stack unit   1 (T01)\n"})
+  for (const char* expected :
+       {"  space group  P2(1)/c, 4 operations from _symmetry_equiv_pos_as_xyz\n",
+        "  molecule     1: 36 atoms from 18 sites; element types 1=O 2=N 3=C 4=H\n",
+        "    T01    3.9750 A   x,y-1,z\n", "  stack unit   1 (T01)\n"})
     EXPECT_NE(result.err.find(expected), std::string::npos) << expected << "\nin:\n" << result.err;
   EXPECT_EQ(result.err.find("warning"), std::string::npos) << result.err;
   Result help = run({"--help"});
@@ -86,46 +99,63 @@ TEST(Run, StackAutoUnitLimitAndWarnings) {
   ASSERT_EQ(near.status, 0) << near.err;
   const std::string tail = " 99.0\n    0   0.10000   0.00000   0.00000   0.00000\n";
   EXPECT_EQ(near.out.substr(near.out.size() - tail.size()), tail);
-  EXPECT_NE(near.err.find("warning: no unit is a pure lattice translation"), std::string::npos) << near.err;
+  EXPECT_NE(near.err.find("warning: no unit is a pure lattice translation"), std::string::npos)
+      << near.err;
   // More units than twenty are cut, with no terminator.
   Result far = run({source_path("examples/cif/naphthalene.cif"), "--cutoff", "12"});
   ASSERT_EQ(far.status, 0) << far.err;
   EXPECT_EQ(far.out.find(" 99.0"), std::string::npos);
-  EXPECT_NE(far.err.find("units lie within the cutoff; only the nearest 20 are written"), std::string::npos);
+  EXPECT_NE(far.err.find("units lie within the cutoff; only the nearest 20 are written"),
+            std::string::npos);
 
   Result no_h = run({write_temp("no-h.cif", without_lines(cif_text("anthracene"), " H "))});
   EXPECT_EQ(no_h.status, 0) << no_h.err;
-  EXPECT_NE(no_h.err.find("zelk8-prep: warning: no hydrogen in the molecule (C)"), std::string::npos) << no_h.err;
+  EXPECT_NE(no_h.err.find("zelk8-prep: warning: no hydrogen in the molecule (C)"),
+            std::string::npos)
+      << no_h.err;
   EXPECT_NE(no_h.out.find("   0\nC    0.23430   1.960\n    8.5620"), std::string::npos) << no_h.out;
 
-  const std::string params = write_temp("params.txt", "# my carbon\nC 0.3 1.975\n\nH 0.05 1.6  # hydrogen\n");
+  const std::string params =
+      write_temp("params.txt", "# my carbon\nC 0.3 1.975\n\nH 0.05 1.6  # hydrogen\n");
   Result own = run({source_path("examples/cif/anthracene.cif"), "--params", params});
   ASSERT_EQ(own.status, 0) << own.err;
-  EXPECT_NE(own.out.find("\nC    0.30000   1.975\nH    0.05000   1.600\n"), std::string::npos) << own.out;
+  EXPECT_NE(own.out.find("\nC    0.30000   1.975\nH    0.05000   1.600\n"), std::string::npos)
+      << own.out;
 }
 
 // Errors the user can act on: status 2, the message, nothing on standard output.
 TEST(Run, ErrorsEndWithStatusTwo) {
   const std::string anthracene = cif_text("anthracene");
   std::string eight_types = anthracene;
-  for (const auto& [label, element] : {std::pair{"C1", "N"}, {"C2", "O"}, {"C3", "S"}, {"C4", "F"}, {"C5", "Cl"},
-                                       {"C6", "Br"}, {"C7", "P"}})
-    for (const std::string& site : {std::string(label), std::string(label) + "B"})  // and its inversion image
-      eight_types = replace_all(eight_types, "\n" + site + " C ", "\n" + site + " " + element + " ");
-  const std::string no_ops = replace_all(without_lines(anthracene, "'"), "loop_\n_symmetry_equiv_pos_as_xyz\n", "");
+  for (const auto& [label, element] : {std::pair{"C1", "N"},
+                                       {"C2", "O"},
+                                       {"C3", "S"},
+                                       {"C4", "F"},
+                                       {"C5", "Cl"},
+                                       {"C6", "Br"},
+                                       {"C7", "P"}})
+    for (const std::string& site :
+         {std::string(label), std::string(label) + "B"})  // and its inversion image
+      eight_types =
+          replace_all(eight_types, "\n" + site + " C ", "\n" + site + " " + element + " ");
+  const std::string no_ops =
+      replace_all(without_lines(anthracene, "'"), "loop_\n_symmetry_equiv_pos_as_xyz\n", "");
   const std::string partial = replace_all(cif_text("quinacridone"), "0.0847(2) 1", "0.0847(2) 0.5");
   using Options = std::vector<std::string>;
   for (const auto& [name, text, options, message] : {
-           std::tuple{"broken.cif", std::string("data_x\n_cell_length_a 'unterminated\n"), Options{}, "error: not a CIF: "},
+           std::tuple{"broken.cif", std::string("data_x\n_cell_length_a 'unterminated\n"),
+                      Options{}, "error: not a CIF: "},
            std::tuple{"no-ops.cif", no_ops, Options{},
-                      "error: no symmetry operations: the CIF has neither _space_group_symop_operation_xyz nor "
+                      "error: no symmetry operations: the CIF has neither "
+                      "_space_group_symop_operation_xyz nor "
                       "_symmetry_equiv_pos_as_xyz nor a space-group symbol that is known\n"},
            std::tuple{"no-cell.cif", without_lines(anthracene, "_cell_angle_beta"), Options{},
                       "missing cell: no value for _cell_angle_beta\n"},
-           std::tuple{"no-sites.cif", anthracene.substr(0, anthracene.find("loop_\n_atom_site")), Options{},
-                      "missing sites: no _atom_site_fract_x/y/z loop\n"},
+           std::tuple{"no-sites.cif", anthracene.substr(0, anthracene.find("loop_\n_atom_site")),
+                      Options{}, "missing sites: no _atom_site_fract_x/y/z loop\n"},
            std::tuple{"partial.cif", partial, Options{},
-                      "error: site C09 has occupancy 0.5 (disorder); resolve it in the CIF or give --ignore-occupancy\n"},
+                      "error: site C09 has occupancy 0.5 (disorder); resolve it in the CIF or give "
+                      "--ignore-occupancy\n"},
            std::tuple{"eight.cif", eight_types, Options{},
                       "error: the molecule has 8 element types; the input file holds at most 7\n"},
            std::tuple{"ok.cif", anthracene, Options{"--molecule", "2"},
@@ -138,7 +168,8 @@ TEST(Run, ErrorsEndWithStatusTwo) {
                       "error: --charges: expected four values H,C1,C2,C3\n"},
            std::tuple{"ok.cif", anthracene, Options{"--no-map", "--stack", "3"},
                       "error: --no-map and --stack 3 contradict each other\n"},
-           std::tuple{"ok.cif", anthracene, Options{"--frobnicate"}, "error: unknown option --frobnicate (see --help)\n"},
+           std::tuple{"ok.cif", anthracene, Options{"--frobnicate"},
+                      "error: unknown option --frobnicate (see --help)\n"},
            std::tuple{"ok.cif", anthracene, Options{"--params", "/nonexistent/params"},
                       "error: cannot read the parameter file /nonexistent/params\n"},
        }) {
@@ -156,5 +187,6 @@ TEST(Run, ErrorsEndWithStatusTwo) {
   // --ignore-occupancy takes the site as a whole atom, with a warning.
   Result accepted = run({write_temp("partial.cif", partial), "--ignore-occupancy"});
   EXPECT_EQ(accepted.status, 0) << accepted.err;
-  EXPECT_NE(accepted.err.find("warning: site C09 has occupancy 0.5; taken as a whole atom"), std::string::npos);
+  EXPECT_NE(accepted.err.find("warning: site C09 has occupancy 0.5; taken as a whole atom"),
+            std::string::npos);
 }

@@ -7,7 +7,9 @@
 
 namespace zelk8::prep::testing {
 
-inline std::string source_path(const std::string& relative) { return std::string(ZELK8_SOURCE_DIR) + "/" + relative; }
+inline std::string source_path(const std::string& relative) {
+  return std::string(ZELK8_SOURCE_DIR) + "/" + relative;
+}
 
 inline std::string slurp(const std::string& path) {
   std::ostringstream text;
@@ -15,7 +17,9 @@ inline std::string slurp(const std::string& path) {
   return text.str();
 }
 
-inline std::string cif_text(const std::string& crystal) { return slurp(source_path("examples/cif/" + crystal + ".cif")); }
+inline std::string cif_text(const std::string& crystal) {
+  return slurp(source_path("examples/cif/" + crystal + ".cif"));
+}
 
 // The text without the lines that contain `needle`.
 inline std::string without_lines(const std::string& text, const std::string& needle) {
@@ -27,7 +31,8 @@ inline std::string without_lines(const std::string& text, const std::string& nee
 }
 
 inline std::string replace_all(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
+  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+    text.replace(at, from.size(), to);
   return text;
 }
 

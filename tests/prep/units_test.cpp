@@ -1,13 +1,13 @@
 #include "units.hpp"
 
-#include "crystal.hpp"
-#include "molecule.hpp"
-#include "prep_test_util.hpp"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <vector>
+
+#include "crystal.hpp"
+#include "molecule.hpp"
+#include "prep_test_util.hpp"
 
 using namespace zelk8::prep::testing;
 
@@ -38,10 +38,12 @@ TEST(Units, ImagesAreMoleculesNotOperations) {
   zelk8::prep::UnitSearch search = units_of(cif_text("anthracene"));
   ASSERT_EQ(search.units.size(), 14u);
   for (const zelk8::prep::Unit& unit : search.units) {
-    EXPECT_TRUE(unit.symop != 2 && unit.symop != 3) << unit.name << " is the inversion or the glide";
+    EXPECT_TRUE(unit.symop != 2 && unit.symop != 3)
+        << unit.name << " is the inversion or the glide";
     EXPECT_EQ(unit.name[0], unit.translation ? 'T' : 'R');
   }
-  for (size_t i = 1; i < search.units.size(); ++i) EXPECT_LE(search.units[i - 1].distance, search.units[i].distance + 1e-9);
+  for (size_t i = 1; i < search.units.size(); ++i)
+    EXPECT_LE(search.units[i - 1].distance, search.units[i].distance + 1e-9);
   // Ties by translation: the four screw neighbours at 5.24 A.
   EXPECT_EQ(zelk8::prep::unit_triplet(search.units[0]), "-x-1/2,y-1/2,-z");
   EXPECT_EQ(zelk8::prep::unit_triplet(search.units[3]), "-x+1/2,y+1/2,-z");
@@ -52,11 +54,15 @@ TEST(Units, ImagesAreMoleculesNotOperations) {
 // from the Hall symbol give the same units as the listed operations.
 TEST(Units, OperationsFromTheSymbol) {
   const std::string listed = cif_text("quinacridone");
-  const std::string no_loop = replace_all(without_lines(listed, ", "), "loop_\n_symmetry_equiv_pos_as_xyz\n", "");
-  const std::string hall = replace_all(without_lines(no_loop, "_symmetry_space_group_name_H-M"), "data_quinacridone\n",
-                                       "data_quinacridone\n_symmetry_space_group_name_Hall '-P 2ybc'\n");
-  EXPECT_EQ(zelk8::prep::read_crystal_text(no_loop, "symbol.cif").ops_source, "space-group symbol 'P2(1)/c'");
-  EXPECT_EQ(zelk8::prep::read_crystal_text(hall, "hall.cif").ops_source, "_symmetry_space_group_name_Hall '-P 2ybc'");
+  const std::string no_loop =
+      replace_all(without_lines(listed, ", "), "loop_\n_symmetry_equiv_pos_as_xyz\n", "");
+  const std::string hall =
+      replace_all(without_lines(no_loop, "_symmetry_space_group_name_H-M"), "data_quinacridone\n",
+                  "data_quinacridone\n_symmetry_space_group_name_Hall '-P 2ybc'\n");
+  EXPECT_EQ(zelk8::prep::read_crystal_text(no_loop, "symbol.cif").ops_source,
+            "space-group symbol 'P2(1)/c'");
+  EXPECT_EQ(zelk8::prep::read_crystal_text(hall, "hall.cif").ops_source,
+            "_symmetry_space_group_name_Hall '-P 2ybc'");
   EXPECT_EQ(unit_fields(units_of(no_loop).units), unit_fields(units_of(listed).units));
   EXPECT_EQ(unit_fields(units_of(hall).units), unit_fields(units_of(listed).units));
 }

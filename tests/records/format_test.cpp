@@ -1,5 +1,5 @@
 // Format compilation, the field writers and the write-statement rules.
-#include "records.hpp"
+#include <gtest/gtest.h>
 
 #include <bit>
 #include <cstdint>
@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include <gtest/gtest.h>
+#include "records.hpp"
 
 namespace records {
 namespace {
@@ -27,10 +27,18 @@ std::string spell(const Format& f) {
     if (!s.empty()) s += ' ';
     if (e.repeat != 1) s += std::to_string(e.repeat);
     switch (e.kind) {
-      case Edit::Kind::X: s += std::to_string(e.w) + "X"; break;
-      case Edit::Kind::Slash: s += "/"; break;
-      case Edit::Kind::Text: s += "'" + e.text + "'"; break;
-      default: s += char(e.kind) + std::to_string(e.w) + (e.kind == Edit::Kind::F ? "." + std::to_string(e.d) : "");
+      case Edit::Kind::X:
+        s += std::to_string(e.w) + "X";
+        break;
+      case Edit::Kind::Slash:
+        s += "/";
+        break;
+      case Edit::Kind::Text:
+        s += "'" + e.text + "'";
+        break;
+      default:
+        s += char(e.kind) + std::to_string(e.w) +
+             (e.kind == Edit::Kind::F ? "." + std::to_string(e.d) : "");
     }
   }
   return s;
@@ -47,9 +55,11 @@ TEST(Format, CompilesToEdits) {
       {"( 1 2 F 1 0 . 3 , a , 2/ )", "12F10.3 A0 2/"},
       {"()", ""},
   };
-  for (const auto& [literal, expected] : cases) EXPECT_EQ(spell(Format(literal)), expected) << "format " << literal;
-  for (const char* literal : {"I4", "(I4", "(I4))", "(2(I4))", "(I)", "(F10)", "(F10.)", "(I0)", "(0X)", "(I4.2)",
-                              "(E10.3)", "('open)", "(5Hab)", "(H)", "(3'x')", "(I99999999)"}) {
+  for (const auto& [literal, expected] : cases)
+    EXPECT_EQ(spell(Format(literal)), expected) << "format " << literal;
+  for (const char* literal :
+       {"I4", "(I4", "(I4))", "(2(I4))", "(I)", "(F10)", "(F10.)", "(I0)", "(0X)", "(I4.2)",
+        "(E10.3)", "('open)", "(5Hab)", "(H)", "(3'x')", "(I99999999)"}) {
     EXPECT_THROW(Format{literal}, std::invalid_argument) << "format " << literal;
   }
 }
@@ -60,24 +70,42 @@ TEST(PutReal, FieldsAreRoundedAndLaidOut) {
   const std::vector<std::tuple<int, int, float, const char*>> cases = {
       {10, 5, -1.5f, "  -1.50000"},
       // Exact ties go to even: 0.125, 2.5 and 3.5 are exact in binary.
-      {5, 2, 0.125f, " 0.12"}, {4, 0, 2.5f, "  2."}, {4, 0, 3.5f, "  4."},
+      {5, 2, 0.125f, " 0.12"},
+      {4, 0, 2.5f, "  2."},
+      {4, 0, 3.5f, "  4."},
       // Not ties: 0.145f is 0.14499999582767486572265625, 1.005f is 1.00499999523162841796875.
-      {5, 2, 0.145f, " 0.14"}, {6, 2, 1.005f, "  1.00"},
-      {10, 5, -0.000001f, "  -0.00000"}, {10, 5, -0.0f, "  -0.00000"},
+      {5, 2, 0.145f, " 0.14"},
+      {6, 2, 1.005f, "  1.00"},
+      {10, 5, -0.000001f, "  -0.00000"},
+      {10, 5, -0.0f, "  -0.00000"},
       // The 0 before the point only where the width allows.
-      {7, 5, 0.12345f, "0.12345"}, {6, 5, 0.12345f, ".12345"}, {5, 5, 0.12345f, "*****"},
-      {4, 2, -0.5f, "-.50"}, {5, 2, -0.5f, "-0.50"}, {2, 0, 0.25f, "0."}, {3, 0, -0.25f, "-0."},
-      {3, 0, 12.0f, "12."}, {2, 0, 12.0f, "**"}, {10, 3, 1000000.0f, "**********"},
+      {7, 5, 0.12345f, "0.12345"},
+      {6, 5, 0.12345f, ".12345"},
+      {5, 5, 0.12345f, "*****"},
+      {4, 2, -0.5f, "-.50"},
+      {5, 2, -0.5f, "-0.50"},
+      {2, 0, 0.25f, "0."},
+      {3, 0, -0.25f, "-0."},
+      {3, 0, 12.0f, "12."},
+      {2, 0, 12.0f, "**"},
+      {10, 3, 1000000.0f, "**********"},
       {10, 3, -99999.992f, "-99999.992"},  // -99999.9921875, the float nearest to -99999.992
-      {12, 0, 3.0e9f, " 3000000000."}, {50, 40, 1.0f, "        1.0000000000000000000000000000000000000000"},
-      {10, 3, inf, "  Infinity"}, {7, 3, inf, "    Inf"}, {10, 3, -inf, " -Infinity"}, {8, 3, -inf, "    -Inf"},
-      {3, 0, -inf, "***"}, {10, 5, nan, "       NaN"}, {2, 0, nan, "**"},
+      {12, 0, 3.0e9f, " 3000000000."},
+      {50, 40, 1.0f, "        1.0000000000000000000000000000000000000000"},
+      {10, 3, inf, "  Infinity"},
+      {7, 3, inf, "    Inf"},
+      {10, 3, -inf, " -Infinity"},
+      {8, 3, -inf, "    -Inf"},
+      {3, 0, -inf, "***"},
+      {10, 5, nan, "       NaN"},
+      {2, 0, nan, "**"},
   };
   for (const auto& [w, d, value, expected] : cases) {
     std::string out = "|";
     put_real(out, value, w, d);
     EXPECT_EQ(out, std::string("|") + expected)
-        << "F" << w << "." << d << " of " << value << " (bits " << bits(value) << ") wrote \"" << out.substr(1) << "\"";
+        << "F" << w << "." << d << " of " << value << " (bits " << bits(value) << ") wrote \""
+        << out.substr(1) << "\"";
   }
   // printf's %.*f rounds the exact binary value as well; walk a spread of floats.
   char ref[64];
@@ -92,7 +120,10 @@ TEST(PutReal, FieldsAreRoundedAndLaidOut) {
 
 TEST(PutInt, RightJustifiedOrAsterisks) {
   const std::vector<std::tuple<int, int, const char*>> cases = {
-      {5, 42, "   42"}, {3, -42, "-42"}, {2, -42, "**"}, {11, std::numeric_limits<int>::min(), "-2147483648"},
+      {5, 42, "   42"},
+      {3, -42, "-42"},
+      {2, -42, "**"},
+      {11, std::numeric_limits<int>::min(), "-2147483648"},
   };
   for (const auto& [w, value, expected] : cases) {
     std::string out;

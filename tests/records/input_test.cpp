@@ -1,5 +1,5 @@
 // Fixed-format and free-format reads, and their diagnostics.
-#include "records.hpp"
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <bit>
@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include <gtest/gtest.h>
+#include "records.hpp"
 
 namespace records {
 namespace {
@@ -28,15 +28,28 @@ std::string error_of(Read read) {
 TEST(FixedRead, NumberFields) {
   const std::vector<std::tuple<const char*, const char*, float>> reals = {
       // d places the point when none is typed, in the mantissa before the exponent.
-      {"(F10.5)", "12345", 0.12345f}, {"(F5.0)", "12345", 12345.0f}, {"(F5.3)", "  150", 0.15f},
-      {"(F5.3)", "  1.5", 1.5f},      {"(F10.5)", "1.5-3", 1.5e-3f}, {"(F10.0)", "2+2", 200.0f},
-      {"(F10.1)", "2+2", 20.0f},      {"(F10.0)", "1.5d+3", 1500.0f}, {"(F10.0)", "-1.5e-3", -1.5e-3f},
+      {"(F10.5)", "12345", 0.12345f},
+      {"(F5.0)", "12345", 12345.0f},
+      {"(F5.3)", "  150", 0.15f},
+      {"(F5.3)", "  1.5", 1.5f},
+      {"(F10.5)", "1.5-3", 1.5e-3f},
+      {"(F10.0)", "2+2", 200.0f},
+      {"(F10.1)", "2+2", 20.0f},
+      {"(F10.0)", "1.5d+3", 1500.0f},
+      {"(F10.0)", "-1.5e-3", -1.5e-3f},
       // Blanks are ignored anywhere; an empty field is zero.
-      {"(F10.0)", "1.5 D 3", 1500.0f}, {"(F10.0)", " 1 2 3", 123.0f}, {"(F10.0)", "  -  1.5", -1.5f},
-      {"(F10.0)", ".5", 0.5f},         {"(F10.0)", "", 0.0f},         {"(F10.0)", "     -", 0.0f},
-      {"(F10.0)", "1e-50", 0.0f},      {"(F3.0)", "12345", 123.0f},  // columns beyond the field are not read
+      {"(F10.0)", "1.5 D 3", 1500.0f},
+      {"(F10.0)", " 1 2 3", 123.0f},
+      {"(F10.0)", "  -  1.5", -1.5f},
+      {"(F10.0)", ".5", 0.5f},
+      {"(F10.0)", "", 0.0f},
+      {"(F10.0)", "     -", 0.0f},
+      {"(F10.0)", "1e-50", 0.0f},
+      {"(F3.0)", "12345", 123.0f},  // columns beyond the field are not read
       // Correctly rounded: 2^24 + 1 is a tie to even, 2^24 + 3 rounds up.
-      {"(F10.0)", "16777217", 16777216.0f}, {"(F10.0)", "16777219", 16777220.0f}, {"(F10.0)", "0.1", 0.1f},
+      {"(F10.0)", "16777217", 16777216.0f},
+      {"(F10.0)", "16777219", 16777220.0f},
+      {"(F10.0)", "0.1", 0.1f},
       {"(F20.0)", "0.30000001192092896", 0.3f},
   };
   for (const auto& [literal, line, expected] : reals) {
@@ -44,10 +57,11 @@ TEST(FixedRead, NumberFields) {
     float v = -7.0f;
     in.read("test record", Format(literal), &v);
     EXPECT_EQ(std::bit_cast<std::uint32_t>(v), std::bit_cast<std::uint32_t>(expected))
-        << "format " << literal << " line \"" << line << "\" read " << v << ", expected " << expected;
+        << "format " << literal << " line \"" << line << "\" read " << v << ", expected "
+        << expected;
   }
   const std::vector<std::tuple<const char*, const char*, int>> ints = {
-      {"(I4)", " -12", -12}, {"(I4)", "+  7", 7}, {"(I4)", "1 2 ", 12},
+      {"(I4)", " -12", -12}, {"(I4)", "+  7", 7},  {"(I4)", "1 2 ", 12},
       {"(I4)", "", 0},       {"(I2)", "1234", 12}, {"(I11)", "-2147483648", -2147483648},
   };
   for (const auto& [literal, line, expected] : ints) {
@@ -61,14 +75,17 @@ TEST(FixedRead, NumberFields) {
 TEST(FixedRead, BadFieldsNameFileLineRecordAndColumns) {
   const std::vector<std::tuple<const char*, std::string, const char*>> cases = {
       {"(I4)", " 1.0", "line 2: unit record: \"1.0\" is not an integer (columns 1-4)"},
-      {"(I12)", " 2147483648", "line 2: unit record: \"2147483648\" is out of range (columns 1-12)"},
+      {"(I12)", " 2147483648",
+       "line 2: unit record: \"2147483648\" is out of range (columns 1-12)"},
       {"(X,F4.0)", " 1.2.", "line 2: unit record: \"1.2.\" is not a number (columns 2-5)"},
       {"(F5.0)", "  NaN", "line 2: unit record: \"NaN\" is not a number (columns 1-5)"},
       {"(F5.0)", "  1e", "line 2: unit record: \"1e\" is not a number (columns 1-5)"},
       {"(F5.0)", "1e99", "line 2: unit record: \"1e99\" is out of range (columns 1-5)"},
       {"(F1.0)", "x", "line 2: unit record: \"x\" is not a number (column 1)"},
-      {"(F4.0)", std::string("1\0\t5", 4), "line 2: unit record: \"1\\x00\\x095\" is not a number (columns 1-4)"},
-      {"(3F10.0)", "      10.0      10.0      9o.0", "line 2: unit record: \"9o.0\" is not a number (columns 21-30)"},
+      {"(F4.0)", std::string("1\0\t5", 4),
+       "line 2: unit record: \"1\\x00\\x095\" is not a number (columns 1-4)"},
+      {"(3F10.0)", "      10.0      10.0      9o.0",
+       "line 2: unit record: \"9o.0\" is not a number (columns 21-30)"},
       {"(3F10.0)", "", "line 2: unit record: end of file"},
   };
   for (const auto& [literal, line, expected] : cases) {
@@ -78,8 +95,10 @@ TEST(FixedRead, BadFieldsNameFileLineRecordAndColumns) {
     int i = 0;
     const Target reals[] = {&r[0], &r[1], &r[2]};
     const Target one = literal[1] == 'I' ? Target(&i) : Target(&r[0]);
-    const std::span<const Target> targets = literal[1] == '3' ? std::span<const Target>(reals) : std::span(&one, 1);
-    EXPECT_EQ(error_of([&] { in.read(Format(literal), targets, "unit record"); }), std::string("zelk8.dat ") + expected)
+    const std::span<const Target> targets =
+        literal[1] == '3' ? std::span<const Target>(reals) : std::span(&one, 1);
+    EXPECT_EQ(error_of([&] { in.read(Format(literal), targets, "unit record"); }),
+              std::string("zelk8.dat ") + expected)
         << "format " << literal;
   }
   InputFile missing("/nonexistent/zelk8.dat");  // reads as an empty file
@@ -92,7 +111,16 @@ TEST(FixedRead, AtomRecordShortLinesAndCrLf) {
   const Format atom("(I4,X,3F10.5,4X,A4,X,A4,2I5)");
   InputFile in("zelk8.dat",
                // I4 X F10.5 F10.5 F10.5 4X A4 X A4 I5
-               "   1" " " "     12345" "       0.5" "     -0.25" "    " "C1  " " " "C   " "99999\r\n"
+               "   1"
+               " "
+               "     12345"
+               "       0.5"
+               "     -0.25"
+               "    "
+               "C1  "
+               " "
+               "C   "
+               "99999\r\n"
                "  -1\r\n"
                "   2 junk\n");
   int element = 9;
@@ -141,14 +169,15 @@ TEST(FreeRead, ElementRecordsAndSizes) {
   in.read_list("molecule size", &n);
   EXPECT_EQ(n, 12);
   const std::vector<std::tuple<const char*, float, float>> expected = {
-      {"C   ", 0.2343f, 1.96f}, {"H   ", 0.1f, 0.5f}, {"Carb", 1.0f, 2.0f},
-      {"a\"b ", 1.5f, -2.0f}, {"S  x", 0.5f, 0.15f},
+      {"C   ", 0.2343f, 1.96f}, {"H   ", 0.1f, 0.5f},  {"Carb", 1.0f, 2.0f},
+      {"a\"b ", 1.5f, -2.0f},   {"S  x", 0.5f, 0.15f},
   };
   for (const auto& [symbol, emin, r0] : expected) {
     Text4 s;
     float e = 0, r = 0;
     in.read_list("element record", &s, &e, &r);
-    EXPECT_EQ(std::make_tuple(std::string(view(s)), e, r), std::make_tuple(std::string(symbol), emin, r0));
+    EXPECT_EQ(std::make_tuple(std::string(view(s)), e, r),
+              std::make_tuple(std::string(symbol), emin, r0));
   }
   EXPECT_EQ(in.line_number(), 9);
 }
@@ -169,7 +198,9 @@ TEST(FreeRead, BadTokensAndEndOfFile) {
     int n;
     const Target targets[] = {&s, &e, &r};
     const bool size = contents[0] == '1';
-    EXPECT_EQ(error_of([&] { size ? in.read_list("molecule size", &n) : in.read_list(targets, "element record"); }),
+    EXPECT_EQ(error_of([&] {
+                size ? in.read_list("molecule size", &n) : in.read_list(targets, "element record");
+              }),
               std::string("zelk8.dat ") + expected);
   }
 }
@@ -198,12 +229,15 @@ TEST(Input, FromTheFileSystemAndFromGarbage) {
     InputFile g("g.dat", garbage);
     for (int k = 0; k < 8; ++k) {
       try {
-        free ? g.read_list("element record", &s, &s) : g.read("atom", Format("(I4,X,3F10.5,4X,A4)"), &n, &e, &r, &r, &s);
+        free ? g.read_list("element record", &s, &s)
+             : g.read("atom", Format("(I4,X,3F10.5,4X,A4)"), &n, &e, &r, &r, &s);
       } catch (const ReadError&) {
       }
     }
-    if (free) EXPECT_LE(g.line_number(), lines);
-    else EXPECT_EQ(g.line_number(), std::min(8, lines));
+    if (free)
+      EXPECT_LE(g.line_number(), lines);
+    else
+      EXPECT_EQ(g.line_number(), std::min(8, lines));
   }
 }
 

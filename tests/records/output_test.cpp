@@ -1,12 +1,12 @@
 // Output files: replaced from their start, failures raised as WriteError.
-#include "records.hpp"
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 
-#include <gtest/gtest.h>
+#include "records.hpp"
 
 namespace records {
 namespace {
@@ -48,7 +48,8 @@ TEST(OutputFile, FailuresNameTheFile) {
   }
   OutputFile full("/dev/full");
   full.write_text("one line\n");
-  EXPECT_EQ(write_error_of([&] { full.close(); }), "/dev/full: cannot write: No space left on device");
+  EXPECT_EQ(write_error_of([&] { full.close(); }),
+            "/dev/full: cannot write: No space left on device");
 }
 
 }  // namespace

@@ -10,8 +10,8 @@ std::string atoms(int n, int e) {
   std::string out;
   for (int i = 0; i < n; ++i) {
     char line[64];
-    std::snprintf(line, sizeof line, "%4d %10.5f%10.5f%10.5f    A%-3d X   \n", e, 0.01 * i, 0.02 * i,
-                  0.03 * i, i % 1000);
+    std::snprintf(line, sizeof line, "%4d %10.5f%10.5f%10.5f    A%-3d X   \n", e, 0.01 * i,
+                  0.02 * i, 0.03 * i, i % 1000);
     out += line;
   }
   return out;
@@ -40,7 +40,8 @@ TEST(ElementTable, TwoTypesPrintCarbonAndHydrogenWhateverTheirSymbols) {
 }
 
 TEST(ElementTable, ThreeTypesAreSulphurCarbonHydrogenAndAnUnusedIndexShowsZero) {
-  const std::string input = "2\n" + atoms(2, 1) + atoms(3, 3) + "\nS 0.8 2.15\nC 0.2 1.96\nH .08 1.62\n";
+  const std::string input =
+      "2\n" + atoms(2, 1) + atoms(3, 3) + "\nS 0.8 2.15\nC 0.2 1.96\nH .08 1.62\n";
   EXPECT_EQ(element_table_of(input), R"(
   Atom       NEL NOBL     Emin      R0    0.0000
   S       2   12    8   0.80000   2.15000
@@ -70,8 +71,8 @@ TEST(ElementTable, OneTypeWritesOnlyTheHeading) {
 }
 
 TEST(AtomList, EchoesTheRecordsAndReadsTheSecondSet) {
-  const std::string input = "0\n" + atoms(2, 1) + atoms(1, 2) + "  -1\n" + atoms(2, 2) +
-                            atoms(1, 1) + "C 1 2\nH 1 2\n";
+  const std::string input =
+      "0\n" + atoms(2, 1) + atoms(1, 2) + "  -1\n" + atoms(2, 2) + atoms(1, 1) + "C 1 2\nH 1 2\n";
   RunState s;
   records::InputFile in("zelk8.dat", input);
   read_molecule(s, in);
@@ -107,7 +108,8 @@ TEST(AtomList, InputBeyondTheLayoutIsRejected) {
        "zelk8.dat line 5: atom record: molecule size -1 is not between 0 and the 3 atoms listed"},
       {"0\n" + atoms(2, 1) + atoms(1, 2) + "  -1\n" + atoms(1, 1) + atoms(1, 3),
        "zelk8.dat line 7: atom record (second set): element index 3 is not between 1 and 2"},
-      {"0\n" + atoms(2, 1) + "END\n", R"(zelk8.dat line 4: atom record: "END" is not an integer (columns 1-4))"},
+      {"0\n" + atoms(2, 1) + "END\n",
+       R"(zelk8.dat line 4: atom record: "END" is not an integer (columns 1-4))"},
   };
   for (const auto& [input, message] : cases) {
     RunState s;

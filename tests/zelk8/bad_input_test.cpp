@@ -98,10 +98,11 @@ struct Diagnostic {
   std::string record, what;
 };
 std::optional<Diagnostic> parse_diagnostic(const std::string& err) {
-  static const std::set<std::string> records = {molecule_size, atom, "atom record (second set)", element,
-                                                cell, unit, parameters, map};
+  static const std::set<std::string> records = {
+      molecule_size, atom, "atom record (second set)", element, cell, unit, parameters, map};
   const std::string start = "zelk8: zelk8.dat line ";
-  if (err.rfind(start, 0) != 0 || err.empty() || err.back() != '\n' || err.find('\n') != err.size() - 1) {
+  if (err.rfind(start, 0) != 0 || err.empty() || err.back() != '\n' ||
+      err.find('\n') != err.size() - 1) {
     return std::nullopt;
   }
   std::size_t at = start.size();
@@ -109,7 +110,8 @@ std::optional<Diagnostic> parse_diagnostic(const std::string& err) {
   if (digits_end == at || err.compare(digits_end, 2, ": ") != 0) return std::nullopt;
   const std::size_t record_end = err.find(": ", digits_end + 2);
   if (record_end == std::string::npos) return std::nullopt;
-  Diagnostic d{std::stoul(err.substr(at, digits_end - at)), err.substr(digits_end + 2, record_end - digits_end - 2),
+  Diagnostic d{std::stoul(err.substr(at, digits_end - at)),
+               err.substr(digits_end + 2, record_end - digits_end - 2),
                err.substr(record_end + 2, err.size() - record_end - 3)};
   if (!records.contains(d.record)) return std::nullopt;
   return d;
@@ -124,13 +126,14 @@ struct Example {
 // negative terminator and a second atom set).
 std::vector<Example> examples() {
   std::vector<Example> list;
-  for (const char* name : {"anthracene", "anthracene-nomap", "anthracene-scan", "naphthalene", "quinacridone"}) {
+  for (const char* name :
+       {"anthracene", "anthracene-nomap", "anthracene-scan", "naphthalene", "quinacridone"}) {
     list.push_back({name, example_input(name)});
   }
   const auto lines = lines_of(example_input("anthracene"));
-  list.push_back({"anthracene with a second set",
-                  join_lines(lines, 0, 25) + "  -1\n" + join_lines(lines, 1, 25) +
-                      join_lines(lines, 26, lines.size())});
+  list.push_back({"anthracene with a second set", join_lines(lines, 0, 25) + "  -1\n" +
+                                                      join_lines(lines, 1, 25) +
+                                                      join_lines(lines, 26, lines.size())});
   return list;
 }
 
@@ -182,7 +185,8 @@ TEST(BadInput, EveryLineCutInTheMiddle) {
       const std::string& line = lines[L];
       for (std::size_t c : std::set<std::size_t>{1, line.size() / 2, line.size() - 1}) {
         if (c == 0 || c >= line.size()) continue;
-        const std::string where = name + " line " + std::to_string(L + 1) + " cut at column " + std::to_string(c);
+        const std::string where =
+            name + " line " + std::to_string(L + 1) + " cut at column " + std::to_string(c);
         // The same file with line L cut and the rest kept; a one-point map
         // keeps it fast (the map record is read after every line it checks).
         std::vector<std::string> rest = lines;
@@ -241,7 +245,8 @@ TEST(BadInput, LettersAndStrayCharactersInEveryNumericField) {
   const auto lines = lines_of(input);
   const RunResult full = runner.run(input);
   ASSERT_EQ(full.status, 0) << full.err;
-  const std::string bad_values[] = {"abc", "1.5x", "#", "1,5", "..", "+-1", "1e", std::string("\x01\xff\0", 3)};
+  const std::string bad_values[] = {"abc", "1.5x", "#",  "1,5",
+                                    "..",  "+-1",  "1e", std::string("\x01\xff\0", 3)};
 
   // Fixed-format records: line (1-based), record, integer fields, real
   // fields, as (first column, width).
@@ -259,10 +264,24 @@ TEST(BadInput, LettersAndStrayCharactersInEveryNumericField) {
       {30,
        unit,
        {},
-       {{1, 5}, {6, 5}, {11, 5}, {16, 5}, {21, 5}, {26, 5}, {31, 5}, {36, 5}, {41, 5}, {46, 5}, {51, 5}, {56, 5}}},
+       {{1, 5},
+        {6, 5},
+        {11, 5},
+        {16, 5},
+        {21, 5},
+        {26, 5},
+        {31, 5},
+        {36, 5},
+        {41, 5},
+        {46, 5},
+        {51, 5},
+        {56, 5}}},
       {44, unit, {}, {{1, 5}}},  // the terminator
       {45, parameters, {{1, 5}}, {{6, 10}, {16, 10}, {26, 10}, {36, 10}}},
-      {46, map, {}, {{1, 5}, {6, 5}, {11, 5}, {16, 5}, {21, 5}, {26, 5}, {31, 5}, {36, 5}, {41, 5}}},
+      {46,
+       map,
+       {},
+       {{1, 5}, {6, 5}, {11, 5}, {16, 5}, {21, 5}, {26, 5}, {31, 5}, {36, 5}, {41, 5}}},
   };
   for (const auto& [line_no, record, integers, reals] : fixed) {
     for (int is_int = 0; is_int < 2; ++is_int) {
@@ -273,7 +292,8 @@ TEST(BadInput, LettersAndStrayCharactersInEveryNumericField) {
           line.resize(std::max(line.size(), first - 1 + width), ' ');
           line.replace(first - 1, width, std::string(width - bad.size(), ' ') + bad);
           const RunResult r = runner.run(join_lines(changed, 0, changed.size()));
-          const std::string what = shown(bad) + (is_int ? " is not an integer " : " is not a number ") +
+          const std::string what = shown(bad) +
+                                   (is_int ? " is not an integer " : " is not a number ") +
                                    columns(first, width);
           EXPECT_EQ(r.status, 2) << line;
           EXPECT_EQ(r.err, diagnostic(line_no, record, what));
@@ -325,7 +345,8 @@ TEST(BadInput, LettersAndStrayCharactersInEveryNumericField) {
 
 std::string atom_lines(int count, const std::string& element_index = "   1") {
   std::string out;
-  for (int k = 0; k < count; ++k) out += element_index + "    0.10000   0.20000   0.30000    C1   C   \n";
+  for (int k = 0; k < count; ++k)
+    out += element_index + "    0.10000   0.20000   0.30000    C1   C   \n";
   return out;
 }
 
@@ -346,16 +367,19 @@ TEST(BadInput, InputBeyondTheFixedCapacities) {
     std::string err;
     std::string report;
   } cases[] = {
-      {"200 atom records without a terminator", "0\n" + atom_lines(200) + input.substr(input.find("C    0.23")),
+      {"200 atom records without a terminator",
+       "0\n" + atom_lines(200) + input.substr(input.find("C    0.23")),
        diagnostic(201, atom, "no terminating record among the first 200 atom records"), ""},
       {"element index 8", with_line(12, "   8" + lines[11].substr(4)),
        diagnostic(12, atom, "element index 8 is above 7"), ""},
       {"a second set beyond 200 slots", "0\n" + atom_lines(101) + "  -1\n" + atom_lines(101),
        diagnostic(103, atom, "a second set of 101 atoms does not fit in 200 slots"), ""},
-      {"a second set of 100 atoms that stops short", "0\n" + atom_lines(100) + "  -1\n" + atom_lines(99),
-       diagnostic(202, atom, "end of file"), ""},
+      {"a second set of 100 atoms that stops short",
+       "0\n" + atom_lines(100) + "  -1\n" + atom_lines(99), diagnostic(202, atom, "end of file"),
+       ""},
       {"a second-set element index above the types",
-       "0\n" + atom_lines(2) + atom_lines(1, "   2") + "  -1\n" + atom_lines(2) + atom_lines(1, "   3"),
+       "0\n" + atom_lines(2) + atom_lines(1, "   2") + "  -1\n" + atom_lines(2) +
+           atom_lines(1, "   3"),
        diagnostic(8, "atom record (second set)", "element index 3 is not between 1 and 2"), ""},
       {"a second-set element index 0", "0\n" + atom_lines(1) + "  -1\n" + atom_lines(1, "   0"),
        diagnostic(4, "atom record (second set)", "element index 0 is not between 1 and 1"), ""},
@@ -369,18 +393,23 @@ TEST(BadInput, InputBeyondTheFixedCapacities) {
        diagnostic(33, unit, "a11 = 5.0 places the second atom set, but the atom list has none"),
        report_before(full.report, unit)},
       {"a letter in the unit terminator", with_line(44, "  END"),
-       diagnostic(44, unit, "\"END\" is not a number (columns 1-5)"), report_before(full.report, unit)},
-      {"the map record missing with stack_unit 5", join_lines(lines, 0, 45), diagnostic(46, map, "end of file"),
-       report_before(full.report, map)},
+       diagnostic(44, unit, "\"END\" is not a number (columns 1-5)"),
+       report_before(full.report, unit)},
+      {"the map record missing with stack_unit 5", join_lines(lines, 0, 45),
+       diagnostic(46, map, "end of file"), report_before(full.report, map)},
       {"an empty file", "", diagnostic(1, molecule_size, "end of file"), ""},
       {"only empty lines", "\n\n   \n\n", diagnostic(5, molecule_size, "end of file"), ""},
-      {"a cell value of NUL and 0xFF bytes", with_line(29, lines[28].substr(0, 30) + std::string("\0\xff", 2)),
+      {"a cell value of NUL and 0xFF bytes",
+       with_line(29, lines[28].substr(0, 30) + std::string("\0\xff", 2)),
        diagnostic(29, cell, "\"\\x00\\xFF\" is not a number (columns 31-40)"), ""},
       {"a 1 MB line of letters", std::string(1 << 20, 'x') + "\n",
-       diagnostic(1, molecule_size, "\"" + std::string(40, 'x') + "...\" is not an integer (columns 1-1048576)"),
+       diagnostic(1, molecule_size,
+                  "\"" + std::string(40, 'x') + "...\" is not an integer (columns 1-1048576)"),
        ""},
       {"a 1 MB line of digits", std::string(1 << 20, '7') + "\n",
-       diagnostic(1, molecule_size, "\"" + std::string(40, '7') + "...\" is out of range (columns 1-1048576)"), ""},
+       diagnostic(1, molecule_size,
+                  "\"" + std::string(40, '7') + "...\" is out of range (columns 1-1048576)"),
+       ""},
       {"a 1 MB atom line", with_line(2, lines[1].substr(0, 5) + std::string(1 << 20, 'x')),
        diagnostic(2, atom, "\"xxxxxxxxxx\" is not a number (columns 6-15)"), ""},
   };
@@ -403,8 +432,8 @@ TEST(BadInput, InputBeyondTheFixedCapacities) {
   // Long lines that hold the right fields are read as usual: a 1 MB line of
   // blanks before the molecule size, a 1 MB tail after an atom record.
   const std::string atom_line_48 = lines[1] + std::string(48 - lines[1].size(), ' ');
-  for (const std::string& text :
-       {std::string(1 << 20, ' ') + "\n" + input, with_line(2, atom_line_48 + std::string(1 << 20, '#'))}) {
+  for (const std::string& text : {std::string(1 << 20, ' ') + "\n" + input,
+                                  with_line(2, atom_line_48 + std::string(1 << 20, '#'))}) {
     const RunResult r = runner.run(text);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.report, full.report);
@@ -427,7 +456,8 @@ TEST(BadInput, BinaryGarbage) {
       EXPECT_EQ(r.status, 2) << "garbage " << k;
       const auto d = parse_diagnostic(r.err);
       ASSERT_TRUE(d) << "garbage " << k << ": " << r.err;
-      EXPECT_EQ(r.report, report_before(full.report, d->record)) << "garbage " << k << ": " << r.err;
+      EXPECT_EQ(r.report, report_before(full.report, d->record))
+          << "garbage " << k << ": " << r.err;
     }
   }
 }

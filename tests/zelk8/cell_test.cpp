@@ -64,8 +64,7 @@ TEST(Cell, FractionalToCartesianColumnByColumn) {
 
 TEST(Cell, DegenerateCellPrintsNotANumber) {
   RunState s;
-  s.cell_a = 10, s.cell_b = 12, s.cell_c = 14, s.cell_alpha = 0, s.cell_beta = 0,
-  s.cell_gamma = 0;
+  s.cell_a = 10, s.cell_b = 12, s.cell_c = 14, s.cell_alpha = 0, s.cell_beta = 0, s.cell_gamma = 0;
   std::string report;
   build_transfer_matrix(s, report);
   EXPECT_NE(report.find("NaN"), std::string::npos) << report;

@@ -73,8 +73,8 @@ TEST(UnitReport, DihedralAngleIsFoldedTo0To90) {
   const struct {
     float n_v;
     const char* printed;
-  } cases[] = {{1.0f, "   0.00000"},  {-1.0f, "   0.00000"}, {0.0f, "  90.00000"},
-               {0.5f, "  60.00000"},  {-0.9f, "  25.84193"}, {0.9f, "  25.84194"},
+  } cases[] = {{1.0f, "   0.00000"},      {-1.0f, "   0.00000"}, {0.0f, "  90.00000"},
+               {0.5f, "  60.00000"},      {-0.9f, "  25.84193"}, {0.9f, "  25.84194"},
                {1.0000001f, "   0.00000"}};
   for (const auto& [n_v, printed] : cases) {
     EXPECT_EQ(fixed(dihedral_angle(n_v), 10, 5), printed) << "n_v " << n_v;
@@ -85,10 +85,11 @@ TEST(UnitReport, NoUnitsGivesTheHeaderAndAZeroTotal) {
   RunState s;
   std::string report;
   write_unit_report(s, report, nullptr);
-  EXPECT_EQ(report,
-            "\nIntermolecular potentials                X         Y         Z       Dihedral Angle\n"
-            "                d shortest  d center (A)                      kJ/mol\n"
-            "                                                   Etot =    0.00000\n\n");
+  EXPECT_EQ(
+      report,
+      "\nIntermolecular potentials                X         Y         Z       Dihedral Angle\n"
+      "                d shortest  d center (A)                      kJ/mol\n"
+      "                                                   Etot =    0.00000\n\n");
 }
 
 TEST(ShiftGrid, SteppingAndEndTests) {

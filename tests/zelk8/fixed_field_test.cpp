@@ -1,5 +1,7 @@
 // The listing writer against records::put_real: the same characters for
 // every value tried, in every layout the program uses and around them.
+#include "fixed_field.hpp"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -8,8 +10,6 @@
 #include <limits>
 #include <random>
 #include <vector>
-
-#include "fixed_field.hpp"
 
 namespace zelk8 {
 namespace {
@@ -95,10 +95,10 @@ TEST(FixedField, ExactTiesGoToTheEvenLastDigit) {
     float v;
     int w, d;
     const char* text;
-  } cases[] = {{0.0625f, 10, 3, "     0.062"},    // 62.5 thousandths
-               {0.1875f, 10, 3, "     0.188"},    // 187.5
+  } cases[] = {{0.0625f, 10, 3, "     0.062"},  // 62.5 thousandths
+               {0.1875f, 10, 3, "     0.188"},  // 187.5
                {-0.0625f, 10, 3, "    -0.062"},
-               {0.03125f, 10, 4, "    0.0312"},   // 312.5 ten-thousandths
+               {0.03125f, 10, 4, "    0.0312"},  // 312.5 ten-thousandths
                {2.5f, 4, 0, "  2."},
                {3.5f, 4, 0, "  4."}};
   for (const auto& [v, w, d, text] : cases) {

@@ -56,10 +56,10 @@ TEST(PartialCharges, FourElementSchemePairedAndSharedRules) {
   const float at_limit = side_with_square(2.4f);  // r2 = 2.4 is a bond
   RunState s = molecule(4, {{1, 0, 0, 0},
                             {2, 10, 0, 0},
-                            {3, d, 0, 0},          // three partners of atom 1
+                            {3, d, 0, 0},  // three partners of atom 1
                             {3, 0, d, 0},
                             {3, 0, 0, at_limit},
-                            {3, 10 + d, 0, 0},     // four partners of atom 2
+                            {3, 10 + d, 0, 0},  // four partners of atom 2
                             {3, 10, d, 0},
                             {3, 10, 0, d},
                             {3, 10, -d, 0},
@@ -91,7 +91,8 @@ TEST(PartialCharges, Charge1Of007SelectsTheFiveElementSchemeWithFourTypes) {
 
 TEST(PartialCharges, FiveElementSchemeSharesCharge3WithTheLastElement) {
   // Element 3 at the origin with one element-4 and one element-5 partner.
-  RunState s = molecule(5, {{1, 20, 0, 0}, {2, 40, 0, 0}, {3, 0, 0, 0}, {4, 1, 0, 0}, {5, 0, 1.5f, 0}});
+  RunState s =
+      molecule(5, {{1, 20, 0, 0}, {2, 40, 0, 0}, {3, 0, 0, 0}, {4, 1, 0, 0}, {5, 0, 1.5f, 0}});
   s.charge_1 = 0.1f;
   s.charge_2 = 0.2f;
   s.charge_3 = 0.3f;

@@ -59,7 +59,9 @@ inline RunResult run_in(const fs::path& dir) {
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   r.err = read_text(dir / "stderr.txt");
   // Only plain files are read back (a test may point an output at a device).
-  auto plain = [&](const char* name) { return fs::is_regular_file(fs::symlink_status(dir / name)); };
+  auto plain = [&](const char* name) {
+    return fs::is_regular_file(fs::symlink_status(dir / name));
+  };
   if ((r.has_report = plain("at8.dat"))) r.report = read_text(dir / "at8.dat");
   if ((r.has_mopac = plain("mopac.dat"))) r.mopac = read_text(dir / "mopac.dat");
   if ((r.has_coord = plain("coord.xyz"))) r.coord = read_text(dir / "coord.xyz");
@@ -78,7 +80,8 @@ inline RunResult run_program(const std::string& input, const std::string& tag = 
 // to a file while a run lasts; the folder keeps the outputs of the last run.
 class InProcessRunner {
  public:
-  explicit InProcessRunner(const std::string& tag = "") : dir_(scratch_folder(tag + "-in-process")) {}
+  explicit InProcessRunner(const std::string& tag = "")
+      : dir_(scratch_folder(tag + "-in-process")) {}
 
   RunResult run(const std::string& input, int map_threads = 1) {
     write_text(dir_ / "zelk8.dat", input);

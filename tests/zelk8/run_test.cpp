@@ -1,6 +1,5 @@
 // The whole program on the bundled crystals and on broken inputs.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -17,7 +16,8 @@ double lattice_sum(const std::string& report) {
   const auto total = report.find("\n", at);
   // The unit blocks also hold "Etot = "; the total is the last before the map.
   auto last = at;
-  for (auto p = at; p != std::string::npos && p < report.find(" Map of"); p = report.find("Etot = ", p + 1)) {
+  for (auto p = at; p != std::string::npos && p < report.find(" Map of");
+       p = report.find("Etot = ", p + 1)) {
     last = p;
   }
   (void)total;
@@ -28,7 +28,8 @@ std::vector<double> unit_energies(const std::string& report) {
   std::vector<double> e;
   for (const auto& line : lines_of(report)) {
     const auto at = line.find("   Etot = ");
-    if (at != std::string::npos && line.rfind("     (", 0) == 0) e.push_back(std::atof(line.c_str() + at + 10));
+    if (at != std::string::npos && line.rfind("     (", 0) == 0)
+      e.push_back(std::atof(line.c_str() + at + 10));
   }
   return e;
 }
@@ -68,7 +69,8 @@ TEST(Run, AnthraceneReportOpensWithTheCellAndTheAtomList) {
   const auto e = unit_energies(r.report);
   ASSERT_EQ(e.size(), 14u);
   for (double expected : {-21.828, -17.993}) {
-    EXPECT_TRUE(std::any_of(e.begin(), e.end(), [&](double v) { return std::abs(v - expected) < 0.01; }))
+    EXPECT_TRUE(
+        std::any_of(e.begin(), e.end(), [&](double v) { return std::abs(v - expected) < 0.01; }))
         << "no unit near " << expected;
   }
   // Every hydrogen carries +charge_h: the Molecular Coordinates lines of
@@ -245,9 +247,12 @@ TEST(Run, AFailingWriteIsNeverStatusZero) {
     const char* message;
   } cases[] = {
       {"at8.dat", "anthracene", true, "zelk8: at8.dat: cannot write: No space left on device\n"},
-      {"mopac.dat", "anthracene", true, "zelk8: mopac.dat: cannot write: No space left on device\n"},
-      {"coord.xyz", "anthracene", true, "zelk8: coord.xyz: cannot write: No space left on device\n"},
-      {"coord.xyz", "anthracene-scan", true, "zelk8: coord.xyz: cannot write: No space left on device\n"},
+      {"mopac.dat", "anthracene", true,
+       "zelk8: mopac.dat: cannot write: No space left on device\n"},
+      {"coord.xyz", "anthracene", true,
+       "zelk8: coord.xyz: cannot write: No space left on device\n"},
+      {"coord.xyz", "anthracene-scan", true,
+       "zelk8: coord.xyz: cannot write: No space left on device\n"},
       {"at8.dat", "anthracene", false, "zelk8: at8.dat: cannot create: Is a directory\n"},
       {"mopac.dat", "anthracene", false, "zelk8: mopac.dat: cannot create: Is a directory\n"},
       {"coord.xyz", "anthracene", false, "zelk8: coord.xyz: cannot create: Is a directory\n"},

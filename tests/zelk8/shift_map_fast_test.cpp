@@ -78,7 +78,8 @@ std::uint64_t exp_mismatches(std::uint32_t first, std::uint32_t last, std::uint3
   std::uint64_t mismatches = 0;
   for (std::uint64_t b = first; b <= last;) {
     std::uint32_t count = 0;
-    for (; count < block && b <= last; ++count, b += stride) x[count] = std::bit_cast<float>(std::uint32_t(b));
+    for (; count < block && b <= last; ++count, b += stride)
+      x[count] = std::bit_cast<float>(std::uint32_t(b));
     exp_lanes(x.data(), lanes.data(), count);
     for (std::uint32_t k = 0; k < count; ++k) {
       const float library = std::exp(x[k]);
@@ -104,8 +105,10 @@ TEST(ExpLanes, EqualsTheLibraryForEveryFloatFromMinus104To0) {
 // the ends stand for the rest.
 TEST(ExpLanes, IsPlusZeroBelowMinus104AndAtMinusInfinity) {
   if (!map_lanes_available()) GTEST_SKIP() << "no AVX2/FMA: the map uses std::exp itself";
-  EXPECT_EQ(exp_mismatches(bits(-104.0f) + 1, bits(-std::numeric_limits<float>::infinity()), 61), 0u);
-  const float ends[] = {-std::numeric_limits<float>::max(), -std::numeric_limits<float>::infinity()};
+  EXPECT_EQ(exp_mismatches(bits(-104.0f) + 1, bits(-std::numeric_limits<float>::infinity()), 61),
+            0u);
+  const float ends[] = {-std::numeric_limits<float>::max(),
+                        -std::numeric_limits<float>::infinity()};
   float out[2];
   exp_lanes(ends, out, 2);
   EXPECT_EQ(bits(out[0]), 0u);
@@ -118,9 +121,30 @@ TEST(ExpLanes, LanesOutsideTheMapsRangeGoToTheLibrary) {
   // Mixed in one group of eight, so that one lane's fallback cannot disturb
   // its neighbours.
   const std::vector<float> x = {
-      nan,   -nan,  inf,    -inf,  0.0f, -0.0f, 1.0f,  -1.0f,
-      88.0f, 88.8f, 1e-30f, -1e-30f, -103.9f, -103.98f, -0x1.9fe368p6f, -0x1.9fe36ap6f,
-      std::bit_cast<float>(0x7FA00000u), std::bit_cast<float>(0xFFC00001u), 0.5f, 0x1p-149f, 42.0f, -42.0f, -87.0f, -104.0f,
+      nan,
+      -nan,
+      inf,
+      -inf,
+      0.0f,
+      -0.0f,
+      1.0f,
+      -1.0f,
+      88.0f,
+      88.8f,
+      1e-30f,
+      -1e-30f,
+      -103.9f,
+      -103.98f,
+      -0x1.9fe368p6f,
+      -0x1.9fe36ap6f,
+      std::bit_cast<float>(0x7FA00000u),
+      std::bit_cast<float>(0xFFC00001u),
+      0.5f,
+      0x1p-149f,
+      42.0f,
+      -42.0f,
+      -87.0f,
+      -104.0f,
   };
   std::vector<float> out(x.size());
   exp_lanes(x.data(), out.data(), x.size());
@@ -230,8 +254,8 @@ struct RandomCase {
 };
 
 RunState random_state(std::mt19937& rng, const RandomCase& c) {
-  std::uniform_real_distribution<float> coordinate(-7.0f, 7.0f), emin(0.01f, 0.4f),
-      r0(1.0f, 2.2f), charge(-0.3f, 0.3f);
+  std::uniform_real_distribution<float> coordinate(-7.0f, 7.0f), emin(0.01f, 0.4f), r0(1.0f, 2.2f),
+      charge(-0.3f, 0.3f);
   RunState s;
   s.atom_count = c.atoms;
   s.element_count = c.elements;
@@ -321,10 +345,10 @@ TEST(ShiftMapFast, LaneKernelEqualsThePairSumOfEachLane) {
           cs[j] = s.frame_s[j] + sh[k];
           cv[j] = s.frame_v[j] + s.map_height;
         }
-        const MoleculeView central{s.frame_l.data(), s.frame_s.data(), s.frame_v.data(),
+        const MoleculeView central{s.frame_l.data(),      s.frame_s.data(),     s.frame_v.data(),
                                    s.atom_element.data(), s.atom_charge.data(), atoms};
-        const MoleculeView copy{cl.data(), cs.data(), cv.data(), s.atom_element.data(),
-                                s.atom_charge.data(), atoms};
+        const MoleculeView copy{
+            cl.data(), cs.data(), cv.data(), s.atom_element.data(), s.atom_charge.data(), atoms};
         const MoleculeEnergy e = molecule_pair_energy(table, central, copy);
         EXPECT_EQ(bits(evdw[k]), bits(e.evdw)) << atoms << " atoms, lane " << k;
         EXPECT_EQ(bits(estat[k]), bits(e.estat)) << atoms << " atoms, lane " << k;

@@ -78,8 +78,8 @@ TEST(ShiftScan, RandomUnitsAndGridsGiveTheListedLines) {
   };
   std::mt19937 rng(99);
   int index = 0;
-  for (const auto& [atoms, elements, units, spread, l_start, l_end, l_step, s_start, s_end, s_step] :
-       cases) {
+  for (const auto& [atoms, elements, units, spread, l_start, l_end, l_step, s_start, s_end,
+                    s_step] : cases) {
     std::uniform_real_distribution<float> coordinate(-spread, spread);
     RunState s;
     s.atom_count = atoms;

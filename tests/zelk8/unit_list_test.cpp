@@ -48,14 +48,14 @@ TEST(UnitList, TerminatorAndCount) {
 }
 
 TEST(UnitList, RecordValuesAndEcho) {
-  const Read r = read_units(unit(" -1.0", "R01 ") + "   99\n   -3   0.10000  -0.40000   -.3        1.\n");
+  const Read r =
+      read_units(unit(" -1.0", "R01 ") + "   99\n   -3   0.10000  -0.40000   -.3        1.\n");
   EXPECT_EQ(r.s.unit_count, 1);
   EXPECT_EQ(r.s.unit_ops[0][0], -1.0f);
   EXPECT_EQ(r.s.unit_ops[0][10], 1.0f);
   EXPECT_EQ(records::view(r.s.unit_names[0]), "R01 ");
   EXPECT_EQ(r.report, "   3    0.10000  -0.40000  -0.30000   1.00000\n");
-  EXPECT_EQ(read_units(" 99.0\n10000\n").report,
-            "****    0.00000   0.00000   0.00000   0.00000\n");
+  EXPECT_EQ(read_units(" 99.0\n10000\n").report, "****    0.00000   0.00000   0.00000   0.00000\n");
 }
 
 TEST(UnitList, MarkerUnitNeedsASecondAtomSet) {
@@ -66,9 +66,10 @@ TEST(UnitList, MarkerUnitNeedsASecondAtomSet) {
     read_units(units(2) + unit("  5.0") + " 99.0\n    0\n");
     ADD_FAILURE() << "marker unit without a second set accepted";
   } catch (const records::ReadError& e) {
-    EXPECT_STREQ(e.what(),
-                 "zelk8.dat line 3: unit record: a11 = 5.0 places the second atom set, but the atom "
-                 "list has none");
+    EXPECT_STREQ(
+        e.what(),
+        "zelk8.dat line 3: unit record: a11 = 5.0 places the second atom set, but the atom "
+        "list has none");
   }
   // 5.001 is not the marker.
   EXPECT_EQ(read_units(unit("5.001") + " 99.0\n    0\n").s.unit_count, 1);
