@@ -12,7 +12,6 @@
 #include <string>
 #include <string_view>
 
-#include "map_report.hpp"
 #include "map_svg.hpp"
 
 namespace {
@@ -110,20 +109,14 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  std::ifstream report(args.report);
-  if (!report) {
-    std::cerr << "zelk8-map: cannot read the report '" << args.report << "'\n";
-    return 2;
-  }
   zelk8::map::StackMap map;
   try {
-    map = zelk8::map::read_stack_map(report);
-  } catch (const zelk8::map::ReportError& error) {
-    std::cerr << "zelk8-map: " << args.report << ": " << error.what() << "\n";
+    map = zelk8::map::stack_map_of(zelk8::report::read_report_file(args.report));
+  } catch (const zelk8::report::ReportError& error) {
+    std::cerr << "zelk8-map: " << error.what() << "\n";
     return 2;
-  }
-  if (report.bad()) {
-    std::cerr << "zelk8-map: error while reading the report '" << args.report << "'\n";
+  } catch (const zelk8::map::NoMap& error) {
+    std::cerr << "zelk8-map: " << args.report << ": " << error.what() << "\n";
     return 2;
   }
 

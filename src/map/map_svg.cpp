@@ -10,6 +10,9 @@ namespace zelk8::map {
 
 namespace {
 
+// The energies are drawn in single precision, as the program computed them.
+float value_of(const Field& field) { return static_cast<float>(*field.value); }
+
 // Colour stops from the pale centre outwards (a red-blue diverging ramp).
 constexpr std::array<Rgb, 6> attractive_ramp = {Rgb{247, 247, 247}, Rgb{209, 229, 240},
                                                 Rgb{146, 197, 222}, Rgb{67, 147, 195},
@@ -96,7 +99,7 @@ std::optional<float> step_of(const std::vector<Field>& labels) {
   if (labels.size() < 2 || !labels[0].finite() || !labels[1].finite()) {
     return std::nullopt;
   }
-  const float step = std::fabs(labels[1].value - labels[0].value);
+  const float step = std::fabs(value_of(labels[1]) - value_of(labels[0]));
   return step > 0.0f ? std::optional<float>(step) : std::nullopt;
 }
 
@@ -116,7 +119,7 @@ std::optional<std::size_t> find_label(const std::vector<Field>& labels, const Fi
   float best_distance = *step / 2.0f;
   for (std::size_t k = 0; k < labels.size(); ++k) {
     if (labels[k].finite()) {
-      const float distance = std::fabs(labels[k].value - wanted.value);
+      const float distance = std::fabs(value_of(labels[k]) - value_of(wanted));
       if (distance <= best_distance) {
         best = k;
         best_distance = distance;
@@ -130,7 +133,7 @@ std::optional<std::size_t> find_label(const std::vector<Field>& labels, const Fi
 // below zero; otherwise it still holds its starting value 0.000.
 bool minimum_is_real(const MapMinimum& minimum) {
   const Field& e = minimum.energy;
-  return e.kind == FieldKind::overflow || (!e.text.empty() && e.text.front() == '-');
+  return e.overflow() || (!e.text.empty() && e.text.front() == '-');
 }
 
 // Every label of an axis that fits at the given spacing: first, and every k-th.
@@ -140,15 +143,42 @@ std::size_t tick_every(double cell, double spacing) {
 
 }  // namespace
 
+StackMap stack_map_of(const report::Report& report) {
+  if (report.map && report.map_height) {
+    StackMap map;
+    static_cast<report::ShiftMap&>(map) = *report.map;
+    map.height = *report.map_height;
+    return map;
+  }
+  if (!report.complete) {
+    const report::Stop& stop = *report.stopped_at;
+    std::string what = "the report ends at line " + std::to_string(stop.line) + " before " +
+                       std::string(report::section_name(stop.expected));
+    if (stop.expected <= report::Section::map_heading) {
+      what += ": the run stopped before its map (see the run's error output)";
+    }
+    throw NoMap(what);
+  }
+  if (report.map_height) {
+    throw NoMap("the report has the map heading (Z = " + report.map_height->text +
+                ") but no tables: the run had stack_unit above 40 and wrote the shift scan to "
+                "coord.xyz instead");
+  }
+  throw NoMap(
+      "the report has no stacking shift map (no line \"Map of the stacked molecule shift at Z "
+      "=\"): the run had stack_unit 0");
+}
+
 ColourScale panel_scale(const MapTable& table, std::optional<float> max) {
   ColourScale scale;
   std::vector<float> repulsive;
   for (const auto& row : table.cells) {
     for (const Field& cell : row) {
       if (cell.finite()) {
-        scale.deepest = std::min(scale.deepest, cell.value);
-        if (cell.value > 0.0f) {
-          repulsive.push_back(cell.value);
+        const float value = value_of(cell);
+        scale.deepest = std::min(scale.deepest, value);
+        if (value > 0.0f) {
+          repulsive.push_back(value);
         }
       }
     }
@@ -181,7 +211,7 @@ Rgb energy_colour(float energy, const ColourScale& scale) {
 }
 
 Rgb field_colour(const Field& field, const ColourScale& scale) {
-  return field.finite() ? energy_colour(field.value, scale) : off_scale_colour;
+  return field.finite() ? energy_colour(value_of(field), scale) : off_scale_colour;
 }
 
 std::vector<Panel> layout_panels(const StackMap& map, const RenderOptions& options) {
@@ -231,11 +261,11 @@ std::vector<Panel> layout_panels(const StackMap& map, const RenderOptions& optio
         box.height = cell_height;
         box.fill = field_colour(field, panel.scale);
         panel.cells.push_back(box);
-        if (field.kind == FieldKind::overflow) {
+        if (field.overflow()) {
           ++panel.overflow_cells;
-        } else if (field.kind == FieldKind::non_finite) {
+        } else if (!field.finite()) {
           ++panel.non_finite_cells;
-        } else if (field.value > panel.scale.clip) {
+        } else if (value_of(field) > panel.scale.clip) {
           ++panel.clipped_cells;
         }
       }

@@ -4,12 +4,34 @@
 
 #include <cstddef>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "map_report.hpp"
+#include "report.hpp"
 
 namespace zelk8::map {
+
+using report::Field;
+using report::MapMinimum;
+using report::MapTable;
+
+// What the picture shows of a report: the three tables, both minimum lines
+// and the height of the heading.
+struct StackMap : report::ShiftMap {
+  Field height;  // the Z of the map heading (Å)
+};
+
+// A report that holds no map to draw; the message says why.
+class NoMap : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The map of a report read by the report library; throws NoMap when the
+// report has none (a run without stacking unit, a shift scan, a report cut
+// short before or inside its map).
+StackMap stack_map_of(const report::Report& report);
 
 struct Rgb {
   int r = 0;

@@ -12,9 +12,11 @@
 namespace zelk8::map {
 namespace {
 
+using report::parse_field;
+
 StackMap read(const std::string& text) {
   std::istringstream in(text);
-  return read_stack_map(in);
+  return stack_map_of(report::read_report(in));
 }
 
 std::size_t count(const std::string& text, const std::string& what) {

@@ -62,15 +62,19 @@ TEST_F(MapTool, DefaultNamesOutputOptionAndHelp) {
 }
 
 TEST_F(MapTool, StatusAndMessages) {
-  write("nomap.dat", testing::report_before_map);
+  write("nomap.dat", testing::report_head(0));
+  write("early.dat", testing::report_head(1));
   write("scan.dat",
-        testing::report_before_map + " Map of the stacked molecule shift at Z =   3.52041\n\n");
+        testing::report_head(45) + " Map of the stacked molecule shift at Z =   3.52041\n\n");
+  write("bad.dat", "    8.0000    6.0000   10.0000   90.0000   90.0000   9x.0000\n");
   write("cut.dat", testing::map_3x2.substr(0, testing::map_3x2.find(" Estat")));
   const std::vector<std::tuple<std::string, int, std::string>> cases = {
-      {"", 2, "cannot read the report 'at8.dat'"},
+      {"", 2, "zelk8-map: at8.dat: cannot open the report: No such file or directory"},
       {"nomap.dat", 2, "nomap.dat: the report has no stacking shift map"},
       {"scan.dat", 2, "scan.dat: the report has the map heading (Z = 3.52041) but no tables"},
-      {"cut.dat", 2, "cut.dat: the report ends before the Estat table"},
+      {"early.dat", 2, "early.dat: the report ends at line 46 before the map heading: the run"},
+      {"cut.dat", 2, "cut.dat: the report ends at line 55 before the Estat table"},
+      {"bad.dat", 2, "bad.dat line 1: unreadable number \"9x.0000\""},
       {"nomap.dat --max 0", 1, "--max wants a positive number of kJ/mol, not '0'"},
       {"nomap.dat -o", 1, "-o needs a file name"},
       {"--colour", 1, "unknown option '--colour'"},
