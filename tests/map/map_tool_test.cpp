@@ -58,7 +58,12 @@ TEST_F(MapTool, DefaultNamesOutputOptionAndHelp) {
   EXPECT_EQ(run("other.dat -o pictures.svg --max 40"), 0) << stderr_;
   EXPECT_NE(slurp("pictures.svg").find("clipped at 40.00 kJ/mol"), std::string::npos);
   EXPECT_EQ(run("--help"), 0);
-  EXPECT_NE(slurp("stdout.txt").find("Usage: zelk8-map"), std::string::npos);
+  for (const char* option : {"Usage: zelk8-map", "-o,--output FILE=map.svg", "--max KJ",
+                             "REPORT FILE=at8.dat", "--version", "Exit status"}) {
+    EXPECT_NE(slurp("stdout.txt").find(option), std::string::npos) << option;
+  }
+  EXPECT_EQ(run("--version"), 0);
+  EXPECT_EQ(slurp("stdout.txt"), "zelk8-map " ZELK8_VERSION "\n");
 }
 
 TEST_F(MapTool, StatusAndMessages) {
@@ -75,10 +80,11 @@ TEST_F(MapTool, StatusAndMessages) {
       {"early.dat", 2, "early.dat: the report ends at line 46 before the map heading: the run"},
       {"cut.dat", 2, "cut.dat: the report ends at line 55 before the Estat table"},
       {"bad.dat", 2, "bad.dat line 1: unreadable number \"9x.0000\""},
-      {"nomap.dat --max 0", 1, "--max wants a positive number of kJ/mol, not '0'"},
-      {"nomap.dat -o", 1, "-o needs a file name"},
-      {"--colour", 1, "unknown option '--colour'"},
-      {"a.dat b.dat", 1, "more than one report named"},
+      {"nomap.dat --max 0", 1, "--max: wants a positive number of kJ/mol, not '0'"},
+      {"nomap.dat -o", 1, "--output: 1 required FILE missing"},
+      {"nomap.dat --max=inf", 1, "--max: wants a positive number of kJ/mol, not 'inf'"},
+      {"--colour", 1, "not expected: --colour"},
+      {"a.dat b.dat", 1, "not expected: b.dat"},
   };
   for (const auto& [arguments, status, message] : cases) {
     EXPECT_EQ(run(arguments), status) << arguments;
