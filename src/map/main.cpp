@@ -21,13 +21,17 @@ constexpr const char* description =
     "Draws the stacking shift map of a zelk8 report as one SVG picture: the EvdW,\n"
     "Estat and Etot tables side by side as heat maps over the VL shift (across)\n"
     "and the VS shift (up), in Angstrom, with the minima of the EvdW and Etot\n"
-    "tables marked.";
+    "tables marked, and the crystal's own offset (the VL and VS of the stacking\n"
+    "unit's centre, from its unit block) marked by a yellow diamond on every\n"
+    "panel when it lies inside the grid, noted under each panel when not.";
 
 constexpr const char* footer =
     "Colours diverge around 0 kJ/mol: attractive energies in blue, darkest at the\n"
     "panel's deepest well; repulsive energies in red, full red at the clip value\n"
     "and above. Fields printed as asterisks, NaN or Infinity are drawn grey and\n"
-    "counted under each panel.\n"
+    "counted under each panel. A panel whose energies all lie below 0 (or all\n"
+    "above) spans its scale over its data instead, pale at the energy nearest 0,\n"
+    "so that a well wholly below 0 shows its shape; each panel says which.\n"
     "\n"
     "Without --max, each panel clips at the depth of its deepest well or the\n"
     "median of its repulsive energies, whichever is larger; a panel without a\n"

@@ -136,6 +136,34 @@ bool minimum_is_real(const MapMinimum& minimum) {
   return e.overflow() || (!e.text.empty() && e.text.front() == '-');
 }
 
+// Where a shift falls along an axis, in cells from the centre of the first
+// (0 at the first label, one per label after it); nothing when it lies more
+// than half a cell beyond the first or last label, or the labels do not say.
+std::optional<double> axis_position(const std::vector<Field>& labels, const Field& shift) {
+  if (!shift.finite() || labels.empty() || !labels.front().finite() || !labels.back().finite()) {
+    return std::nullopt;
+  }
+  const double first = *labels.front().value;
+  const double last = *labels.back().value;
+  const double wanted = *shift.value;
+  const double cells = static_cast<double>(labels.size());
+  double at = 0.0;
+  if (labels.size() == 1) {
+    // No step to go by: inside only at the label itself, to its printed digits.
+    if (std::fabs(wanted - first) > 0.0005) {
+      return std::nullopt;
+    }
+  } else if (last == first) {
+    return std::nullopt;
+  } else {
+    at = (wanted - first) / (last - first) * (cells - 1.0);
+  }
+  if (at < -0.5 || at > cells - 0.5) {
+    return std::nullopt;
+  }
+  return at;
+}
+
 // Every label of an axis that fits at the given spacing: first, and every k-th.
 std::size_t tick_every(double cell, double spacing) {
   return std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(spacing / cell)));
@@ -148,6 +176,11 @@ StackMap stack_map_of(const report::Report& report) {
     StackMap map;
     static_cast<report::ShiftMap&>(map) = *report.map;
     map.height = *report.map_height;
+    map.stack_unit = report.run_parameters.stack_unit;
+    if (const report::Unit* unit = report.stacking_unit()) {
+      map.crystal =
+          StackMap::Crystal{unit->centre[0], unit->centre[1], unit->number.text + " " + unit->name};
+    }
     return map;
   }
   if (!report.complete) {
@@ -172,10 +205,14 @@ StackMap stack_map_of(const report::Report& report) {
 ColourScale panel_scale(const MapTable& table, std::optional<float> max) {
   ColourScale scale;
   std::vector<float> repulsive;
+  std::optional<float> lowest;
+  std::optional<float> highest;
   for (const auto& row : table.cells) {
     for (const Field& cell : row) {
       if (cell.finite()) {
         const float value = value_of(cell);
+        lowest = std::min(lowest.value_or(value), value);
+        highest = std::max(highest.value_or(value), value);
         scale.deepest = std::min(scale.deepest, value);
         if (value > 0.0f) {
           repulsive.push_back(value);
@@ -199,10 +236,27 @@ ColourScale panel_scale(const MapTable& table, std::optional<float> max) {
   } else if (!repulsive.empty()) {
     scale.clip = *std::max_element(repulsive.begin(), repulsive.end());
   }
+  if (highest && *highest < 0.0f) {
+    scale.span = ScaleSpan::attractive_only;
+    scale.base = *highest;
+  } else if (lowest && *lowest > 0.0f) {
+    scale.span = ScaleSpan::repulsive_only;
+    scale.base = *lowest;
+  }
   return scale;
 }
 
 Rgb energy_colour(float energy, const ColourScale& scale) {
+  // One-sided spans: the pale colour at `base`, the full colour at the far end.
+  const auto fraction = [](float energy, float from, float to) {
+    return to == from ? 1.0f : (energy - from) / (to - from);
+  };
+  if (scale.span == ScaleSpan::attractive_only) {
+    return ramp_colour(attractive_ramp, fraction(energy, scale.base, scale.deepest));
+  }
+  if (scale.span == ScaleSpan::repulsive_only) {
+    return ramp_colour(repulsive_ramp, fraction(energy, scale.base, scale.clip));
+  }
   if (energy < 0.0f) {
     return scale.deepest < 0.0f ? ramp_colour(attractive_ramp, energy / scale.deepest)
                                 : attractive_ramp.back();
@@ -280,6 +334,15 @@ std::vector<Panel> layout_panels(const StackMap& map, const RenderOptions& optio
                                      box.y + (box.height / 2.0), minimum->energy.text};
       }
     }
+    if (map.crystal) {
+      const auto column = axis_position(table->l_shifts, map.crystal->l);
+      const auto row = axis_position(table->s_shifts, map.crystal->s);
+      if (column && row) {
+        panel.crystal = CrystalMarker{
+            panel.x + (cell_width * (*column + 0.5)),
+            panel.y + (cell_height * (static_cast<double>(table->rows()) - 0.5 - *row))};
+      }
+    }
     panels.push_back(std::move(panel));
   }
   return panels;
@@ -304,7 +367,7 @@ void text_at(std::string& svg, double x, double y, const std::string& anchor,
          ">" + escape(text) + "</text>\n";
 }
 
-void write_panel(std::string& svg, const Panel& panel) {
+void write_panel(std::string& svg, const Panel& panel, const std::string& crystal_note) {
   const MapTable& table = *panel.table;
   const double bottom = panel.y + panel.height;
 
@@ -365,25 +428,59 @@ void write_panel(std::string& svg, const Panel& panel) {
     svg += "</g>\n";
   }
 
-  // Colour bar: attractive half (deepest to 0) and repulsive half (0 to the clip).
+  // The crystal's own offset: a diamond, named beside it.
+  if (panel.crystal) {
+    const CrystalMarker& c = *panel.crystal;
+    const double size = std::clamp(std::min(panel.cell_width, panel.cell_height) * 0.45, 5.0, 12.0);
+    const std::string diamond = "M" + num(c.x) + " " + num(c.y - size) + "L" + num(c.x + size) +
+                                " " + num(c.y) + "L" + num(c.x) + " " + num(c.y + size) + "L" +
+                                num(c.x - size) + " " + num(c.y) + "Z";
+    svg += "<g class=\"crystal\">\n";
+    svg += "<path d=\"" + diamond + "\" fill=\"none\" stroke=\"#ffffff\" stroke-width=\"3\"/>\n";
+    svg +=
+        "<path d=\"" + diamond + "\" fill=\"#ffd700\" stroke=\"#000000\" stroke-width=\"1.5\"/>\n";
+    const bool right_half = c.x > panel.x + (panel.width * 0.6);
+    text_at(svg, right_half ? c.x - size - 3.0 : c.x + size + 3.0, c.y + size + 10.0,
+            right_half ? "end" : "start", "crystal",
+            " stroke=\"#ffffff\" stroke-width=\"3\" paint-order=\"stroke\"");
+    svg += "</g>\n";
+  }
+
+  // Colour bar. Around zero: an attractive half (deepest to 0) and a
+  // repulsive half (0 to the clip); one-sided: the whole bar spans the data.
   const ColourScale& scale = panel.scale;
   const double bar_y = bottom + 48.0;
   const double bar_width = std::clamp(panel.width, 200.0, 300.0);
   const double bar_x = panel.x;
-  const bool has_well = scale.deepest < 0.0f;
-  const double zero_x = has_well ? bar_x + (bar_width / 2.0) : bar_x;
-  if (has_well) {
-    svg += "<rect x=\"" + num(bar_x) + "\" y=\"" + num(bar_y) + "\" width=\"" +
-           num(zero_x - bar_x) + "\" height=\"12\" fill=\"url(#attractive)\"/>\n";
-    text_at(svg, bar_x, bar_y + 26.0, "start", energy_text(scale.deepest));
+  const std::string clip_text =
+      "\u2265 " + energy_text(scale.clip) + (scale.clip_given ? " (--max)" : "");
+  std::string span_text;
+  if (scale.span == ScaleSpan::around_zero) {
+    const bool has_well = scale.deepest < 0.0f;
+    const double zero_x = has_well ? bar_x + (bar_width / 2.0) : bar_x;
+    if (has_well) {
+      svg += "<rect x=\"" + num(bar_x) + "\" y=\"" + num(bar_y) + "\" width=\"" +
+             num(zero_x - bar_x) + "\" height=\"12\" fill=\"url(#attractive)\"/>\n";
+      text_at(svg, bar_x, bar_y + 26.0, "start", energy_text(scale.deepest));
+    }
+    svg += "<rect x=\"" + num(zero_x) + "\" y=\"" + num(bar_y) + "\" width=\"" +
+           num(bar_x + bar_width - zero_x) + "\" height=\"12\" fill=\"url(#repulsive)\"/>\n";
+    text_at(svg, zero_x, bar_y + 26.0, has_well ? "middle" : "start", "0");
+    text_at(svg, bar_x + bar_width, bar_y + 26.0, "end", clip_text);
+    span_text = "scale centred on 0 kJ/mol";
+  } else {
+    const bool attractive = scale.span == ScaleSpan::attractive_only;
+    svg += "<rect x=\"" + num(bar_x) + "\" y=\"" + num(bar_y) + "\" width=\"" + num(bar_width) +
+           "\" height=\"12\" fill=\"url(#" + (attractive ? "attractive" : "repulsive") + ")\"/>\n";
+    text_at(svg, bar_x, bar_y + 26.0, "start",
+            energy_text(attractive ? scale.deepest : scale.base));
+    text_at(svg, bar_x + bar_width, bar_y + 26.0, "end",
+            attractive ? energy_text(scale.base) : clip_text);
+    span_text = attractive ? "attractive only: the scale spans the data, not 0"
+                           : "repulsive only: the scale spans the data, not 0";
   }
-  svg += "<rect x=\"" + num(zero_x) + "\" y=\"" + num(bar_y) + "\" width=\"" +
-         num(bar_x + bar_width - zero_x) + "\" height=\"12\" fill=\"url(#repulsive)\"/>\n";
   svg += "<rect x=\"" + num(bar_x) + "\" y=\"" + num(bar_y) + "\" width=\"" + num(bar_width) +
          "\" height=\"12\" fill=\"none\" stroke=\"#333333\"/>\n";
-  text_at(svg, zero_x, bar_y + 26.0, has_well ? "middle" : "start", "0");
-  text_at(svg, bar_x + bar_width, bar_y + 26.0, "end",
-          "\u2265 " + energy_text(scale.clip) + (scale.clip_given ? " (--max)" : ""));
   // Off-scale swatch beside the bar.
   svg += "<rect x=\"" + num(bar_x + bar_width + 10.0) + "\" y=\"" + num(bar_y) +
          "\" width=\"12\" height=\"12\" fill=\"" + hex(off_scale_colour) +
@@ -407,6 +504,10 @@ void write_panel(std::string& svg, const Panel& panel) {
       legend("minimum " + minimum.energy.text + " kJ/mol at VL " + minimum.l.text + ", VS " +
              minimum.s.text + " \u00c5 (not a grid point)");
     }
+  }
+  legend(span_text);
+  if (!crystal_note.empty()) {
+    legend(crystal_note);
   }
   legend(
       "off-scale cells (grey): " + std::to_string(panel.overflow_cells + panel.non_finite_cells) +
@@ -449,7 +550,16 @@ std::string render_svg(const StackMap& map, const RenderOptions& options) {
   text_at(svg, page_margin, 54.0, "start", note, " fill=\"#444444\"");
 
   for (const Panel& panel : panels) {
-    write_panel(svg, panel);
+    std::string crystal_note;
+    if (map.crystal) {
+      crystal_note = "crystal (unit " + map.crystal->unit + ") at VL " + map.crystal->l.text +
+                     ", VS " + map.crystal->s.text + " \u00c5" +
+                     (panel.crystal ? "" : ": outside the grid");
+    } else {
+      crystal_note = "no crystal position: stacking unit " + map.stack_unit.text +
+                     " names no unit of the report";
+    }
+    write_panel(svg, panel, crystal_note);
   }
   svg += "</svg>\n";
   return svg;
