@@ -7,13 +7,13 @@
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <cmath>
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "map_svg.hpp"
+#include "write_whole.hpp"
 
 namespace {
 
@@ -96,11 +96,10 @@ int main(int argc, char** argv) {
   }
 
   const std::string svg = zelk8::map::render_svg(map, {clip, report_path});
-  std::ofstream out(output, std::ios::binary);
-  out << svg;
-  out.close();
-  if (!out) {
-    std::cerr << "zelk8-map: cannot write the picture '" << output << "'\n";
+  try {
+    zelk8::report::write_whole(output, svg);
+  } catch (const zelk8::report::WriteError& error) {
+    std::cerr << "zelk8-map: " << error.what() << "\n";
     return 1;
   }
   return 0;

@@ -93,5 +93,28 @@ TEST_F(MapTool, StatusAndMessages) {
   }
 }
 
+TEST_F(MapTool, APictureThatCannotBeWrittenWhole) {
+  write("at8.dat", testing::map_3x2);
+  write("map.svg", "previous picture\n");
+  // A file size limit stops the write half way, as a full disk would.
+  const int status =
+      std::system(("cd '" + folder_.string() +
+                   "' && (trap '' XFSZ; ulimit -f 2; exec '" ZELK8_MAP_BINARY "') 2>stderr.txt")
+                      .c_str());
+  stderr_ = slurp("stderr.txt");
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+  EXPECT_NE(stderr_.find("zelk8-map: cannot write 'map.svg': File too large"), std::string::npos)
+      << stderr_;
+  EXPECT_EQ(slurp("map.svg"), "previous picture\n");
+  std::size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(folder_)) {
+    files += entry.path().filename().string().find("map.svg") != std::string::npos ? 1 : 0;
+  }
+  EXPECT_EQ(files, 1u);  // no temporary file left beside it
+  EXPECT_EQ(run("-o /dev/full"), 1);
+  EXPECT_NE(stderr_.find("cannot write '/dev/full': No space left on device"), std::string::npos)
+      << stderr_;
+}
+
 }  // namespace
 }  // namespace zelk8::map
