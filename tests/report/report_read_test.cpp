@@ -214,6 +214,27 @@ TEST(ReadReport, TwentyUnitsAndAHundredByHundredMap) {
   EXPECT_TRUE(report.map->etot.cells[99][99].finite());
 }
 
+// The fuzzer's seeds: small reports with three and four element types, a
+// second atom set, a scan, a run cut short before its map, 100 map columns.
+TEST(ReadReport, EverySeedReportPrintsBack) {
+  std::size_t seeds = 0;
+  for (const auto& entry :
+       fs::directory_iterator(fs::path(ZELK8_SOURCE_DIR) / "fuzz" / "corpus" / "report_fuzz")) {
+    SCOPED_TRACE(entry.path().filename().string());
+    const std::string text = read_text(entry.path());
+    const Report report = read_text_report(text);
+    EXPECT_EQ(Printer().print(report), text);
+    EXPECT_EQ(report.complete, entry.path().filename() != "cut-before-map.dat");
+    ++seeds;
+  }
+  EXPECT_GE(seeds, 7u);
+  const Report four = read_report_file(fs::path(ZELK8_SOURCE_DIR) / "fuzz" / "corpus" /
+                                       "report_fuzz" / "four-types-flat-cell.dat");
+  ASSERT_EQ(four.elements.rows.size(), 4u);
+  EXPECT_EQ(four.elements.rows[1].symbol, "O");
+  EXPECT_EQ(four.elements.sum->nel.text, "16");
+}
+
 TEST(ReadReport, OffScaleFieldsFromARunKeepTheirText) {
   // A stacking unit of 10000 does not fit the echo's four columns; it asks
   // for the coordinate scan, so the report ends with the map heading.
