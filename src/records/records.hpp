@@ -162,7 +162,11 @@ class InputFile {
   // One free-format (list-directed) read statement: values separated by
   // blanks, commas or line ends; empty lines skipped; a read takes as many
   // lines as it needs and ignores the rest of its last line. Text values
-  // stand bare or quoted and are cut or padded to 4 characters.
+  // stand bare or quoted and are cut or padded to 4 characters. An empty
+  // item (a comma first on a line, two commas with only blanks between, a
+  // comma with only blanks after it while values are still needed) fails
+  // with "empty value"; so do repeat counts and '/', as tokens that are no
+  // value.
   void read_list(std::span<const Target> targets, std::string_view record);
   template <typename... Ts>
   void read_list(std::string_view record, Ts*... targets) {
