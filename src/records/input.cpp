@@ -1,10 +1,16 @@
 // Input files: fixed-format reads driven by a compiled format, and
 // free-format (list-directed) reads. Every failure goes through one function
 // that names the file, the line and the record.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -14,17 +20,37 @@ namespace records {
 
 namespace {
 
+// The whole of a regular file. A file that cannot be opened, is no regular
+// file (a folder, a device, a pipe: opened without waiting for a writer) or
+// cannot be read raises ReadError with the system's reason.
 std::string read_whole_file(const std::string& name) {
+  auto failure = [&](const char* why) { return ReadError(name + ": " + why); };
+  const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw failure(std::strerror(errno));
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    const int error = errno;
+    ::close(fd);
+    throw failure(std::strerror(error));
+  }
+  if (!S_ISREG(info.st_mode)) {
+    ::close(fd);
+    throw failure(S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "not a regular file");
+  }
   std::string contents;
-  std::FILE* file = std::fopen(name.c_str(), "rb");
-  if (file == nullptr) return contents;  // a missing file reads as an empty one
   char buf[65536];
   for (;;) {
-    const std::size_t n = std::fread(buf, 1, sizeof buf, file);
-    contents.append(buf, n);
-    if (n < sizeof buf) break;
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      throw failure(std::strerror(error));
+    }
+    if (n == 0) break;
+    contents.append(buf, static_cast<std::size_t>(n));
   }
-  std::fclose(file);
+  ::close(fd);
   return contents;
 }
 

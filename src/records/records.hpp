@@ -139,11 +139,14 @@ struct ReadError : std::runtime_error {
 
 using Target = std::variant<int*, float*, Text4*>;
 
-// An input file read line by line. A missing file reads as an empty one.
-// A line's end is '\n'; a '\r' before it is not part of the record.
+// An input file read line by line. A line's end is '\n'; a '\r' before it
+// is not part of the record.
 class InputFile {
  public:
-  explicit InputFile(std::string name);               // from the file system
+  // From the file system, read whole at once. A file that is missing,
+  // unreadable or no regular file raises ReadError, reading like
+  //   zelk8.dat: No such file or directory
+  explicit InputFile(std::string name);
   InputFile(std::string name, std::string contents);  // from memory
 
   // One fixed-format read statement: starts at the next line; `record` names

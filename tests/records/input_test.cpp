@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -117,10 +118,6 @@ TEST(FixedRead, BadFieldsNameFileLineRecordAndColumns) {
               std::string("zelk8.dat ") + expected)
         << "format " << literal;
   }
-  InputFile missing("/nonexistent/zelk8.dat");  // reads as an empty file
-  int n = 0;
-  EXPECT_EQ(error_of([&] { missing.read_list("molecule size", &n); }),
-            "/nonexistent/zelk8.dat line 1: molecule size: end of file");
 }
 
 TEST(FixedRead, AtomRecordShortLinesAndCrLf) {
@@ -296,6 +293,14 @@ TEST(Input, FromTheFileSystemAndFromGarbage) {
   in.read_list("r", &s, &e, &r);
   EXPECT_EQ(std::tie(n, r), std::make_tuple(7, 2.0f));
   std::remove(path.c_str());
+
+  // A file that cannot be read is refused when it is opened, with the reason.
+  const std::string folder = ::testing::TempDir() + "records_input_test.folder";
+  std::filesystem::create_directories(folder);
+  EXPECT_EQ(error_of([] { InputFile("/nonexistent/zelk8.dat"); }),
+            "/nonexistent/zelk8.dat: No such file or directory");
+  EXPECT_EQ(error_of([&] { InputFile{folder}; }), folder + ": Is a directory");
+  EXPECT_EQ(error_of([] { InputFile("/dev/null"); }), "/dev/null: not a regular file");
 
   // Binary bytes, NULs and a long line either read or fail with ReadError.
   std::string garbage(1 << 20, '7');

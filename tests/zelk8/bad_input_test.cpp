@@ -466,13 +466,12 @@ TEST(BadInput, InputBeyondTheFixedCapacities) {
     EXPECT_EQ(r.report, report) << what;
   }
 
-  // A missing input file reads as an empty one.
+  // A missing input file is named with the reason; no report is written.
   fs::remove(runner.dir() / "zelk8.dat");
   const RunResult missing = runner.run_existing();
   EXPECT_EQ(missing.status, 2);
-  EXPECT_EQ(missing.err, diagnostic(1, molecule_size, "end of file"));
-  EXPECT_TRUE(missing.has_report);
-  EXPECT_EQ(missing.report, "");
+  EXPECT_EQ(missing.err, "zelk8: zelk8.dat: No such file or directory\n");
+  EXPECT_FALSE(missing.has_report);
 
   // Long lines that hold the right fields are read as usual: a 1 MB line of
   // blanks before the molecule size, a 1 MB tail after an atom record.
