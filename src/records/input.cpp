@@ -1,10 +1,16 @@
 // Input files: fixed-format reads driven by a compiled format, and
 // free-format (list-directed) reads. Every failure goes through one function
 // that names the file, the line and the record.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -14,17 +20,37 @@ namespace records {
 
 namespace {
 
+// The whole of a regular file. A file that cannot be opened, is no regular
+// file (a folder, a device, a pipe: opened without waiting for a writer) or
+// cannot be read raises ReadError with the system's reason.
 std::string read_whole_file(const std::string& name) {
+  auto failure = [&](const char* why) { return ReadError(name + ": " + why); };
+  const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw failure(std::strerror(errno));
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    const int error = errno;
+    ::close(fd);
+    throw failure(std::strerror(error));
+  }
+  if (!S_ISREG(info.st_mode)) {
+    ::close(fd);
+    throw failure(S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "not a regular file");
+  }
   std::string contents;
-  std::FILE* file = std::fopen(name.c_str(), "rb");
-  if (file == nullptr) return contents;  // a missing file reads as an empty one
   char buf[65536];
   for (;;) {
-    const std::size_t n = std::fread(buf, 1, sizeof buf, file);
-    contents.append(buf, n);
-    if (n < sizeof buf) break;
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      throw failure(std::strerror(error));
+    }
+    if (n == 0) break;
+    contents.append(buf, static_cast<std::size_t>(n));
   }
-  std::fclose(file);
+  ::close(fd);
   return contents;
 }
 
@@ -328,23 +354,44 @@ void InputFile::bad_field(std::string_view record, std::string_view field, int r
 // One list-directed read statement. Values are separated by blanks, tabs,
 // commas and line ends; a value may be quoted with ' or " (a doubled quote
 // inside stands for one), and then holds blanks and commas.
+//
+// A comma with no value before it on its line, a second comma after a value
+// (blanks between them or not), and a comma followed only by blanks up to the
+// line end while the statement needs more values each stand for an empty
+// item, which list-directed input would read as "leave the variable as it
+// is". Such an item is nearly always a typo, so the read fails instead.
 void InputFile::read_list(std::span<const Target> targets, std::string_view record) {
   std::string_view line;
   std::size_t col = 0;
   bool have_line = false;
-  auto separator = [](char c) { return c == ' ' || c == '\t' || c == ','; };
+  bool value_on_line = false;  // a value of this statement stands earlier on `line`
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  auto separator = [&](char c) { return blank(c) || c == ','; };
+  auto empty_value = [&](std::size_t comma) {
+    fail(line_number_, record, "empty value " + columns(comma, 1));
+  };
   if (targets.empty()) take_line(line, record);  // an empty statement still takes its line
   for (const Target& target : targets) {
-    // Next value, on this line or a later one.
+    // Next value, on this line or a later one. One comma may stand between
+    // two values; a comma that follows nothing on its line, or another comma,
+    // ends an empty item.
+    std::size_t comma = std::string_view::npos;
     for (;;) {
       if (have_line) {
-        while (col < line.size() && separator(line[col])) ++col;
+        for (; col < line.size() && separator(line[col]); ++col) {
+          if (line[col] != ',') continue;
+          if (!value_on_line || comma != std::string_view::npos) empty_value(col);
+          comma = col;
+        }
         if (col < line.size()) break;
+        if (comma != std::string_view::npos) empty_value(comma);
       }
       take_line(line, record);
       have_line = true;
+      value_on_line = false;
       col = 0;
     }
+    value_on_line = true;
     const std::size_t first = col;
     const char c = line[col];
     if (c == '\'' || c == '"') {

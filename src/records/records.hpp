@@ -139,11 +139,14 @@ struct ReadError : std::runtime_error {
 
 using Target = std::variant<int*, float*, Text4*>;
 
-// An input file read line by line. A missing file reads as an empty one.
-// A line's end is '\n'; a '\r' before it is not part of the record.
+// An input file read line by line. A line's end is '\n'; a '\r' before it
+// is not part of the record.
 class InputFile {
  public:
-  explicit InputFile(std::string name);               // from the file system
+  // From the file system, read whole at once. A file that is missing,
+  // unreadable or no regular file raises ReadError, reading like
+  //   zelk8.dat: No such file or directory
+  explicit InputFile(std::string name);
   InputFile(std::string name, std::string contents);  // from memory
 
   // One fixed-format read statement: starts at the next line; `record` names
@@ -162,7 +165,11 @@ class InputFile {
   // One free-format (list-directed) read statement: values separated by
   // blanks, commas or line ends; empty lines skipped; a read takes as many
   // lines as it needs and ignores the rest of its last line. Text values
-  // stand bare or quoted and are cut or padded to 4 characters.
+  // stand bare or quoted and are cut or padded to 4 characters. An empty
+  // item (a comma first on a line, two commas with only blanks between, a
+  // comma with only blanks after it while values are still needed) fails
+  // with "empty value"; so do repeat counts and '/', as tokens that are no
+  // value.
   void read_list(std::span<const Target> targets, std::string_view record);
   template <typename... Ts>
   void read_list(std::string_view record, Ts*... targets) {

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "stages.hpp"
 
@@ -11,8 +12,10 @@ namespace {
 
 // The files of a run and the report text not yet passed to "at8.dat".
 struct RunFiles {
+  explicit RunFiles(records::InputFile in) : input(std::move(in)) {}
+
+  records::InputFile input;
   records::OutputFile report_file{"at8.dat"};
-  records::InputFile input{"zelk8.dat"};
   std::optional<records::OutputFile> mopac;
   std::optional<records::OutputFile> coord;
   std::string report;
@@ -76,9 +79,18 @@ void run_stages(RunState& s, RunFiles& f, int map_threads) {
 }  // namespace
 
 int run(int map_threads) {
+  // The input is read whole before "at8.dat" is replaced: when it cannot be
+  // opened, the report of the run before stays as it was.
+  std::optional<records::InputFile> input;
+  try {
+    input.emplace("zelk8.dat");
+  } catch (const records::ReadError& e) {
+    std::fprintf(stderr, "zelk8: %s\n", e.what());
+    return 2;
+  }
   std::unique_ptr<RunFiles> files;
   try {
-    files = std::make_unique<RunFiles>();
+    files = std::make_unique<RunFiles>(std::move(*input));
     auto state = std::make_unique<RunState>();
     try {
       run_stages(*state, *files, map_threads);

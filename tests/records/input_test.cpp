@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -23,6 +24,22 @@ std::string error_of(Read read) {
     return e.what();
   }
   return "no error";
+}
+
+// A text with its control characters escaped, for failure messages.
+std::string shown(std::string_view s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '\n')
+      out += "\\n";
+    else if (c == '\t')
+      out += "\\t";
+    else if (c == '\r')
+      out += "\\r";
+    else
+      out += c;
+  }
+  return out;
 }
 
 TEST(FixedRead, NumberFields) {
@@ -101,10 +118,6 @@ TEST(FixedRead, BadFieldsNameFileLineRecordAndColumns) {
               std::string("zelk8.dat ") + expected)
         << "format " << literal;
   }
-  InputFile missing("/nonexistent/zelk8.dat");  // reads as an empty file
-  int n = 0;
-  EXPECT_EQ(error_of([&] { missing.read_list("molecule size", &n); }),
-            "/nonexistent/zelk8.dat line 1: molecule size: end of file");
 }
 
 TEST(FixedRead, AtomRecordShortLinesAndCrLf) {
@@ -205,6 +218,67 @@ TEST(FreeRead, BadTokensAndEndOfFile) {
   }
 }
 
+// An empty item in any position of the two free-format records fails; the
+// separators that stand between values keep their meaning.
+TEST(FreeRead, EmptyItems) {
+  const std::vector<std::tuple<bool, const char*, const char*>> refused = {
+      // molecule size: a comma before the value, first on its line or after
+      // skipped empty lines
+      {true, ",24\n", "line 1: molecule size: empty value (column 1)"},
+      {true, "  \t, 24\n", "line 1: molecule size: empty value (column 4)"},
+      {true, "\n \n,\n24\n", "line 3: molecule size: empty value (column 1)"},
+      // element record, each of the three positions
+      {false, ",0.2343,1.96\n", "line 1: element record: empty value (column 1)"},
+      {false, "C,,1.96\n", "line 1: element record: empty value (column 3)"},
+      {false, "C , , 1.96\n", "line 1: element record: empty value (column 5)"},
+      {false, "'C',,1.96\n", "line 1: element record: empty value (column 5)"},
+      {false, "C,0.2343,\nH,0.1,1.2\n", "line 1: element record: empty value (column 9)"},
+      {false, "C 0.2343 ,  \t\r\n1.96\n", "line 1: element record: empty value (column 10)"},
+      {false, "C,\n\n0.2343 1.96\n", "line 1: element record: empty value (column 2)"},
+      // a comma first on a continuation line
+      {false, "C 0.2343\n,1.96\n", "line 2: element record: empty value (column 1)"},
+      {false, "C\n  0.2343,,1.96\n", "line 2: element record: empty value (column 10)"},
+      // repeat counts and the slash are not read as such
+      {false, "C 2*0.4 1.96\n", "line 1: element record: \"2*0.4\" is not a number (columns 3-7)"},
+      {false, "C 0.2343 /\n", "line 1: element record: \"/\" is not a number (column 10)"},
+      {true, "2*3\n", "line 1: molecule size: \"2*3\" is not an integer (columns 1-3)"},
+  };
+  for (const auto& [size, contents, expected] : refused) {
+    InputFile in("zelk8.dat", contents);
+    Text4 s;
+    float e = -1, r = -1;
+    int n = -1;
+    EXPECT_EQ(error_of([&] {
+                size ? in.read_list("molecule size", &n)
+                     : in.read_list("element record", &s, &e, &r);
+              }),
+              std::string("zelk8.dat ") + expected)
+        << shown(contents);
+  }
+
+  // One comma between two values, with blanks around it or not, separates
+  // them; commas after the last value are the ignored rest of the line.
+  const std::vector<std::tuple<const char*, const char*, float, float>> accepted = {
+      {"C,0.2343,1.96\n", "C   ", 0.2343f, 1.96f},
+      {"C , 0.2343\t,\t1.96\n", "C   ", 0.2343f, 1.96f},
+      {"'C, H',0.2343 1.96\n", "C, H", 0.2343f, 1.96f},
+      {"C 0.2343\n1.96,,\n", "C   ", 0.2343f, 1.96f},
+      {"C,0.2343,1.96,\n", "C   ", 0.2343f, 1.96f},
+      {"C,\t0.2343,1.96 ,, ,x\n", "C   ", 0.2343f, 1.96f},
+  };
+  for (const auto& [contents, symbol, emin, r0] : accepted) {
+    InputFile in("zelk8.dat", std::string(contents) + "24,\n");
+    Text4 s;
+    float e = -1, r = -1;
+    int n = -1;
+    in.read_list("element record", &s, &e, &r);
+    in.read_list("molecule size", &n);
+    EXPECT_EQ(std::make_tuple(std::string(view(s)), e, r, n),
+              std::make_tuple(std::string(symbol), emin, r0, 24))
+        << shown(contents);
+  }
+}
+
 TEST(Input, FromTheFileSystemAndFromGarbage) {
   const std::string path = ::testing::TempDir() + "records_input_test.dat";
   std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -219,6 +293,14 @@ TEST(Input, FromTheFileSystemAndFromGarbage) {
   in.read_list("r", &s, &e, &r);
   EXPECT_EQ(std::tie(n, r), std::make_tuple(7, 2.0f));
   std::remove(path.c_str());
+
+  // A file that cannot be read is refused when it is opened, with the reason.
+  const std::string folder = ::testing::TempDir() + "records_input_test.folder";
+  std::filesystem::create_directories(folder);
+  EXPECT_EQ(error_of([] { InputFile("/nonexistent/zelk8.dat"); }),
+            "/nonexistent/zelk8.dat: No such file or directory");
+  EXPECT_EQ(error_of([&] { InputFile{folder}; }), folder + ": Is a directory");
+  EXPECT_EQ(error_of([] { InputFile("/dev/null"); }), "/dev/null: not a regular file");
 
   // Binary bytes, NULs and a long line either read or fail with ReadError.
   std::string garbage(1 << 20, '7');

@@ -343,6 +343,51 @@ TEST(BadInput, LettersAndStrayCharactersInEveryNumericField) {
   }
 }
 
+// An empty item in each position of the free-format records (the molecule
+// size and the element records), written the ways a typo leaves one: the run
+// stops at that record, before the report's first line.
+TEST(BadInput, EmptyItemsInEveryFreeFormatPosition) {
+  InProcessRunner runner;
+  const std::string input = example_input("anthracene");
+  const auto lines = lines_of(input);
+  const struct {
+    std::size_t line;
+    std::string record, text;
+    std::size_t column;
+  } cases[] = {
+      {1, molecule_size, ",0", 1},
+      {1, molecule_size, "  ,", 3},
+      {27, element, ",0.23430,1.960", 1},
+      {27, element, "C,,1.960", 3},
+      {27, element, "C    0.23430 , ,  1.960", 16},
+      {27, element, "C,0.23430,", 10},
+      {27, element, "C,0.23430,   ", 10},
+      {28, element, "'H',,1.620", 5},
+      {28, element, ", H 0.08368 1.620", 1},
+      {28, element, "H,0.08368,", 10},
+  };
+  for (const auto& [line_no, record, text, column] : cases) {
+    std::vector<std::string> changed = lines;
+    changed[line_no - 1] = text;
+    const RunResult r = runner.run(join_lines(changed, 0, changed.size()));
+    EXPECT_EQ(r.status, 2) << text;
+    EXPECT_EQ(r.err, diagnostic(line_no, record, "empty value " + columns(column, 1))) << text;
+    EXPECT_TRUE(r.has_report) << text;
+    EXPECT_EQ(r.report, "") << text;
+  }
+
+  // The same records with commas that separate values read as the example.
+  const RunResult full = runner.run(input);
+  ASSERT_EQ(full.status, 0) << full.err;
+  std::vector<std::string> changed = lines;
+  changed[0] = "0,";
+  changed[26] = "C,0.23430 ,\t1.960,,";
+  changed[27] = "'H' , 0.08368,1.620";
+  const RunResult r = runner.run(join_lines(changed, 0, changed.size()));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.report, full.report);
+}
+
 std::string atom_lines(int count, const std::string& element_index = "   1") {
   std::string out;
   for (int k = 0; k < count; ++k)
@@ -421,13 +466,12 @@ TEST(BadInput, InputBeyondTheFixedCapacities) {
     EXPECT_EQ(r.report, report) << what;
   }
 
-  // A missing input file reads as an empty one.
+  // A missing input file is named with the reason; no report is written.
   fs::remove(runner.dir() / "zelk8.dat");
   const RunResult missing = runner.run_existing();
   EXPECT_EQ(missing.status, 2);
-  EXPECT_EQ(missing.err, diagnostic(1, molecule_size, "end of file"));
-  EXPECT_TRUE(missing.has_report);
-  EXPECT_EQ(missing.report, "");
+  EXPECT_EQ(missing.err, "zelk8: zelk8.dat: No such file or directory\n");
+  EXPECT_FALSE(missing.has_report);
 
   // Long lines that hold the right fields are read as usual: a 1 MB line of
   // blanks before the molecule size, a 1 MB tail after an atom record.

@@ -37,7 +37,7 @@ inline std::string example_input(const std::string& name) {
 
 struct RunResult {
   int status = -1;
-  std::string report, mopac, coord, err;
+  std::string report, mopac, coord, out, err;
   bool has_report = false, has_mopac = false, has_coord = false;
 };
 
@@ -51,13 +51,19 @@ inline fs::path scratch_folder(const std::string& tag = "") {
   return dir;
 }
 
-// Runs the program in `dir`, which already holds its files.
-inline RunResult run_in(const fs::path& dir) {
-  const std::string cmd = "cd '" + dir.string() + "' && '" + ZELK8_BINARY + "' 2> stderr.txt";
+// Runs the program in `dir`, which already holds its files, with the
+// command-line arguments `args` (words for the shell). Standard output and
+// error go to files beside `dir`, so that the folder holds only what the
+// program itself left there.
+inline RunResult run_in(const fs::path& dir, const std::string& args = "") {
+  const fs::path out = dir.string() + ".stdout", err = dir.string() + ".stderr";
+  const std::string cmd = "cd '" + dir.string() + "' && '" + ZELK8_BINARY + "' " + args + " > '" +
+                          out.string() + "' 2> '" + err.string() + "'";
   const int raw = std::system(cmd.c_str());
   RunResult r;
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.err = read_text(dir / "stderr.txt");
+  r.out = read_text(out);
+  r.err = read_text(err);
   // Only plain files are read back (a test may point an output at a device).
   auto plain = [&](const char* name) {
     return fs::is_regular_file(fs::symlink_status(dir / name));

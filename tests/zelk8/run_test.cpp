@@ -3,7 +3,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <functional>
+#include <map>
+#include <string_view>
 
 #include "run_helpers.hpp"
 
@@ -182,13 +186,134 @@ TEST(Run, ReadFailuresKeepTheReportWrittenSoFar) {
   }
 }
 
-TEST(Run, MissingInputBehavesLikeAnEmptyFile) {
-  const fs::path dir = scratch_folder();
+// What a folder holds: every entry's name, kind, bytes and time of last
+// change. Every entry is first given the same old time, so that a file
+// rewritten with the same bytes still shows.
+using Snapshot = std::map<std::string, std::string>;
+Snapshot snapshot(const fs::path& dir) {
+  Snapshot s;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    const fs::path p = entry.path();
+    const auto status = fs::symlink_status(p);
+    std::string what = std::to_string(static_cast<int>(status.type()));
+    if (fs::is_regular_file(status)) {
+      what += " " + read_text(p) + " " +
+              std::to_string(fs::last_write_time(p).time_since_epoch().count());
+    }
+    s[p.filename().string()] = what;
+  }
+  return s;
+}
+
+Snapshot age_and_snapshot(const fs::path& dir) {
+  const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 365);
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (fs::is_regular_file(fs::symlink_status(entry.path())))
+      fs::last_write_time(entry.path(), old);
+  }
+  return snapshot(dir);
+}
+
+// A folder holding the input and the outputs of a run of the scan example
+// (at8.dat, mopac.dat and coord.xyz).
+fs::path folder_with_a_report(const std::string& tag = "") {
+  const fs::path dir = scratch_folder(tag);
+  write_text(dir / "zelk8.dat", example_input("anthracene-scan"));
   const RunResult r = run_in(dir);
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "zelk8: zelk8.dat line 1: molecule size record: end of file\n");
-  EXPECT_TRUE(r.has_report);
-  EXPECT_EQ(r.report, "");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.has_report && r.has_mopac && r.has_coord);
+  return dir;
+}
+
+TEST(Run, HelpAndVersionOpenNoFile) {
+  const fs::path dir = folder_with_a_report();
+  const Snapshot before = age_and_snapshot(dir);
+  for (const char* args : {"-h", "--help", "--version", "input.dat --help", "--version -h"}) {
+    const RunResult r = run_in(dir, args);
+    EXPECT_EQ(r.status, 0) << args;
+    EXPECT_EQ(r.err, "") << args;
+    EXPECT_EQ(snapshot(dir), before) << args;
+    const std::string version = "zelk8 " ZELK8_VERSION;
+    if (std::string_view(args).starts_with("--version")) {
+      EXPECT_EQ(r.out, version + "\n") << args;
+    } else {
+      EXPECT_TRUE(r.out.starts_with(version + ": ")) << r.out;
+      for (const char* name : {"zelk8.dat", "at8.dat", "mopac.dat", "coord.xyz", "README.md"})
+        EXPECT_NE(r.out.find(name), std::string::npos) << name << " not in the help text";
+    }
+  }
+  // Nor in a folder without input.
+  const fs::path empty = scratch_folder("-empty");
+  EXPECT_EQ(run_in(empty, "--help").status, 0);
+  EXPECT_TRUE(fs::is_empty(empty));
+}
+
+TEST(Run, OtherArgumentsAreIgnored) {
+  const fs::path dir = folder_with_a_report();
+  const RunResult plain = run_in(dir);
+  for (const char* args : {"-x", "zelk8.dat at8.dat", "--helpme -v --", "-H"}) {
+    const RunResult r = run_in(dir, args);
+    EXPECT_EQ(r.status, 0) << args << ": " << r.err;
+    EXPECT_EQ(r.out, "") << args;
+    EXPECT_EQ(r.report, plain.report) << args;
+    EXPECT_EQ(r.coord, plain.coord) << args;
+  }
+}
+
+// An input that cannot be opened ends the run before any output is
+// replaced: the outputs of the run before stay, byte for byte and time.
+TEST(Run, AnInputThatCannotBeOpenedKeepsThePreviousOutputs) {
+  const struct {
+    const char* what;
+    std::function<void(const fs::path&)> make;
+    const char* message;
+  } cases[] = {
+      {"missing", [](const fs::path&) {}, "No such file or directory"},
+      {"a folder", [](const fs::path& p) { fs::create_directory(p); }, "Is a directory"},
+      {"a dangling link", [](const fs::path& p) { fs::create_symlink("nowhere.dat", p); },
+       "No such file or directory"},
+      {"a link to a folder", [](const fs::path& p) { fs::create_directory_symlink("/", p); },
+       "Is a directory"},
+      {"a device", [](const fs::path& p) { fs::create_symlink("/dev/null", p); },
+       "not a regular file"},
+      // Opened without waiting for a writer that never comes.
+      {"a pipe", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); },
+       "not a regular file"},
+  };
+  int n = 0;
+  for (const auto& [what, make, message] : cases) {
+    const fs::path dir = folder_with_a_report("-" + std::to_string(n++));
+    fs::remove(dir / "zelk8.dat");
+    make(dir / "zelk8.dat");
+    const Snapshot before = age_and_snapshot(dir);
+    const RunResult r = run_in(dir);
+    EXPECT_EQ(r.status, 2) << what;
+    EXPECT_EQ(r.err, std::string("zelk8: zelk8.dat: ") + message + "\n") << what;
+    EXPECT_EQ(snapshot(dir), before) << what;
+  }
+}
+
+TEST(Run, AnUnreadableInputKeepsThePreviousOutputs) {
+  const fs::path dir = folder_with_a_report();
+  fs::permissions(dir / "zelk8.dat", fs::perms::none);
+  // Root reads any file: as root the program runs as an unprivileged user.
+  std::string as_user;
+  if (::geteuid() == 0) {
+    if (std::system("command -v setpriv > /dev/null") != 0)
+      GTEST_SKIP() << "running as root, and setpriv is not there to run as another user";
+    as_user = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  }
+  const Snapshot before = age_and_snapshot(dir);
+  const fs::path out = dir.string() + ".stderr";
+  const std::string cmd = "cd '" + dir.string() + "' && " + as_user + "'" + ZELK8_BINARY +
+                          "' > /dev/null 2> '" + out.string() + "'";
+  const int raw = std::system(cmd.c_str());
+  const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  if (status == 126 || status == 127)
+    GTEST_SKIP() << "the program cannot be started as an unprivileged user: " << read_text(out);
+  EXPECT_EQ(status, 2);
+  EXPECT_EQ(read_text(out), "zelk8: zelk8.dat: Permission denied\n");
+  EXPECT_EQ(snapshot(dir), before);
 }
 
 TEST(Run, MapRecordFailureLeavesTheReportEndingWithTheTotalLine) {
