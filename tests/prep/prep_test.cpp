@@ -168,8 +168,9 @@ TEST(Run, ErrorsEndWithStatusTwo) {
                       "error: --charges: expected four values H,C1,C2,C3\n"},
            std::tuple{"ok.cif", anthracene, Options{"--no-map", "--stack", "3"},
                       "error: --no-map and --stack 3 contradict each other\n"},
-           std::tuple{"ok.cif", anthracene, Options{"--frobnicate"},
-                      "error: unknown option --frobnicate (see --help)\n"},
+           std::tuple{
+               "ok.cif", anthracene, Options{"--frobnicate"},
+               "error: The following argument was not expected: --frobnicate (see --help)\n"},
            std::tuple{"ok.cif", anthracene, Options{"--params", "/nonexistent/params"},
                       "error: cannot read the parameter file /nonexistent/params\n"},
        }) {
