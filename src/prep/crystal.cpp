@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <gemmi/cif.hpp>
 #include <gemmi/smcif.hpp>
+
+#include "files.hpp"
 
 namespace zelk8::prep {
 
@@ -107,14 +108,7 @@ Crystal crystal_from_document(cif::Document& doc, const std::string& name) {
 }  // namespace
 
 Crystal read_crystal(const std::string& path) {
-  if (!std::ifstream(path)) throw PrepError("cannot read " + path);
-  cif::Document doc;
-  try {
-    doc = cif::read_file(path);
-  } catch (const std::exception& e) {
-    throw PrepError(std::string("not a CIF: ") + e.what());
-  }
-  return crystal_from_document(doc, path);
+  return read_crystal_text(read_whole_file(path, "the CIF"), path);
 }
 
 Crystal read_crystal_text(const std::string& text, const std::string& name) {

@@ -2,11 +2,11 @@
 
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <ostream>
 #include <sstream>
 
 #include "crystal.hpp"
+#include "files.hpp"
 #include "units.hpp"
 #include "vdw_params.hpp"
 
@@ -108,10 +108,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (options.output_path.empty()) {
       out << text;
     } else {
-      std::ofstream file(options.output_path);
-      file << text;
-      file.close();
-      if (!file) throw PrepError("cannot write " + options.output_path);
+      write_whole_file(options.output_path, text);
     }
     return 0;
   } catch (const PrepError& e) {

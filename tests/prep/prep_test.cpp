@@ -172,7 +172,7 @@ TEST(Run, ErrorsEndWithStatusTwo) {
                "ok.cif", anthracene, Options{"--frobnicate"},
                "error: The following argument was not expected: --frobnicate (see --help)\n"},
            std::tuple{"ok.cif", anthracene, Options{"--params", "/nonexistent/params"},
-                      "error: cannot read the parameter file /nonexistent/params\n"},
+                      "error: cannot read the parameter file /nonexistent/params: no such file"},
        }) {
     std::vector<std::string> args{write_temp(name, text)};
     args.insert(args.end(), options.begin(), options.end());
@@ -183,7 +183,9 @@ TEST(Run, ErrorsEndWithStatusTwo) {
   }
   Result missing = run({"/nonexistent/crystal.cif"});
   EXPECT_EQ(missing.status, 2);
-  EXPECT_EQ(missing.err, "zelk8-prep: error: cannot read /nonexistent/crystal.cif\n");
+  EXPECT_EQ(missing.err,
+            "zelk8-prep: error: cannot read the CIF /nonexistent/crystal.cif: no such file (check "
+            "the name and the folder)\n");
 
   // --ignore-occupancy takes the site as a whole atom, with a warning.
   Result accepted = run({write_temp("partial.cif", partial), "--ignore-occupancy"});
