@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "crystal.hpp"
+#include "map_range.hpp"
 
 namespace zelk8::prep {
 
@@ -60,6 +61,17 @@ std::array<double, 7> parse_map(const std::string& text) {
       throw PrepError("--map: the step must be positive in '" + groups[g] + "'");
   }
   values[6] = groups.size() == 3 ? to_real(groups[2], "--map") : 0.0;
+  for (int g = 0; g < 2; ++g) {
+    const double start = values[3 * g], end = values[3 * g + 1], step = values[3 * g + 2];
+    const int points = scan_points(start, end, step);
+    if (points > max_map_points)
+      throw PrepError(
+          "--map: " + std::string(points >= 100000 ? "100000 or more" : std::to_string(points)) +
+          " points along " + (g == 0 ? "VL" : "VS") + " (" + printf_string(start) + " to " +
+          printf_string(end) + " by " + printf_string(step) + "), but the program scans at most " +
+          std::to_string(max_map_points) + " per axis; a step of " +
+          printf_string(fitting_step(start, end)) + " would fit");
+  }
   for (double value : values) {
     bool exact = false;
     format_f5(value, &exact);
@@ -95,8 +107,10 @@ void define(CLI::App& app, Options& o, Texts& t) {
   app.add_option("--charges", t.charges, "charge increments (default 0.1,0,0,0)")
       ->type_name("H,C1,C2,C3");
   app.add_option("--map", t.map,
-                 "shift map ranges along VL and VS, and the height (default "
-                 "-3:3:0.25,-2:2:0.25,0; height 0 takes the stacking unit's)")
+                 "shift map ranges along VL and VS (at most 100 points each), and the height (0 "
+                 "takes the stacking unit's). Default: centred on the stacking unit's own offset "
+                 "along VL and VS (rounded to the step), 3 A either side along VL and 2 A along "
+                 "VS, step 0.25, height 0")
       ->type_name("L0:L1:DL,S0:S1:DS[,H]");
   app.add_flag("--no-map", o.no_map, "no shift map: stacking unit 0, no map record");
   app.add_option("--params", o.params_path,

@@ -7,6 +7,8 @@
 
 #include "crystal.hpp"
 #include "files.hpp"
+#include "map_range.hpp"
+#include "program_view.hpp"
 #include "units.hpp"
 #include "vdw_params.hpp"
 
@@ -61,6 +63,17 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     run.map = !options.no_map;
     std::string text = write_input(crystal.cell, molecule, vdw, search.units, run);
 
+    // The program reads the file back: its frame places the stacking
+    // partner, around which the default map is laid.
+    ProgramView view = view_in_program(text);
+    const bool stack_names_unit = run.stack_unit >= 1 && run.stack_unit <= 40 &&
+                                  run.stack_unit <= static_cast<int>(view.unit_centres.size());
+    if (run.stack_unit != 0 && run.map && !options.map_given && stack_names_unit) {
+      const std::array<float, 3>& c = view.unit_centres[run.stack_unit - 1];
+      run.map_values = default_map(c[0], c[1]);
+      text = write_input(crystal.cell, molecule, vdw, search.units, run);
+    }
+
     // Summary.
     char line[200];
     err << "zelk8-prep: " << options.cif_path << '\n';
@@ -87,12 +100,24 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (run.stack_unit == 0)
       err << "  stack unit   0 (no shift map)\n";
-    else if (run.stack_unit <= static_cast<int>(search.units.size()))
+    else if (run.stack_unit <= static_cast<int>(search.units.size())) {
+      std::snprintf(line, sizeof line, " at VL %.3f VS %.3f VV %.3f A",
+                    view.unit_centres[run.stack_unit - 1][0],
+                    view.unit_centres[run.stack_unit - 1][1],
+                    view.unit_centres[run.stack_unit - 1][2]);
       err << "  stack unit   " << run.stack_unit << " (" << search.units[run.stack_unit - 1].name
-          << ")\n";
-    else
+          << ")" << line << "\n";
+    } else
       err << "  stack unit   " << run.stack_unit << '\n';
 
+    if (run.stack_unit != 0 && run.map) {
+      const auto& m = run.map_values;
+      std::snprintf(line, sizeof line,
+                    "  map          VL %g to %g by %g, VS %g to %g by %g, height %g%s\n", m[0],
+                    m[1], m[2], m[3], m[4], m[5], m[6],
+                    options.map_given ? "" : " (around the stacking unit)");
+      err << line;
+    }
     for (const std::string& text : element_warnings(molecule)) warn(text);
     if (search.inside_cutoff > max_units)
       warn(std::to_string(search.inside_cutoff) +
