@@ -83,6 +83,11 @@ Crystal crystal_from_document(cif::Document& doc, const std::string& name) {
   crystal.name = small.name;
   crystal.spacegroup = small.spacegroup_hm;
   crystal.cell = small.cell;
+  for (const auto& [tag, text] : {std::pair{"_chemical_formula_sum", &crystal.formula_sum},
+                                  {"_chemical_formula_moiety", &crystal.formula_moiety}}) {
+    const std::string* value = block.find_value(tag);
+    if (value && !cif::is_null(*value)) *text = cif::as_string(*value);
+  }
   if (!crystal.cell.is_crystal() || !(crystal.cell.volume > 0.0))
     throw PrepError(name + ": the cell parameters do not describe a cell");
   for (const gemmi::SmallStructure::Site& s : small.sites) {

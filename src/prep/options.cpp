@@ -84,7 +84,7 @@ std::array<double, 7> parse_map(const std::string& text) {
 // The options as text, checked and converted after the parse, so that every
 // message names the option the way the user typed it.
 struct Texts {
-  std::string molecule, cutoff, bond_tolerance, stack, charges, map;
+  std::string molecule, cutoff, bond_tolerance, stack, charges, map, skip_units;
 };
 
 void define(CLI::App& app, Options& o, Texts& t) {
@@ -123,6 +123,16 @@ void define(CLI::App& app, Options& o, Texts& t) {
       ->type_name("T");
   app.add_flag("--ignore-occupancy", o.ignore_occupancy,
                "accept sites of partial occupancy (disorder)");
+  app.add_option("--skip-units", t.skip_units,
+                 "write the units ranked N+1 to N+20 (nearest first) among the images within the "
+                 "cutoff instead of the nearest 20; stacking unit 0 and no map unless --stack or "
+                 "--map is given")
+      ->type_name("N");
+  app.add_option("--json", o.json_path,
+                 "also write a machine-readable summary (formula, space group, molecules, units "
+                 "written with their ranks, distances and operations, stacking unit, net "
+                 "charge, warnings) to FILE")
+      ->type_name("FILE");
   app.set_version_flag("--version", "", "print the version and exit");
 }
 
@@ -181,6 +191,10 @@ Command parse_command_line(const std::vector<std::string>& args) {
     o.stack = to_int(t.stack, "--stack");
     if (*o.stack < 0 || *o.stack > 99999)
       throw PrepError("--stack: expected auto or a number from 0 to 99999");
+  }
+  if (app.count("--skip-units")) {
+    o.skip_units = to_int(t.skip_units, "--skip-units");
+    if (o.skip_units < 0) throw PrepError("--skip-units must not be negative");
   }
   if (app.count("--charges")) {
     std::vector<std::string> parts = split(t.charges, ',');

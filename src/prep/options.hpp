@@ -13,6 +13,8 @@ struct Options {
   std::string cif_path;
   std::string output_path;  // empty: standard output
   std::string params_path;  // empty: the built-in table only
+  std::string json_path;    // empty: no machine-readable summary
+  int skip_units = 0;       // the units ranked skip_units + 1 to skip_units + 20
   int molecule = 1;
   double cutoff = 10.0;
   double bond_tolerance = 0.4;

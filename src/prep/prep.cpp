@@ -1,9 +1,10 @@
 #include "prep.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <ostream>
-#include <sstream>
 
 #include "crystal.hpp"
 #include "files.hpp"
@@ -22,6 +23,116 @@ std::string printf_string(double value) {
   return buffer;
 }
 
+// Warnings in the order they arise, each once.
+struct Warnings {
+  std::vector<std::string> list;
+  void add(const std::string& text) {
+    if (std::find(list.begin(), list.end(), text) == list.end()) list.push_back(text);
+  }
+};
+
+double rounded(double value, double scale) { return std::round(value * scale) / scale; }
+
+// Everything the run decided, for the summary and the JSON file.
+struct Outcome {
+  const Options& options;
+  const Crystal& crystal;
+  const Molecule& molecule;
+  const UnitSearch& search;
+  const RunParams& run;
+  const ProgramView& view;
+  const Warnings& warnings;
+};
+
+void write_summary(const Outcome& o, std::ostream& err) {
+  char line[240];
+  err << "zelk8-prep: " << o.options.cif_path << '\n';
+  err << "  formula      " << formula(o.molecule) << '\n';
+  std::snprintf(line, sizeof line,
+                "  cell         a %.4f  b %.4f  c %.4f  alpha %.3f  beta %.3f  gamma %.3f\n",
+                o.crystal.cell.a, o.crystal.cell.b, o.crystal.cell.c, o.crystal.cell.alpha,
+                o.crystal.cell.beta, o.crystal.cell.gamma);
+  err << line;
+  err << "  space group  " << (o.crystal.spacegroup.empty() ? "?" : o.crystal.spacegroup) << ", "
+      << o.crystal.ops.size() << " operations from " << o.crystal.ops_source << '\n';
+  err << "  molecule     " << o.molecule.number << ": " << o.molecule.atoms.size() << " atoms from "
+      << o.crystal.sites.size() << " sites; element types";
+  for (size_t e = 0; e < o.molecule.elements.size(); ++e)
+    err << ' ' << e + 1 << '=' << o.molecule.elements[e].name();
+  err << '\n';
+  std::snprintf(line, sizeof line, "  net charge   %.4f e\n", o.view.net_charge);
+  err << line;
+  const int skip = o.options.skip_units;
+  std::snprintf(line, sizeof line, "  units        %d within %.2f A", o.search.inside_cutoff,
+                o.options.cutoff);
+  err << line;
+  if (skip > 0) {
+    if (o.search.units.empty())
+      err << ", none ranked above " << skip;
+    else
+      err << ", ranks " << skip + 1 << " to " << skip + o.search.units.size() << " written";
+  } else if (o.search.inside_cutoff > max_units) {
+    err << ", the nearest 20 written";
+  }
+  err << '\n';
+  for (const Unit& unit : o.search.units) {
+    std::snprintf(line, sizeof line, "    %-4s %8.4f A   %s\n", unit.name.c_str(), unit.distance,
+                  unit_triplet(unit).c_str());
+    err << line;
+  }
+  const int stack = o.run.stack_unit;
+  if (stack == 0) {
+    err << "  stack unit   0 (no shift map)\n";
+  } else if (stack <= static_cast<int>(o.search.units.size())) {
+    const std::array<float, 3>& c = o.view.unit_centres[stack - 1];
+    std::snprintf(line, sizeof line, " at VL %.3f VS %.3f VV %.3f A", c[0], c[1], c[2]);
+    err << "  stack unit   " << stack << " (" << o.search.units[stack - 1].name << ")" << line
+        << "\n";
+  } else {
+    err << "  stack unit   " << stack << '\n';
+  }
+  if (stack != 0 && o.run.map) {
+    const auto& m = o.run.map_values;
+    std::snprintf(line, sizeof line,
+                  "  map          VL %g to %g by %g, VS %g to %g by %g, height %g%s\n", m[0], m[1],
+                  m[2], m[3], m[4], m[5], m[6],
+                  o.options.map_given ? "" : " (around the stacking unit)");
+    err << line;
+  }
+  for (const std::string& text : o.warnings.list) err << "zelk8-prep: warning: " << text << '\n';
+}
+
+std::string summary_json(const Outcome& o) {
+  nlohmann::ordered_json j;
+  auto text_or_null = [](const std::string& text) {
+    return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
+  };
+  std::string compact = formula(o.molecule);
+  compact.erase(std::remove(compact.begin(), compact.end(), ' '), compact.end());
+  j["cif"] = o.options.cif_path;
+  j["block"] = o.crystal.name;
+  j["formula"] = compact;
+  j["cif_formula"] = text_or_null(o.crystal.formula_sum.empty() ? o.crystal.formula_moiety
+                                                                : o.crystal.formula_sum);
+  j["space_group"] = text_or_null(o.crystal.spacegroup);
+  j["molecules_in_asymmetric_unit"] = o.molecule.molecule_count;
+  j["z_prime_written"] = 1;
+  j["atoms"] = o.molecule.atoms.size();
+  j["element_types"] = o.molecule.elements.size();
+  j["within_cutoff"] = o.search.inside_cutoff;
+  nlohmann::ordered_json units = nlohmann::ordered_json::array();
+  for (const Unit& unit : o.search.units)
+    units.push_back({{"rank", unit.rank},
+                     {"name", unit.name},
+                     {"distance", rounded(unit.distance, 1e4)},
+                     {"operation", unit_triplet(unit)}});
+  j["units"] = units;
+  j["stack_unit"] = o.run.stack_unit;
+  j["net_charge"] = rounded(o.view.net_charge, 1e4);
+  j["warnings"] = o.warnings.list;
+  return j.dump(2) + "\n";
+}
+
 }  // namespace
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -32,7 +143,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       return 0;
     }
     const Options& options = command.options;
-    auto warn = [&](const std::string& text) { err << "zelk8-prep: warning: " << text << '\n'; };
+    Warnings warnings;
+    auto warn = [&](const std::string& text) { warnings.add(text); };
 
     Crystal crystal = read_crystal(options.cif_path);
     for (const Site& site : crystal.sites)
@@ -52,19 +164,23 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     VdwTable vdw = builtin_vdw_table();
     if (!options.params_path.empty()) read_vdw_params(options.params_path, vdw);
 
-    UnitSearch search = find_units(crystal, molecule, options.cutoff);
+    const int skip = options.skip_units;
+    UnitSearch search = find_units(crystal, molecule, options.cutoff, skip);
     RunParams run = options.run;
     if (options.no_map)
       run.stack_unit = 0;
     else if (options.stack)
       run.stack_unit = *options.stack;
+    else if (skip > 0 && !options.map_given)
+      run.stack_unit = 0;  // a further shell: its units only, no map
     else
       run.stack_unit = nearest_translation(search.units);
     run.map = !options.no_map;
     std::string text = write_input(crystal.cell, molecule, vdw, search.units, run);
 
     // The program reads the file back: its frame places the stacking
-    // partner, around which the default map is laid.
+    // partner, around which the default map is laid, and its charge stage
+    // gives the net charge.
     ProgramView view = view_in_program(text);
     const bool stack_names_unit = run.stack_unit >= 1 && run.stack_unit <= 40 &&
                                   run.stack_unit <= static_cast<int>(view.unit_centres.size());
@@ -74,62 +190,24 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       text = write_input(crystal.cell, molecule, vdw, search.units, run);
     }
 
-    // Summary.
-    char line[200];
-    err << "zelk8-prep: " << options.cif_path << '\n';
-    err << "  formula      " << formula(molecule) << '\n';
-    std::snprintf(line, sizeof line,
-                  "  cell         a %.4f  b %.4f  c %.4f  alpha %.3f  beta %.3f  gamma %.3f\n",
-                  crystal.cell.a, crystal.cell.b, crystal.cell.c, crystal.cell.alpha,
-                  crystal.cell.beta, crystal.cell.gamma);
-    err << line;
-    err << "  space group  " << (crystal.spacegroup.empty() ? "?" : crystal.spacegroup) << ", "
-        << crystal.ops.size() << " operations from " << crystal.ops_source << '\n';
-    err << "  molecule     " << molecule.number << ": " << molecule.atoms.size() << " atoms from "
-        << crystal.sites.size() << " sites; element types";
-    for (size_t e = 0; e < molecule.elements.size(); ++e)
-      err << ' ' << e + 1 << '=' << molecule.elements[e].name();
-    err << '\n';
-    std::snprintf(line, sizeof line, "  units        %d within %.2f A", search.inside_cutoff,
-                  options.cutoff);
-    err << line << (search.inside_cutoff > max_units ? ", the nearest 20 written" : "") << '\n';
-    for (const Unit& unit : search.units) {
-      std::snprintf(line, sizeof line, "    %-4s %8.4f A   %s\n", unit.name.c_str(), unit.distance,
-                    unit_triplet(unit).c_str());
-      err << line;
-    }
-    if (run.stack_unit == 0)
-      err << "  stack unit   0 (no shift map)\n";
-    else if (run.stack_unit <= static_cast<int>(search.units.size())) {
-      std::snprintf(line, sizeof line, " at VL %.3f VS %.3f VV %.3f A",
-                    view.unit_centres[run.stack_unit - 1][0],
-                    view.unit_centres[run.stack_unit - 1][1],
-                    view.unit_centres[run.stack_unit - 1][2]);
-      err << "  stack unit   " << run.stack_unit << " (" << search.units[run.stack_unit - 1].name
-          << ")" << line << "\n";
-    } else
-      err << "  stack unit   " << run.stack_unit << '\n';
-
-    if (run.stack_unit != 0 && run.map) {
-      const auto& m = run.map_values;
-      std::snprintf(line, sizeof line,
-                    "  map          VL %g to %g by %g, VS %g to %g by %g, height %g%s\n", m[0],
-                    m[1], m[2], m[3], m[4], m[5], m[6],
-                    options.map_given ? "" : " (around the stacking unit)");
-      err << line;
-    }
     for (const std::string& text : element_warnings(molecule)) warn(text);
-    if (search.inside_cutoff > max_units)
+    if (skip == 0 && search.inside_cutoff > max_units)
       warn(std::to_string(search.inside_cutoff) +
            " units lie within the cutoff; only the nearest " + std::to_string(max_units) +
            " are written");
-    if (search.units.empty()) warn("no unit lies within the cutoff");
-    if (!options.stack && !options.no_map && run.stack_unit == 0)
+    if (search.units.empty())
+      warn(skip > 0 ? "no unit ranked above " + std::to_string(skip) + " lies within the cutoff"
+                    : std::string("no unit lies within the cutoff"));
+    if (!options.stack && !options.no_map && run.stack_unit == 0 &&
+        (skip == 0 || options.map_given))
       warn("no unit is a pure lattice translation: stacking unit 0, no shift map");
     if (run.stack_unit > static_cast<int>(search.units.size()) && run.stack_unit <= 40)
       warn("stacking unit " + std::to_string(run.stack_unit) + " names no unit (there are " +
            std::to_string(search.units.size()) + ")");
 
+    Outcome outcome{options, crystal, molecule, search, run, view, warnings};
+    write_summary(outcome, err);
+    if (!options.json_path.empty()) write_whole_file(options.json_path, summary_json(outcome));
     if (options.output_path.empty()) {
       out << text;
     } else {
