@@ -71,8 +71,18 @@ struct MapPairTables {
   // Every r0 lies within the quotient range, so rho = r / r0 may be formed
   // from the reciprocal for every r in that range.
   bool r0_in_quotient_range = false;
+  // The largest |frame_l| and |frame_s|, the least and largest dv * dv
+  // (NaN when some value is NaN), for map_distances_in_range.
+  float frame_l_max = 0, frame_s_max = 0, dv2_min = 0, dv2_max = 0;
 };
 MapPairTables make_map_pair_tables(const RunState& s, const PairTable& table);
+
+// True when every distance r of the copy shifted by (l[k], sh[k]),
+// k < count, lies in the quotient range, from bounds on the coordinates
+// alone: r^2 = (dl^2 + ds^2) + dv^2 rounds to at least dv^2 >= 2^-80, and
+// |dl|, |ds| <= 2^32 with dv^2 <= 2^76 keep it below 2^80. A lane kernel
+// that knows this checks no r. False for NaN anywhere.
+bool map_distances_in_range(const MapPairTables& t, const float* l, const float* sh, int count);
 
 // EvdW and Estat of the central molecule and the copy shifted by
 // (l[k], sh[k]) for k = 0 .. map_path_lanes(path) - 1, the values

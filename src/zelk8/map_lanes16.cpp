@@ -149,8 +149,13 @@ ZELK8_LANES16 void reduced_distance_lanes_avx512(const float* r, float r0, float
   }
 }
 
-ZELK8_LANES16 void map_lane_energies_avx512(const MapPairTables& t, const float* l, const float* sh,
-                                            float* evdw_out, float* estat_out) {
+namespace {
+
+// The kernel; when in_range holds (map_distances_in_range), no r needs
+// checking against the quotient range.
+template <bool in_range>
+ZELK8_LANES16 void lane_energies(const MapPairTables& t, const float* l, const float* sh,
+                                 float* evdw_out, float* estat_out) {
   const int n = t.n;
   // The copy's coordinates, frame + shift rounded to float, per lane.
   __m512 copy_l[atom_slots], copy_s[atom_slots];
@@ -184,13 +189,13 @@ ZELK8_LANES16 void map_lane_energies_avx512(const MapPairTables& t, const float*
       const __m512 ds = _mm512_sub_ps(copy_s[j], central_s);
       r[j] = _mm512_sqrt_ps(_mm512_add_ps(
           _mm512_add_ps(_mm512_mul_ps(dl, dl), _mm512_mul_ps(ds, ds)), _mm512_set1_ps(dv2[j])));
-      inside &= inside_quotient_range(r[j]);
+      if constexpr (!in_range) inside &= inside_quotient_range(r[j]);
       rho[j] =
           reduced_distance_avx512(r[j], _mm512_set1_ps(r0[j]), _mm512_set1_ps(r0_reciprocal[j]));
     }
     // Lanes with r = 0 or NaN somewhere in the row (outside the range too).
     __mmask16 not_positive = 0;
-    if (inside != 0xFFFF || !t.r0_in_quotient_range) [[unlikely]] {
+    if (!in_range && (inside != 0xFFFF || !t.r0_in_quotient_range)) [[unlikely]] {
       for (int j = 0; j < n; ++j) {
         rho[j] = _mm512_div_ps(r[j], _mm512_set1_ps(r0[j]));
         not_positive |= _mm512_cmp_ps_mask(r[j], _mm512_setzero_ps(), _CMP_NGT_UQ);
@@ -238,6 +243,17 @@ ZELK8_LANES16 void map_lane_energies_avx512(const MapPairTables& t, const float*
   }
   _mm512_storeu_ps(evdw_out, evdw);
   _mm512_storeu_ps(estat_out, estat);
+}
+
+}  // namespace
+
+ZELK8_LANES16 void map_lane_energies_avx512(const MapPairTables& t, const float* l, const float* sh,
+                                            float* evdw, float* estat) {
+  if (map_distances_in_range(t, l, sh, lanes)) {
+    lane_energies<true>(t, l, sh, evdw, estat);
+  } else {
+    lane_energies<false>(t, l, sh, evdw, estat);
+  }
 }
 
 }  // namespace zelk8::lane_detail

@@ -50,6 +50,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -392,6 +393,21 @@ MapPairTables make_map_pair_tables(const RunState& s, const PairTable& table) {
   for (int j = 0; j < n; ++j) t.charge_1380[j] = s.atom_charge[j] * 1380.0f;
   // The element rows the molecule uses, with the table index that
   // molecule_pair_energy forms; every element index must be 1..7.
+  bool any_nan = false;
+  t.frame_l_max = t.frame_s_max = 0.0f;
+  for (int j = 0; j < n; ++j) {
+    any_nan |= std::isnan(s.frame_l[j]) || std::isnan(s.frame_s[j]);
+    t.frame_l_max = std::max(t.frame_l_max, std::fabs(s.frame_l[j]));
+    t.frame_s_max = std::max(t.frame_s_max, std::fabs(s.frame_s[j]));
+  }
+  t.dv2_min = n > 0 ? std::numeric_limits<float>::infinity() : 0.0f;
+  t.dv2_max = 0.0f;
+  for (const float d : t.dv2) {
+    any_nan |= std::isnan(d);
+    t.dv2_min = std::min(t.dv2_min, d);
+    t.dv2_max = std::max(t.dv2_max, d);
+  }
+  if (any_nan) t.frame_l_max = t.frame_s_max = t.dv2_min = t.dv2_max = NAN;
   t.r0_in_quotient_range = true;
   for (int i = 0; i < n; ++i) {
     const int e = s.atom_element[i] - 1;
@@ -408,6 +424,16 @@ MapPairTables make_map_pair_tables(const RunState& s, const PairTable& table) {
     }
   }
   return t;
+}
+
+bool map_distances_in_range(const MapPairTables& t, const float* l, const float* sh, int count) {
+  // |frame| and |shift| up to 2^30 give |frame + shift| <= 2^31 and so
+  // |dl| < 2^32 after rounding; every test is false for NaN.
+  for (int k = 0; k < count; ++k) {
+    if (!(std::fabs(l[k]) <= 0x1p30f && std::fabs(sh[k]) <= 0x1p30f)) return false;
+  }
+  return t.r0_in_quotient_range && t.frame_l_max <= 0x1p30f && t.frame_s_max <= 0x1p30f &&
+         t.dv2_min >= 0x1p-80f && t.dv2_max <= 0x1p76f;
 }
 
 void map_lane_energies(MapPath path, const MapPairTables& t, const float* l, const float* sh,
