@@ -498,18 +498,34 @@ ShiftMap compute_shift_map(const RunState& s, int threads) {
     map.estat[at] = estat;
     map.etot[at] = evdw + estat;
   };
-  // 8 or 16 grid points in scan order; lanes past the last point repeat it.
+  // A work item is 8 or 16 grid points. Where the grid divides into tiles
+  // of 4 columns by 2 or 4 rows, an item is such a tile: its points lie
+  // closer together than a run of one row, so more of its pair groups are
+  // far apart in every lane and skip the exponential. Elsewhere an item is
+  // a run of points in scan order, lanes past the last point repeating it.
+  const int tile_rows = per_item / 4;
+  const bool tiles = lanes && columns % 4 == 0 && map.grid.rows % tile_rows == 0;
+  auto item_point = [&](int item, int k) {
+    if (tiles) {
+      const int tiles_per_row = columns / 4;
+      const int row = (item / tiles_per_row) * tile_rows + k / 4;
+      return row * columns + (item % tiles_per_row) * 4 + k % 4;
+    }
+    return std::min(item * per_item + k, points - 1);
+  };
   auto lane_item = [&](int item) {
     alignas(64) float l[map_max_lanes], sh[map_max_lanes], evdw[map_max_lanes],
         estat[map_max_lanes];
-    const int first = item * per_item;
+    int p[map_max_lanes];
     for (int k = 0; k < per_item; ++k) {
-      const int p = std::min(first + k, points - 1);
-      l[k] = map.grid.l_shift[p % columns];
-      sh[k] = map.grid.s_shift[p / columns];
+      p[k] = item_point(item, k);
+      l[k] = map.grid.l_shift[p[k] % columns];
+      sh[k] = map.grid.s_shift[p[k] / columns];
     }
     map_lane_energies(path, pairs, l, sh, evdw, estat);
-    for (int k = 0; k < per_item && first + k < points; ++k) store(first + k, evdw[k], estat[k]);
+    for (int k = 0; k < per_item && item * per_item + k < points; ++k) {
+      store(p[k], evdw[k], estat[k]);
+    }
   };
   // One grid point with the plain kernel, for CPUs without the lanes.
   auto scalar_item = [&](int p, AtomArray<float>& copy_l, AtomArray<float>& copy_s,

@@ -357,12 +357,17 @@ TEST(ShiftMapFast, RandomMoleculesAndGridsGiveThePlainTables) {
       {200, 3, 0.0f, 0.7f, 0.1f, 0.0f, 0.0f, 0.0f, 3.5f, false, false},
       {1, 1, -1.0f, 1.0f, 0.25f, -1.0f, 1.0f, 0.5f, 0.0f, false, false},
       {50, 2, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 3.5f, false, false},
+      // Grids the lanes take in tiles of 4 x 4 and 4 x 2 points.
+      {26, 3, -5.0f, 4.9f, 0.1f, -1.0f, 0.75f, 0.25f, 3.4f, false, false},
+      {21, 2, -1.0f, 0.5f, 0.5f, -1.0f, 0.5f, 0.5f, 0.0f, true, false},
   };
+  int tiled = 0;
   std::mt19937 rng(20240611);
   int index = 0;
   for (const RandomCase& c : cases) {
     const RunState s = random_state(rng, c);
     const ShiftMap plain = compute_shift_map_reference(s);
+    tiled += plain.grid.columns % 4 == 0 && plain.grid.rows % 4 == 0 ? 1 : 0;
     for (MapPath path : all_paths()) {
       const PathScope scope(path);
       for (int threads : {1, 2, 7}) {
@@ -375,6 +380,7 @@ TEST(ShiftMapFast, RandomMoleculesAndGridsGiveThePlainTables) {
     }
     ++index;
   }
+  EXPECT_GE(tiled, 2) << "the cases should include grids of whole tiles";
 }
 
 // The lane kernels alone, a group of arbitrary shifts per call against the
