@@ -6,11 +6,16 @@
 //   build/bench/bench/zelk8_bench --benchmark_repetitions=3
 //
 // Counters: pairs/s (atom pair terms per second), lines/s (lines of
-// "coord.xyz" or "at8.dat" per second).
+// "coord.xyz" or "at8.dat" per second); for the lane kernels also
+// divider_bound (the pair rate one core would reach if the divider and
+// square-root unit were the only limit, measured in the same run by
+// DividerBound) and bound_fraction (pairs/s over that bound).
 #include <benchmark/benchmark.h>
+#include <immintrin.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -19,6 +24,13 @@
 #include "map_lanes.hpp"
 #include "shift_map.hpp"
 #include "stage_runner.hpp"
+
+// GCC 12's AVX-512 intrinsics start results from a self-initialised
+// "undefined" register and then warn about it; nothing reads such a value.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace {
 
@@ -46,6 +58,12 @@ const PreparedRun& scan_run() {
   return run;
 }
 
+zelk8::MapPath path_of(int lanes) {
+  return lanes == 16  ? zelk8::MapPath::lanes16
+         : lanes == 8 ? zelk8::MapPath::lanes8
+                      : zelk8::MapPath::plain;
+}
+
 double map_pair_terms(const zelk8::RunState& s) {
   const zelk8::ShiftGrid g = zelk8::make_shift_grid(s);
   return double(g.columns) * g.rows * s.atom_count * s.atom_count;
@@ -68,19 +86,27 @@ void BM_MapReference(benchmark::State& state) {
 }
 BENCHMARK(BM_MapReference)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Argument: threads, 0 for every CPU the process may use.
+// Arguments: lanes (1 for the plain kernel per grid point, 8, 16) and
+// threads (0 for every CPU the process may use).
 void BM_MapFast(benchmark::State& state) {
+  const zelk8::MapPath path = path_of(int(state.range(0)));
+  if (!zelk8::map_path_supported(path)) {
+    state.SkipWithError("this CPU does not run the path");
+    return;
+  }
+  const zelk8::MapPath saved = zelk8::map_path();
+  zelk8::set_map_path(path);
   const zelk8::RunState& s = *map_run().state;
   for (auto _ : state) {
-    zelk8::ShiftMap map = zelk8::compute_shift_map(s, int(state.range(0)));
+    zelk8::ShiftMap map = zelk8::compute_shift_map(s, int(state.range(1)));
     benchmark::DoNotOptimize(map.evdw.data());
   }
+  zelk8::set_map_path(saved);
   set_pair_rate(state, map_pair_terms(s));
 }
 BENCHMARK(BM_MapFast)
-    ->ArgName("threads")
-    ->Arg(1)
-    ->Arg(0)
+    ->ArgNames({"lanes", "threads"})
+    ->ArgsProduct({{16, 8, 1}, {1, 0}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
@@ -107,32 +133,124 @@ void BM_PairSumScalar(benchmark::State& state) {
 }
 BENCHMARK(BM_PairSumScalar)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-// Eight grid points in the lanes.
-void BM_PairSumLanes(benchmark::State& state) {
-  if (!zelk8::map_lanes_available()) {
-    state.SkipWithError("no AVX2/FMA on this CPU");
+// The divider and square-root unit's share of one pair on one core: the
+// operations the lane kernels leave on it, one square root (r) and two
+// divisions (2.25 / rho^6 and the charge product over r; rho = r / r0 is
+// formed without it), independent of each other and on data in the L1
+// cache, sixteen lanes at a time where the CPU has AVX-512 and eight
+// otherwise. Pairs per second at that rate bound any exact kernel that
+// keeps those three operations.
+__attribute__((target("avx2,fma,avx512f"))) double divider_pairs_per_second_avx512() {
+  alignas(64) float x[1024];
+  for (int k = 0; k < 1024; ++k) x[k] = 1.0f + 0.001f * float(k);
+  __m512 a0 = _mm512_setzero_ps(), a1 = a0, a2 = a0;
+  const __m512 c = _mm512_set1_ps(2.25f), q = _mm512_set1_ps(-3.5f);
+  const int rounds = 4000;
+  const auto start = std::chrono::steady_clock::now();
+  for (int round = 0; round < rounds; ++round) {
+    for (int k = 0; k < 1024; k += 16) {
+      const __m512 v = _mm512_load_ps(x + k);
+      const __m512 r = _mm512_sqrt_ps(v);
+      a0 = _mm512_add_ps(a0, r);
+      a1 = _mm512_add_ps(a1, _mm512_div_ps(c, v));
+      a2 = _mm512_add_ps(a2, _mm512_div_ps(q, r));
+    }
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  benchmark::DoNotOptimize(a0);
+  benchmark::DoNotOptimize(a1);
+  benchmark::DoNotOptimize(a2);
+  return double(rounds) * 1024 / seconds;
+}
+
+__attribute__((target("avx2,fma"))) double divider_pairs_per_second_avx2() {
+  alignas(64) float x[1024];
+  for (int k = 0; k < 1024; ++k) x[k] = 1.0f + 0.001f * float(k);
+  __m256 a0 = _mm256_setzero_ps(), a1 = a0, a2 = a0;
+  const __m256 c = _mm256_set1_ps(2.25f), q = _mm256_set1_ps(-3.5f);
+  const int rounds = 4000;
+  const auto start = std::chrono::steady_clock::now();
+  for (int round = 0; round < rounds; ++round) {
+    for (int k = 0; k < 1024; k += 8) {
+      const __m256 v = _mm256_load_ps(x + k);
+      const __m256 r = _mm256_sqrt_ps(v);
+      a0 = _mm256_add_ps(a0, r);
+      a1 = _mm256_add_ps(a1, _mm256_div_ps(c, v));
+      a2 = _mm256_add_ps(a2, _mm256_div_ps(q, r));
+    }
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  benchmark::DoNotOptimize(a0);
+  benchmark::DoNotOptimize(a1);
+  benchmark::DoNotOptimize(a2);
+  return double(rounds) * 1024 / seconds;
+}
+
+// The best of five measurements, so that a busy moment of the host does
+// not lower the bound.
+double divider_pairs_per_second(zelk8::MapPath path) {
+  double best = 0;
+  for (int k = 0; k < 5; ++k) {
+    best = std::max(best, path == zelk8::MapPath::lanes16 ? divider_pairs_per_second_avx512()
+                                                          : divider_pairs_per_second_avx2());
+  }
+  return best;
+}
+
+// Argument: lanes (8, 16).
+void BM_DividerBound(benchmark::State& state) {
+  const zelk8::MapPath path = path_of(int(state.range(0)));
+  if (!zelk8::map_path_supported(path)) {
+    state.SkipWithError("this CPU does not run the path");
     return;
   }
+  double rate = 0;
+  for (auto _ : state) rate = divider_pairs_per_second(path);
+  state.counters["pairs/s"] = rate;
+}
+BENCHMARK(BM_DividerBound)->ArgName("lanes")->Arg(16)->Arg(8)->Iterations(1);
+
+// One group of grid points in the lanes. Argument: lanes (8, 16).
+void BM_PairSumLanes(benchmark::State& state) {
+  const zelk8::MapPath path = path_of(int(state.range(0)));
+  if (!zelk8::map_path_supported(path)) {
+    state.SkipWithError("this CPU does not run the path");
+    return;
+  }
+  const int lanes = zelk8::map_path_lanes(path);
   const zelk8::RunState& s = *map_run().state;
   const zelk8::MapPairTables pairs = zelk8::make_map_pair_tables(s, zelk8::make_pair_table(s));
-  alignas(32) float l[zelk8::map_lanes], sh[zelk8::map_lanes];
-  alignas(32) float evdw[zelk8::map_lanes], estat[zelk8::map_lanes];
-  for (int k = 0; k < zelk8::map_lanes; ++k) l[k] = 0.1f * k, sh[k] = 0.25f;
+  alignas(64) float l[zelk8::map_max_lanes], sh[zelk8::map_max_lanes];
+  alignas(64) float evdw[zelk8::map_max_lanes], estat[zelk8::map_max_lanes];
+  for (int k = 0; k < lanes; ++k) l[k] = 0.1f * float(k % 8), sh[k] = k < 8 ? 0.25f : 0.5f;
   for (auto _ : state) {
-    zelk8::map_lane_energies(pairs, l, sh, evdw, estat);
+    zelk8::map_lane_energies(path, pairs, l, sh, evdw, estat);
     benchmark::DoNotOptimize(evdw);
     benchmark::DoNotOptimize(estat);
   }
-  set_pair_rate(state, double(zelk8::map_lanes) * s.atom_count * s.atom_count);
+  const double pairs_per_call = double(lanes) * s.atom_count * s.atom_count;
+  set_pair_rate(state, pairs_per_call);
+  const double bound = divider_pairs_per_second(path);
+  state.counters["divider_bound"] = bound;
+  // (pairs / bound) per second of the run: pairs/s over the bound.
+  state.counters["bound_fraction"] = benchmark::Counter(
+      pairs_per_call * double(state.iterations()) / bound, benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_PairSumLanes)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_PairSumLanes)
+    ->ArgName("lanes")
+    ->Arg(16)
+    ->Arg(8)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 
 // The lane exponential alone, on arguments the map meets.
 void BM_ExpLanes(benchmark::State& state) {
   std::vector<float> x(1600), out(1600);
   for (std::size_t k = 0; k < x.size(); ++k) x[k] = -0.05f * float(k % 400);
   for (auto _ : state) {
-    zelk8::exp_lanes(x.data(), out.data(), x.size());
+    zelk8::exp_lanes(zelk8::map_path(), x.data(), out.data(), x.size());
     benchmark::DoNotOptimize(out.data());
   }
   state.counters["exp/s"] = benchmark::Counter(double(x.size()) * double(state.iterations()),

@@ -49,9 +49,13 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "map_exp_table.hpp"
 #include "map_lanes.hpp"
 #include "shift_map.hpp"
 
@@ -59,32 +63,14 @@ namespace zelk8 {
 
 namespace {
 
+using namespace lane_detail;
+
 int usable_cpus() {
   cpu_set_t set;
   CPU_ZERO(&set);
   if (sched_getaffinity(0, sizeof(set), &set) != 0) return 1;
   return std::max(1, CPU_COUNT(&set));
 }
-
-// 2^(i/32) rounded to double, less i << 47, so that adding k << 47 to the
-// bits of entry k mod 32 gives 2^(k/32) for any integer k in range.
-alignas(64) constexpr std::uint64_t exp2_table[32] = {
-    0x3ff0000000000000, 0x3fefd9b0d3158574, 0x3fefb5586cf9890f, 0x3fef9301d0125b51,
-    0x3fef72b83c7d517b, 0x3fef54873168b9aa, 0x3fef387a6e756238, 0x3fef1e9df51fdee1,
-    0x3fef06fe0a31b715, 0x3feef1a7373aa9cb, 0x3feedea64c123422, 0x3feece086061892d,
-    0x3feebfdad5362a27, 0x3feeb42b569d4f82, 0x3feeab07dd485429, 0x3feea47eb03a5585,
-    0x3feea09e667f3bcd, 0x3fee9f75e8ec5f74, 0x3feea11473eb0187, 0x3feea589994cce13,
-    0x3feeace5422aa0db, 0x3feeb737b0cdc5e5, 0x3feec49182a3f090, 0x3feed503b23e255d,
-    0x3feee89f995ad3ad, 0x3feeff76f2fb5e47, 0x3fef199bdd85529c, 0x3fef3720dcef9069,
-    0x3fef5818dcfba487, 0x3fef7c97337b9b5f, 0x3fefa4afa2a490da, 0x3fefd0765b6e4540,
-};
-constexpr double inv_ln2_32 = 0x1.71547652b82fep+0 * 32;
-constexpr double round_shift = 0x1.8p+52;  // adding it rounds to an integer in the low bits
-constexpr double C0 = 0x1.c6af84b912394p-5 / 32 / 32 / 32;
-constexpr double C1 = 0x1.ebfce50fac4f3p-3 / 32 / 32;
-constexpr double C2 = 0x1.62e42ff0c52d6p-1 / 32;
-// Below this the library's expf returns +0 (e^x < 2^-150).
-constexpr float underflow_threshold = -0x1.9fe368p6f;
 
 #define ZELK8_LANES __attribute__((target("avx2,fma")))
 
@@ -124,15 +110,59 @@ ZELK8_LANES inline __m256 exp_avx2(__m256 x) {
   // Not x <= 0: x > 0 or NaN, for the library lane by lane.
   const int other = _mm256_movemask_ps(_mm256_cmp_ps(x, _mm256_setzero_ps(), _CMP_NLE_UQ));
   if (other != 0) [[unlikely]] {
-    alignas(32) float xs[map_lanes], es[map_lanes];
+    alignas(32) float xs[8], es[8];
     _mm256_store_ps(xs, x);
     _mm256_store_ps(es, e);
-    for (int k = 0; k < map_lanes; ++k) {
+    for (int k = 0; k < 8; ++k) {
       if (other & (1 << k)) es[k] = std::exp(xs[k]);
     }
     e = _mm256_load_ps(es);
   }
   return e;
+}
+
+// r / r0 without the divider, from y = 1/r0 correctly rounded (precomputed
+// by a division), for r and |r0| from map_quotient_low to map_quotient_high:
+//   q0 = RN(r y), e0 = RN(r - r0 q0), q1 = RN(q0 + e0 y),
+//   e1 = r - r0 q1 (exact), rho = RN(q1 + e1 y),
+// each line but the first a single fused operation. This is the divider's
+// r / r0, bit for bit:
+// - y has relative error below 2^-24 (a correctly rounded value), so r y is
+//   within one ulp of r / r0, and q0 within two.
+// - q0 + e0 y differs from r / r0 by (r / r0 - q0) ((1 + d1)(1 + d2) - 1),
+//   |d1|, |d2| <= 2^-24 being the rounding errors of e0 and y: by less than
+//   2^-21 ulp. The float nearest to it, q1, is therefore one of the two
+//   floats around r / r0, a faithful quotient.
+// - Markstein's theorem (binary, precision p = 24): when q is a faithful
+//   quotient a / b and y approximates 1/b with relative error below 2^-p,
+//   and nothing overflows or underflows, the remainder a - b q is a float,
+//   so the fused e1 is exact, and RN(q + e1 y) = RN(a / b).
+// - In the range every quotient lies in [2^-80, 2^80] and every nonzero
+//   remainder is a multiple of 2^-87 (the products of the operands'
+//   last places), far from underflow and overflow.
+// The same scaling of r by a power of two scales every step exactly, so a
+// check of one binade of r for a given r0 covers the whole range; the tests
+// check every float r of the map's distances for each r0 of the bundled
+// crystals, and r and r0 drawn at random.
+ZELK8_LANES inline __m256 reduced_distance_avx2(__m256 r, __m256 r0, __m256 y) {
+  const __m256 q0 = _mm256_mul_ps(r, y);
+  const __m256 q1 = _mm256_fmadd_ps(_mm256_fnmadd_ps(q0, r0, r), y, q0);
+  return _mm256_fmadd_ps(_mm256_fnmadd_ps(q1, r0, r), y, q1);
+}
+
+ZELK8_LANES void reduced_distance_lanes_avx2(const float* r, float r0, float* rho,
+                                             std::size_t count) {
+  const __m256 b = _mm256_set1_ps(r0), y = _mm256_set1_ps(1.0f / r0);
+  const bool r0_inside = std::fabs(r0) >= map_quotient_low && std::fabs(r0) <= map_quotient_high;
+  for (std::size_t k = 0; k + 8 <= count; k += 8) {
+    const __m256 a = _mm256_loadu_ps(r + k);
+    const __m256 outside =
+        _mm256_or_ps(_mm256_cmp_ps(a, _mm256_set1_ps(map_quotient_low), _CMP_NGE_UQ),
+                     _mm256_cmp_ps(a, _mm256_set1_ps(map_quotient_high), _CMP_NLE_UQ));
+    const __m256 q = r0_inside && _mm256_movemask_ps(outside) == 0 ? reduced_distance_avx2(a, b, y)
+                                                                   : _mm256_div_ps(a, b);
+    _mm256_storeu_ps(rho + k, q);
+  }
 }
 
 // Bounds low <= 184000 * std::exp(x) <= high on the float the plain path
@@ -165,7 +195,7 @@ ZELK8_LANES inline void repulsion_bounds_avx2(__m256 x, __m256& low, __m256& hig
 
 ZELK8_LANES void repulsion_bounds_lanes_avx2(const float* x, float* low, float* high,
                                              std::size_t count) {
-  for (std::size_t k = 0; k + map_lanes <= count; k += map_lanes) {
+  for (std::size_t k = 0; k + 8 <= count; k += 8) {
     __m256 l, h;
     repulsion_bounds_avx2(_mm256_loadu_ps(x + k), l, h);
     _mm256_storeu_ps(low + k, l);
@@ -175,7 +205,7 @@ ZELK8_LANES void repulsion_bounds_lanes_avx2(const float* x, float* low, float* 
 
 ZELK8_LANES void exp_lanes_avx2(const float* x, float* out, std::size_t count) {
   std::size_t k = 0;
-  for (; k + map_lanes <= count; k += map_lanes) {
+  for (; k + 8 <= count; k += 8) {
     _mm256_storeu_ps(out + k, exp_avx2(_mm256_loadu_ps(x + k)));
   }
   for (; k < count; ++k) out[k] = std::exp(x[k]);
@@ -198,6 +228,8 @@ ZELK8_LANES void map_lane_energies_avx2(const MapPairTables& t, const float* l, 
   const __m256 dispersion_factor = _mm256_set1_ps(2.25f);
   const __m256 far = _mm256_set1_ps(map_far_rho);
   const __m256 mid = _mm256_set1_ps(map_mid_rho);
+  const __m256 quotient_low = _mm256_set1_ps(map_quotient_low);
+  const __m256 quotient_high = _mm256_set1_ps(map_quotient_high);
   __m256 evdw = _mm256_setzero_ps();
   __m256 estat = _mm256_setzero_ps();
   // Each row of pairs in three passes, so that the long chain of one pair
@@ -211,16 +243,28 @@ ZELK8_LANES void map_lane_energies_avx2(const MapPairTables& t, const float* l, 
     const float* dv2 = t.dv2.data() + i * n;
     const float* eps = t.eps.data() + (t.element[i] - 1) * n;
     const float* r0 = t.r0.data() + (t.element[i] - 1) * n;
+    const float* r0_reciprocal = t.r0_reciprocal.data() + (t.element[i] - 1) * n;
     const float q_i = t.charge[i];
-    __m256 not_positive = _mm256_setzero_ps();  // lanes with r = 0 or NaN somewhere in the row
+    __m256 outside = _mm256_setzero_ps();  // lanes with some r of the row outside the range
     for (int j = 0; j < n; ++j) {
       const __m256 dl = _mm256_sub_ps(copy_l[j], central_l);
       const __m256 ds = _mm256_sub_ps(copy_s[j], central_s);
       r[j] = _mm256_sqrt_ps(_mm256_add_ps(
           _mm256_add_ps(_mm256_mul_ps(dl, dl), _mm256_mul_ps(ds, ds)), _mm256_set1_ps(dv2[j])));
-      rho[j] = _mm256_div_ps(r[j], _mm256_set1_ps(r0[j]));
-      not_positive =
-          _mm256_or_ps(not_positive, _mm256_cmp_ps(r[j], _mm256_setzero_ps(), _CMP_NGT_UQ));
+      outside =
+          _mm256_or_ps(outside, _mm256_or_ps(_mm256_cmp_ps(r[j], quotient_low, _CMP_NGE_UQ),
+                                             _mm256_cmp_ps(r[j], quotient_high, _CMP_NLE_UQ)));
+      rho[j] = reduced_distance_avx2(r[j], _mm256_set1_ps(r0[j]), _mm256_set1_ps(r0_reciprocal[j]));
+    }
+    // Lanes with r = 0 or NaN somewhere in the row; such an r is outside the
+    // quotient range too, so only rows with lanes outside it need the look.
+    __m256 not_positive = _mm256_setzero_ps();
+    if (_mm256_movemask_ps(outside) != 0 || !t.r0_in_quotient_range) [[unlikely]] {
+      for (int j = 0; j < n; ++j) {
+        rho[j] = _mm256_div_ps(r[j], _mm256_set1_ps(r0[j]));
+        not_positive =
+            _mm256_or_ps(not_positive, _mm256_cmp_ps(r[j], _mm256_setzero_ps(), _CMP_NGT_UQ));
+      }
     }
     // A zero charge product over a positive r adds a zero to Estat, which
     // leaves the sum as it is (the sum starts at +0 and is never -0, since a
@@ -275,10 +319,57 @@ ZELK8_LANES void map_lane_energies_avx2(const MapPairTables& t, const float* l, 
 
 }  // namespace
 
-bool map_lanes_available() {
-  static const bool available = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-  return available;
+int map_path_lanes(MapPath path) {
+  switch (path) {
+    case MapPath::lanes8:
+      return 8;
+    case MapPath::lanes16:
+      return 16;
+    default:
+      return 1;
+  }
 }
+
+bool map_path_supported(MapPath path) {
+  static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  static const bool avx512 = avx2 && __builtin_cpu_supports("avx512f") &&
+                             __builtin_cpu_supports("avx512dq") &&
+                             __builtin_cpu_supports("avx512vl");
+  switch (path) {
+    case MapPath::lanes8:
+      return avx2;
+    case MapPath::lanes16:
+      return avx512;
+    default:
+      return true;
+  }
+}
+
+namespace {
+
+// The path asked for, or the widest one, narrowed to one the CPU runs.
+MapPath runnable_path(MapPath wanted) {
+  for (MapPath p : {MapPath::lanes16, MapPath::lanes8}) {
+    if (map_path_lanes(p) <= map_path_lanes(wanted) && map_path_supported(p)) return p;
+  }
+  return MapPath::plain;
+}
+
+MapPath path_from_environment() {
+  const char* name = std::getenv("ZELK8_MAP_PATH");
+  const std::string wanted = name ? name : "";
+  if (wanted == "plain") return MapPath::plain;
+  if (wanted == "8") return runnable_path(MapPath::lanes8);
+  return runnable_path(MapPath::lanes16);
+}
+
+std::atomic<MapPath> chosen_path{path_from_environment()};
+
+}  // namespace
+
+MapPath map_path() { return chosen_path.load(std::memory_order_relaxed); }
+
+void set_map_path(MapPath path) { chosen_path.store(runnable_path(path)); }
 
 MapPairTables make_map_pair_tables(const RunState& s, const PairTable& table) {
   MapPairTables t;
@@ -292,6 +383,7 @@ MapPairTables make_map_pair_tables(const RunState& s, const PairTable& table) {
   t.charge_1380.resize(n);
   t.eps.resize(element_slots * n);
   t.r0.resize(element_slots * n);
+  t.r0_reciprocal.resize(element_slots * n);
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) {
       const float dv = (s.frame_v[j] + s.map_height) - s.frame_v[i];
@@ -301,32 +393,85 @@ MapPairTables make_map_pair_tables(const RunState& s, const PairTable& table) {
   for (int j = 0; j < n; ++j) t.charge_1380[j] = s.atom_charge[j] * 1380.0f;
   // The element rows the molecule uses, with the table index that
   // molecule_pair_energy forms; every element index must be 1..7.
+  bool any_nan = false;
+  t.frame_l_max = t.frame_s_max = 0.0f;
+  for (int j = 0; j < n; ++j) {
+    any_nan |= std::isnan(s.frame_l[j]) || std::isnan(s.frame_s[j]);
+    t.frame_l_max = std::max(t.frame_l_max, std::fabs(s.frame_l[j]));
+    t.frame_s_max = std::max(t.frame_s_max, std::fabs(s.frame_s[j]));
+  }
+  t.dv2_min = n > 0 ? std::numeric_limits<float>::infinity() : 0.0f;
+  t.dv2_max = 0.0f;
+  for (const float d : t.dv2) {
+    any_nan |= std::isnan(d);
+    t.dv2_min = std::min(t.dv2_min, d);
+    t.dv2_max = std::max(t.dv2_max, d);
+  }
+  if (any_nan) t.frame_l_max = t.frame_s_max = t.dv2_min = t.dv2_max = NAN;
+  t.r0_in_quotient_range = true;
   for (int i = 0; i < n; ++i) {
     const int e = s.atom_element[i] - 1;
     for (int j = 0; j < n; ++j) {
       const int k = e * element_slots + (s.atom_element[j] - 1);
+      const float r0 = table.r0[k];
       t.eps[e * n + j] = table.eps[k];
-      t.r0[e * n + j] = table.r0[k];
+      t.r0[e * n + j] = r0;
+      t.r0_reciprocal[e * n + j] = 1.0f / r0;
+      // (NaN fails both tests.)
+      if (!(std::fabs(r0) >= map_quotient_low && std::fabs(r0) <= map_quotient_high)) {
+        t.r0_in_quotient_range = false;
+      }
     }
   }
   return t;
 }
 
-void map_lane_energies(const MapPairTables& t, const float* l, const float* sh, float* evdw,
-                       float* estat) {
-  map_lane_energies_avx2(t, l, sh, evdw, estat);
+bool map_distances_in_range(const MapPairTables& t, const float* l, const float* sh, int count) {
+  // |frame| and |shift| up to 2^30 give |frame + shift| <= 2^31 and so
+  // |dl| < 2^32 after rounding; every test is false for NaN.
+  for (int k = 0; k < count; ++k) {
+    if (!(std::fabs(l[k]) <= 0x1p30f && std::fabs(sh[k]) <= 0x1p30f)) return false;
+  }
+  return t.r0_in_quotient_range && t.frame_l_max <= 0x1p30f && t.frame_s_max <= 0x1p30f &&
+         t.dv2_min >= 0x1p-80f && t.dv2_max <= 0x1p76f;
 }
 
-void exp_lanes(const float* x, float* out, std::size_t count) {
-  if (map_lanes_available()) {
+void map_lane_energies(MapPath path, const MapPairTables& t, const float* l, const float* sh,
+                       float* evdw, float* estat) {
+  if (path == MapPath::lanes16) {
+    map_lane_energies_avx512(t, l, sh, evdw, estat);
+  } else {
+    map_lane_energies_avx2(t, l, sh, evdw, estat);
+  }
+}
+
+void exp_lanes(MapPath path, const float* x, float* out, std::size_t count) {
+  if (path == MapPath::lanes16) {
+    exp_lanes_avx512(x, out, count);
+  } else if (path == MapPath::lanes8) {
     exp_lanes_avx2(x, out, count);
   } else {
     for (std::size_t k = 0; k < count; ++k) out[k] = std::exp(x[k]);
   }
 }
 
-void repulsion_bounds_lanes(const float* x, float* low, float* high, std::size_t count) {
-  repulsion_bounds_lanes_avx2(x, low, high, count);
+void repulsion_bounds_lanes(MapPath path, const float* x, float* low, float* high,
+                            std::size_t count) {
+  if (path == MapPath::lanes16) {
+    repulsion_bounds_lanes_avx512(x, low, high, count);
+  } else {
+    repulsion_bounds_lanes_avx2(x, low, high, count);
+  }
+}
+
+void reduced_distance_lanes(MapPath path, const float* r, float r0, float* rho, std::size_t count) {
+  if (path == MapPath::lanes16) {
+    reduced_distance_lanes_avx512(r, r0, rho, count);
+  } else if (path == MapPath::lanes8) {
+    reduced_distance_lanes_avx2(r, r0, rho, count);
+  } else {
+    for (std::size_t k = 0; k < count; ++k) rho[k] = r[k] / r0;
+  }
 }
 
 ShiftMap compute_shift_map(const RunState& s, int threads) {
@@ -339,8 +484,9 @@ ShiftMap compute_shift_map(const RunState& s, int threads) {
   const bool elements_in_table =
       std::all_of(s.atom_element.begin(), s.atom_element.begin() + s.atom_count,
                   [](int e) { return e >= 1 && e <= element_slots; });
-  const bool lanes = map_lanes_available() && elements_in_table;
-  const int per_item = lanes ? map_lanes : 1;
+  const MapPath path = elements_in_table ? map_path() : MapPath::plain;
+  const bool lanes = path != MapPath::plain;
+  const int per_item = map_path_lanes(path);
   const int items = (points + per_item - 1) / per_item;
   if (threads <= 0) threads = usable_cpus();
   threads = std::clamp(threads, 1, std::max(1, items));
@@ -352,17 +498,34 @@ ShiftMap compute_shift_map(const RunState& s, int threads) {
     map.estat[at] = estat;
     map.etot[at] = evdw + estat;
   };
-  // Eight grid points in scan order; lanes past the last point repeat it.
-  auto lane_item = [&](int item) {
-    alignas(32) float l[map_lanes], sh[map_lanes], evdw[map_lanes], estat[map_lanes];
-    const int first = item * map_lanes;
-    for (int k = 0; k < map_lanes; ++k) {
-      const int p = std::min(first + k, points - 1);
-      l[k] = map.grid.l_shift[p % columns];
-      sh[k] = map.grid.s_shift[p / columns];
+  // A work item is 8 or 16 grid points. Where the grid divides into tiles
+  // of 4 columns by 2 or 4 rows, an item is such a tile: its points lie
+  // closer together than a run of one row, so more of its pair groups are
+  // far apart in every lane and skip the exponential. Elsewhere an item is
+  // a run of points in scan order, lanes past the last point repeating it.
+  const int tile_rows = per_item / 4;
+  const bool tiles = lanes && columns % 4 == 0 && map.grid.rows % tile_rows == 0;
+  auto item_point = [&](int item, int k) {
+    if (tiles) {
+      const int tiles_per_row = columns / 4;
+      const int row = (item / tiles_per_row) * tile_rows + k / 4;
+      return row * columns + (item % tiles_per_row) * 4 + k % 4;
     }
-    map_lane_energies(pairs, l, sh, evdw, estat);
-    for (int k = 0; k < map_lanes && first + k < points; ++k) store(first + k, evdw[k], estat[k]);
+    return std::min(item * per_item + k, points - 1);
+  };
+  auto lane_item = [&](int item) {
+    alignas(64) float l[map_max_lanes], sh[map_max_lanes], evdw[map_max_lanes],
+        estat[map_max_lanes];
+    int p[map_max_lanes];
+    for (int k = 0; k < per_item; ++k) {
+      p[k] = item_point(item, k);
+      l[k] = map.grid.l_shift[p[k] % columns];
+      sh[k] = map.grid.s_shift[p[k] / columns];
+    }
+    map_lane_energies(path, pairs, l, sh, evdw, estat);
+    for (int k = 0; k < per_item && item * per_item + k < points; ++k) {
+      store(p[k], evdw[k], estat[k]);
+    }
   };
   // One grid point with the plain kernel, for CPUs without the lanes.
   auto scalar_item = [&](int p, AtomArray<float>& copy_l, AtomArray<float>& copy_s,

@@ -61,6 +61,31 @@ void expect_same_map(const ShiftMap& fast, const ShiftMap& plain, const std::str
   }
 }
 
+// The lane paths this CPU runs, and every path including the plain one.
+std::vector<MapPath> lane_paths() {
+  std::vector<MapPath> paths;
+  for (MapPath p : {MapPath::lanes8, MapPath::lanes16}) {
+    if (map_path_supported(p)) paths.push_back(p);
+  }
+  return paths;
+}
+std::vector<MapPath> all_paths() {
+  std::vector<MapPath> paths = lane_paths();
+  paths.insert(paths.begin(), MapPath::plain);
+  return paths;
+}
+std::string path_name(MapPath p) { return std::to_string(map_path_lanes(p)) + " lanes"; }
+
+// Chooses the map's path for one scope and restores the previous one.
+class PathScope {
+ public:
+  explicit PathScope(MapPath p) : saved_(map_path()) { set_map_path(p); }
+  ~PathScope() { set_map_path(saved_); }
+
+ private:
+  MapPath saved_;
+};
+
 std::string tables_text(const ShiftMap& map) {
   std::string text;
   write_map_tables(map, text);
@@ -72,7 +97,8 @@ std::string tables_text(const ShiftMap& map) {
 // Compares exp_lanes with the library on the floats of bit patterns
 // first, first + stride, ... up to last (all negative, so the patterns grow
 // with the magnitude); returns the number of mismatches.
-std::uint64_t exp_mismatches(std::uint32_t first, std::uint32_t last, std::uint32_t stride) {
+std::uint64_t exp_mismatches(MapPath path, std::uint32_t first, std::uint32_t last,
+                             std::uint32_t stride) {
   constexpr std::uint32_t block = 1 << 16;
   std::vector<float> x(block), lanes(block);
   std::uint64_t mismatches = 0;
@@ -80,12 +106,12 @@ std::uint64_t exp_mismatches(std::uint32_t first, std::uint32_t last, std::uint3
     std::uint32_t count = 0;
     for (; count < block && b <= last; ++count, b += stride)
       x[count] = std::bit_cast<float>(std::uint32_t(b));
-    exp_lanes(x.data(), lanes.data(), count);
+    exp_lanes(path, x.data(), lanes.data(), count);
     for (std::uint32_t k = 0; k < count; ++k) {
       const float library = std::exp(x[k]);
       if (bits(lanes[k]) != bits(library) && ++mismatches <= 10) {
-        ADD_FAILURE() << "exp(" << std::hexfloat << x[k] << "): lanes " << lanes[k] << ", library "
-                      << library << std::defaultfloat;
+        ADD_FAILURE() << path_name(path) << ": exp(" << std::hexfloat << x[k] << "): lanes "
+                      << lanes[k] << ", library " << library << std::defaultfloat;
       }
     }
   }
@@ -96,23 +122,29 @@ std::uint64_t exp_mismatches(std::uint32_t first, std::uint32_t last, std::uint3
 // down to below the underflow threshold (about -103.97), where the
 // library's result becomes +0.
 TEST(ExpLanes, EqualsTheLibraryForEveryFloatFromMinus104To0) {
-  if (!map_lanes_available()) GTEST_SKIP() << "no AVX2/FMA: the map uses std::exp itself";
-  EXPECT_EQ(exp_mismatches(bits(-0.0f), bits(-104.0f), 1), 0u);
+  if (lane_paths().empty()) GTEST_SKIP() << "no AVX2/FMA: the map uses std::exp itself";
+  for (MapPath path : lane_paths()) {
+    EXPECT_EQ(exp_mismatches(path, bits(-0.0f), bits(-104.0f), 1), 0u) << path_name(path);
+  }
 }
 
 // Below -104 the library's result is +0 for every argument (it returns the
 // underflow result for anything below its threshold); one float in 61 and
 // the ends stand for the rest.
 TEST(ExpLanes, IsPlusZeroBelowMinus104AndAtMinusInfinity) {
-  if (!map_lanes_available()) GTEST_SKIP() << "no AVX2/FMA: the map uses std::exp itself";
-  EXPECT_EQ(exp_mismatches(bits(-104.0f) + 1, bits(-std::numeric_limits<float>::infinity()), 61),
-            0u);
-  const float ends[] = {-std::numeric_limits<float>::max(),
-                        -std::numeric_limits<float>::infinity()};
-  float out[2];
-  exp_lanes(ends, out, 2);
-  EXPECT_EQ(bits(out[0]), 0u);
-  EXPECT_EQ(bits(out[1]), 0u);
+  if (lane_paths().empty()) GTEST_SKIP() << "no AVX2/FMA: the map uses std::exp itself";
+  for (MapPath path : lane_paths()) {
+    EXPECT_EQ(
+        exp_mismatches(path, bits(-104.0f) + 1, bits(-std::numeric_limits<float>::infinity()), 61),
+        0u)
+        << path_name(path);
+    // A whole group of lanes, so that the ends go through the vector code.
+    std::vector<float> ends(map_max_lanes, -std::numeric_limits<float>::max());
+    ends[1] = ends[map_max_lanes - 1] = -std::numeric_limits<float>::infinity();
+    std::vector<float> out(ends.size(), 1.0f);
+    exp_lanes(path, ends.data(), out.data(), ends.size());
+    for (float e : out) EXPECT_EQ(bits(e), 0u) << path_name(path);
+  }
 }
 
 TEST(ExpLanes, LanesOutsideTheMapsRangeGoToTheLibrary) {
@@ -145,15 +177,26 @@ TEST(ExpLanes, LanesOutsideTheMapsRangeGoToTheLibrary) {
       -42.0f,
       -87.0f,
       -104.0f,
+      -3.0f,
+      nan,
+      -20.0f,
+      2.0f,
+      -0.25f,
+      -inf,
+      -60.0f,
+      1e-3f,
   };
-  std::vector<float> out(x.size());
-  exp_lanes(x.data(), out.data(), x.size());
-  for (std::size_t k = 0; k < x.size(); ++k) {
-    const float library = std::exp(x[k]);
-    if (std::isnan(library)) {
-      EXPECT_TRUE(std::isnan(out[k])) << "exp(" << x[k] << ")";
-    } else {
-      EXPECT_EQ(bits(out[k]), bits(library)) << std::hexfloat << "exp(" << x[k] << ")";
+  for (MapPath path : all_paths()) {
+    std::vector<float> out(x.size());
+    exp_lanes(path, x.data(), out.data(), x.size());
+    for (std::size_t k = 0; k < x.size(); ++k) {
+      const float library = std::exp(x[k]);
+      if (std::isnan(library)) {
+        EXPECT_TRUE(std::isnan(out[k])) << path_name(path) << ": exp(" << x[k] << ")";
+      } else {
+        EXPECT_EQ(bits(out[k]), bits(library))
+            << path_name(path) << std::hexfloat << ": exp(" << x[k] << ")";
+      }
     }
   }
 }
@@ -198,29 +241,31 @@ TEST(ExpLanes, FarPairsNeedNoExponential) {
 // from map_mid_rho to map_far_rho, and are tight enough to settle the
 // rounded difference for most dispersions.
 TEST(ExpLanes, RepulsionBoundsHoldForEveryFloatOfTheirRange) {
-  if (!map_lanes_available()) GTEST_SKIP() << "no AVX2/FMA: the map uses std::exp itself";
+  if (lane_paths().empty()) GTEST_SKIP() << "no AVX2/FMA: the map uses std::exp itself";
   std::vector<float> x;
   for (std::uint32_t b = bits(-(12.0f * map_mid_rho)); b <= bits(-12.0f * map_far_rho); ++b) {
     x.push_back(std::bit_cast<float>(b));
   }
-  while (x.size() % map_lanes != 0) x.push_back(x.back());
-  std::vector<float> low(x.size()), high(x.size());
-  repulsion_bounds_lanes(x.data(), low.data(), high.data(), x.size());
-  std::uint64_t failures = 0, settled = 0;
-  for (std::size_t k = 0; k < x.size(); ++k) {
-    const float repulsion = 184000.0f * std::exp(x[k]);
-    if (!(low[k] <= repulsion && repulsion <= high[k]) && ++failures <= 5) {
-      ADD_FAILURE() << std::hexfloat << "x " << x[k] << ": " << low[k] << " <= " << repulsion
-                    << " <= " << high[k];
+  while (x.size() % map_max_lanes != 0) x.push_back(x.back());
+  for (MapPath path : lane_paths()) {
+    std::vector<float> low(x.size()), high(x.size());
+    repulsion_bounds_lanes(path, x.data(), low.data(), high.data(), x.size());
+    std::uint64_t failures = 0, settled = 0;
+    for (std::size_t k = 0; k < x.size(); ++k) {
+      const float repulsion = 184000.0f * std::exp(x[k]);
+      if (!(low[k] <= repulsion && repulsion <= high[k]) && ++failures <= 5) {
+        ADD_FAILURE() << path_name(path) << std::hexfloat << ": x " << x[k] << ": " << low[k]
+                      << " <= " << repulsion << " <= " << high[k];
+      }
+      // The dispersion at this distance, as the kernel forms it.
+      const float rho = -x[k] / 12.0f;
+      const float rho2 = rho * rho;
+      const float dispersion = 2.25f / (rho2 * (rho2 * rho2));
+      settled += bits(low[k] - dispersion) == bits(high[k] - dispersion) ? 1 : 0;
     }
-    // The dispersion at this distance, as the kernel forms it.
-    const float rho = -x[k] / 12.0f;
-    const float rho2 = rho * rho;
-    const float dispersion = 2.25f / (rho2 * (rho2 * rho2));
-    settled += bits(low[k] - dispersion) == bits(high[k] - dispersion) ? 1 : 0;
+    EXPECT_EQ(failures, 0u) << path_name(path);
+    EXPECT_GT(double(settled), 0.99 * double(x.size())) << path_name(path);
   }
-  EXPECT_EQ(failures, 0u);
-  EXPECT_GT(double(settled), 0.99 * double(x.size()));
 }
 
 // ---- The map on the bundled crystals -----------------------------------------
@@ -230,11 +275,17 @@ TEST(ShiftMapFast, BundledCrystalsGiveThePlainTablesAndReport) {
     const std::string input = zelk8::testing::example_input(example);
     const zelk8_bench::PreparedRun run = zelk8_bench::prepare_map(input);
     const ShiftMap plain = compute_shift_map_reference(*run.state);
-    for (int threads : {1, 2, 7, 0}) {
-      const ShiftMap fast = compute_shift_map(*run.state, threads);
-      expect_same_map(fast, plain, std::string(example) + " threads " + std::to_string(threads));
+    for (MapPath path : all_paths()) {
+      const PathScope scope(path);
+      for (int threads : {1, 2, 7, 0}) {
+        const ShiftMap fast = compute_shift_map(*run.state, threads);
+        expect_same_map(
+            fast, plain,
+            std::string(example) + " " + path_name(path) + " threads " + std::to_string(threads));
+      }
     }
-    // The program's own "at8.dat" against the plain path's report.
+    // The program's own "at8.dat" against the plain path's report, on the
+    // path the program picks for this CPU.
     const zelk8::testing::RunResult result = zelk8::testing::run_program(input, example);
     ASSERT_EQ(result.status, 0) << example << ": " << result.err;
     EXPECT_TRUE(result.report == run.report + tables_text(plain)) << example;
@@ -306,52 +357,67 @@ TEST(ShiftMapFast, RandomMoleculesAndGridsGiveThePlainTables) {
       {200, 3, 0.0f, 0.7f, 0.1f, 0.0f, 0.0f, 0.0f, 3.5f, false, false},
       {1, 1, -1.0f, 1.0f, 0.25f, -1.0f, 1.0f, 0.5f, 0.0f, false, false},
       {50, 2, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 3.5f, false, false},
+      // Grids the lanes take in tiles of 4 x 4 and 4 x 2 points.
+      {26, 3, -5.0f, 4.9f, 0.1f, -1.0f, 0.75f, 0.25f, 3.4f, false, false},
+      {21, 2, -1.0f, 0.5f, 0.5f, -1.0f, 0.5f, 0.5f, 0.0f, true, false},
   };
+  int tiled = 0;
   std::mt19937 rng(20240611);
   int index = 0;
   for (const RandomCase& c : cases) {
     const RunState s = random_state(rng, c);
     const ShiftMap plain = compute_shift_map_reference(s);
-    for (int threads : {1, 2, 5}) {
-      const std::string what =
-          "case " + std::to_string(index) + " threads " + std::to_string(threads);
-      const ShiftMap fast = compute_shift_map(s, threads);
-      expect_same_map(fast, plain, what);
-      EXPECT_EQ(tables_text(fast), tables_text(plain)) << what;
+    tiled += plain.grid.columns % 4 == 0 && plain.grid.rows % 4 == 0 ? 1 : 0;
+    for (MapPath path : all_paths()) {
+      const PathScope scope(path);
+      for (int threads : {1, 2, 7}) {
+        const std::string what = "case " + std::to_string(index) + " " + path_name(path) +
+                                 " threads " + std::to_string(threads);
+        const ShiftMap fast = compute_shift_map(s, threads);
+        expect_same_map(fast, plain, what);
+        EXPECT_EQ(tables_text(fast), tables_text(plain)) << what;
+      }
     }
     ++index;
   }
+  EXPECT_GE(tiled, 2) << "the cases should include grids of whole tiles";
 }
 
-// The lane kernel alone, eight arbitrary shifts per call against the scalar
-// pair sum of each.
+// The lane kernels alone, a group of arbitrary shifts per call against the
+// scalar pair sum of each.
 TEST(ShiftMapFast, LaneKernelEqualsThePairSumOfEachLane) {
-  if (!map_lanes_available()) GTEST_SKIP() << "no AVX2/FMA";
+  if (lane_paths().empty()) GTEST_SKIP() << "no AVX2/FMA";
   std::mt19937 rng(7);
   std::uniform_real_distribution<float> shift(-6.0f, 6.0f);
-  for (int atoms : {1, 5, 64, 181}) {
-    RunState s = random_state(rng, {atoms, 3, 0, 0, 0, 0, 0, 0, 3.4f, true, false});
-    const PairTable table = make_pair_table(s);
-    const MapPairTables pairs = make_map_pair_tables(s, table);
-    for (int trial = 0; trial < 4; ++trial) {
-      alignas(32) float l[map_lanes], sh[map_lanes], evdw[map_lanes], estat[map_lanes];
-      for (int k = 0; k < map_lanes; ++k) l[k] = shift(rng), sh[k] = shift(rng);
-      sh[3] = sh[0], l[3] = l[0];  // two lanes at the same point
-      map_lane_energies(pairs, l, sh, evdw, estat);
-      for (int k = 0; k < map_lanes; ++k) {
-        AtomArray<float> cl{}, cs{}, cv{};
-        for (int j = 0; j < atoms; ++j) {
-          cl[j] = s.frame_l[j] + l[k];
-          cs[j] = s.frame_s[j] + sh[k];
-          cv[j] = s.frame_v[j] + s.map_height;
+  for (MapPath path : lane_paths()) {
+    const int lanes = map_path_lanes(path);
+    for (int atoms : {1, 5, 64, 181}) {
+      RunState s = random_state(rng, {atoms, 3, 0, 0, 0, 0, 0, 0, 3.4f, true, false});
+      const PairTable table = make_pair_table(s);
+      const MapPairTables pairs = make_map_pair_tables(s, table);
+      for (int trial = 0; trial < 4; ++trial) {
+        alignas(64) float l[map_max_lanes], sh[map_max_lanes], evdw[map_max_lanes],
+            estat[map_max_lanes];
+        for (int k = 0; k < lanes; ++k) l[k] = shift(rng), sh[k] = shift(rng);
+        sh[3] = sh[0], l[3] = l[0];  // two lanes at the same point
+        map_lane_energies(path, pairs, l, sh, evdw, estat);
+        for (int k = 0; k < lanes; ++k) {
+          AtomArray<float> cl{}, cs{}, cv{};
+          for (int j = 0; j < atoms; ++j) {
+            cl[j] = s.frame_l[j] + l[k];
+            cs[j] = s.frame_s[j] + sh[k];
+            cv[j] = s.frame_v[j] + s.map_height;
+          }
+          const MoleculeView central{s.frame_l.data(),      s.frame_s.data(),     s.frame_v.data(),
+                                     s.atom_element.data(), s.atom_charge.data(), atoms};
+          const MoleculeView copy{
+              cl.data(), cs.data(), cv.data(), s.atom_element.data(), s.atom_charge.data(), atoms};
+          const MoleculeEnergy e = molecule_pair_energy(table, central, copy);
+          EXPECT_EQ(bits(evdw[k]), bits(e.evdw))
+              << path_name(path) << ", " << atoms << " atoms, lane " << k;
+          EXPECT_EQ(bits(estat[k]), bits(e.estat))
+              << path_name(path) << ", " << atoms << " atoms, lane " << k;
         }
-        const MoleculeView central{s.frame_l.data(),      s.frame_s.data(),     s.frame_v.data(),
-                                   s.atom_element.data(), s.atom_charge.data(), atoms};
-        const MoleculeView copy{
-            cl.data(), cs.data(), cv.data(), s.atom_element.data(), s.atom_charge.data(), atoms};
-        const MoleculeEnergy e = molecule_pair_energy(table, central, copy);
-        EXPECT_EQ(bits(evdw[k]), bits(e.evdw)) << atoms << " atoms, lane " << k;
-        EXPECT_EQ(bits(estat[k]), bits(e.estat)) << atoms << " atoms, lane " << k;
       }
     }
   }
