@@ -26,6 +26,9 @@ function options() {
       process.exit(1);
     }
   }
+  for (const file of ["zelk8", "view", "input", "work", "web"]) {
+    args[file] = path.resolve(args[file]);
+  }
   return args;
 }
 
@@ -59,6 +62,7 @@ async function main() {
   } catch (error) {
     // A run that ends on a read failure still leaves its report.
     console.log("zelk8 ended with status " + error.status);
+    if (error.status === null) throw error;
   }
   const page_file = path.join(work, "report.html");
   execFileSync(args.view, [work, "-o", page_file, "--json", path.join(work, "report.json")],

@@ -263,7 +263,7 @@
   function unitTable() {
     const head = document.querySelector("#units thead tr");
     columns.forEach(function (column, c) {
-      const th = element("th", column.title);
+      const th = element("th", column.title, column.text ? "text" : undefined);
       th.dataset.column = String(c);
       th.addEventListener("click", function () { sortBy(c); });
       head.appendChild(th);
