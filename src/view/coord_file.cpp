@@ -66,8 +66,8 @@ std::optional<XyzAtom> read_atom_line(std::string_view line, bool& off_scale) {
 
 }  // namespace
 
-NeighbourMolecules read_neighbours(std::istream& in, std::size_t atom_count,
-                                   std::size_t unit_count, bool central_block) {
+NeighbourMolecules read_neighbours(std::istream& in, std::size_t atom_count, std::size_t unit_count,
+                                   bool central_block) {
   NeighbourMolecules result;
   std::string line;
   std::size_t line_number = 0;

@@ -32,7 +32,7 @@ struct NeighbourMolecules {
 // central block of `atom_count` lines when `central_block` is set. A file that
 // ends early, or a line that is not an atom line, ends the reading: the units
 // read whole are kept and `note` says where the file stopped.
-NeighbourMolecules read_neighbours(std::istream& in, std::size_t atom_count,
-                                   std::size_t unit_count, bool central_block);
+NeighbourMolecules read_neighbours(std::istream& in, std::size_t atom_count, std::size_t unit_count,
+                                   bool central_block);
 
 }  // namespace zelk8::view

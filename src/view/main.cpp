@@ -4,13 +4,12 @@
 // unreadable, not a zelk8 report or holds no unit; 3 the page or the JSON
 // file could not be written.
 
+#include <CLI/CLI.hpp>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
-
-#include <CLI/CLI.hpp>
 
 #include "coord_file.hpp"
 #include "page.hpp"
@@ -86,9 +85,8 @@ int main(int argc, char** argv) {
   if (fs::exists(coord_path, ec)) {
     std::ifstream coord(coord_path);
     if (coord) {
-      source.neighbours =
-          zelk8::view::read_neighbours(coord, report.coordinates.size(), report.units.size(),
-                                       report.elements.rows.size() >= 2);
+      source.neighbours = zelk8::view::read_neighbours(
+          coord, report.coordinates.size(), report.units.size(), report.elements.rows.size() >= 2);
       if (!source.neighbours->note.empty()) {
         std::cerr << "zelk8-view: " << source.neighbours->note << "\n";
       }
@@ -106,8 +104,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!report.complete) {
-    std::cerr << "zelk8-view: " << report_path.string() << ": "
-              << zelk8::view::stop_message(report) << "\n";
+    std::cerr << "zelk8-view: " << report_path.string() << ": " << zelk8::view::stop_message(report)
+              << "\n";
   }
 
   try {

@@ -4,11 +4,10 @@
 #pragma once
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json.hpp>
 
 namespace zelk8::view {
 

@@ -139,9 +139,9 @@ json table_data(const report::MapTable& table, const report::MapMinimum* minimum
     put_field(m, "energy", minimum->energy);
     const std::string& text = minimum->energy.text;
     m["below_zero"] = minimum->energy.overflow() || (!text.empty() && text.front() == '-');
-    m["grid_point"] = panel.marker ? json{{"row", panel.marker->row},
-                                          {"column", panel.marker->column}}
-                                   : json(nullptr);
+    m["grid_point"] = panel.marker
+                          ? json{{"row", panel.marker->row}, {"column", panel.marker->column}}
+                          : json(nullptr);
     out["minimum"] = std::move(m);
   }
   return out;
@@ -165,13 +165,13 @@ json map_data(const report::Report& report) {
   }
   const bool evdw_minimum = report.has(report::Section::evdw_minimum);
   const bool etot_minimum = report.has(report::Section::etot_minimum);
-  out["EvdW"] = has_evdw ? table_data(report.map->evdw,
-                                      evdw_minimum ? &report.map->evdw_minimum : nullptr)
-                         : json(nullptr);
+  out["EvdW"] =
+      has_evdw ? table_data(report.map->evdw, evdw_minimum ? &report.map->evdw_minimum : nullptr)
+               : json(nullptr);
   out["Estat"] = has_estat ? table_data(report.map->estat, nullptr) : json(nullptr);
-  out["Etot"] = has_etot ? table_data(report.map->etot,
-                                      etot_minimum ? &report.map->etot_minimum : nullptr)
-                         : json(nullptr);
+  out["Etot"] =
+      has_etot ? table_data(report.map->etot, etot_minimum ? &report.map->etot_minimum : nullptr)
+               : json(nullptr);
   return out;
 }
 
@@ -317,8 +317,8 @@ json page_data(const report::Report& report, const PageSource& source) {
     for (std::size_t u = 0; u < source.neighbours->units.size(); ++u) {
       json atoms_of_unit = json::array();
       for (const XyzAtom& atom : source.neighbours->units[u]) {
-        atoms_of_unit.push_back({{"symbol", atom.symbol}, {"l", atom.l}, {"s", atom.s},
-                                 {"v", atom.v}});
+        atoms_of_unit.push_back(
+            {{"symbol", atom.symbol}, {"l", atom.l}, {"s", atom.s}, {"v", atom.v}});
       }
       neighbours.push_back({{"unit", u + 1}, {"atoms", std::move(atoms_of_unit)}});
     }

@@ -12,11 +12,10 @@
 // in the off-scale cells, which "off_scale" lists as [row, column, text].
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 #include "coord_file.hpp"
 #include "report.hpp"
@@ -30,10 +29,10 @@ class PageDataError : public std::runtime_error {
 };
 
 struct PageSource {
-  std::string crystal;      // the run folder's name
-  std::string report_name;  // the report as named on the command line
+  std::string crystal;                           // the run folder's name
+  std::string report_name;                       // the report as named on the command line
   std::optional<NeighbourMolecules> neighbours;  // from coord.xyz, when present
-  std::string coordinates_note;                   // why coord.xyz was not used, or empty
+  std::string coordinates_note;                  // why coord.xyz was not used, or empty
 };
 
 // The value of a field, or null; the text goes beside it when null.

@@ -51,7 +51,8 @@ TEST(ReadNeighbours, StopsWhereTheFileDoes) {
   // The scan's grid line is no atom line: two units of three are whole.
   NeighbourMolecules n = read(two_units, 2, 3, true);
   EXPECT_EQ(n.units.size(), 2u);
-  EXPECT_EQ(n.note, "coord.xyz line 9: not an atom line in unit 3; 2 of 3 neighbour molecules read");
+  EXPECT_EQ(n.note,
+            "coord.xyz line 9: not an atom line in unit 3; 2 of 3 neighbour molecules read");
 
   // A file cut within a unit keeps the units before it.
   const std::string cut(two_units, std::string(two_units).find("C     -1.0"));
@@ -62,8 +63,9 @@ TEST(ReadNeighbours, StopsWhereTheFileDoes) {
 
   n = read("", 2, 2, true);
   EXPECT_TRUE(n.units.empty());
-  EXPECT_EQ(n.note,
-            "coord.xyz line 1: the file ends before its atom lines; 0 of 2 neighbour molecules read");
+  EXPECT_EQ(
+      n.note,
+      "coord.xyz line 1: the file ends before its atom lines; 0 of 2 neighbour molecules read");
 }
 
 }  // namespace

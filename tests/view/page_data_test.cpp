@@ -34,9 +34,9 @@ report::Unit unit(int number, const std::string& name, std::vector<std::string> 
   return u;
 }
 
-const std::vector<std::string> identity_b = {"1.0", "0.0", "0.0", "0.0", "1.0", "0.0",
+const std::vector<std::string> identity_b = {"1.0", "0.0", "0.0", "0.0", "1.0",  "0.0",
                                              "0.0", "0.0", "1.0", "0.0", "-1.0", "0.0"};
-const std::vector<std::string> glide = {"-1.0", "0.0", "0.0", "0.0", "1.0",  "0.0",
+const std::vector<std::string> glide = {"-1.0", "0.0", "0.0",  "0.0", "1.0", "0.0",
                                         "0.0",  "0.0", "-1.0", "0.5", "0.5", "0.0"};
 const std::vector<std::string> marker = {"5.0", "0.0", "0.0", "0.0", "0.0", "0.0",
                                          "0.0", "0.0", "0.0", "0.0", "0.0", "0.0"};
@@ -46,8 +46,8 @@ report::Report small_report() {
   report::Report r;
   r.cell = {parse_field("8.5620"),  parse_field("6.0380"),   parse_field("11.1840"),
             parse_field("90.0000"), parse_field("124.7000"), parse_field("90.0000")};
-  for (const auto& [label, symbol] : {std::pair{"C1", "C"}, std::pair{"C2", "C"},
-                                      std::pair{"H1", "H"}}) {
+  for (const auto& [label, symbol] :
+       {std::pair{"C1", "C"}, std::pair{"C2", "C"}, std::pair{"H1", "H"}}) {
     report::Atom atom;
     atom.label = label;
     atom.symbol = symbol;
@@ -90,12 +90,13 @@ TEST(PageData, FieldsOffScaleAreNullWithTheirPrintedText) {
 
   report::Unit u = unit(4, "X", glide, "1.0", "1.0", "2.0");
   u.centre[1] = parse_field("**********");
-  const json again = page_data([&] {
-    report::Report r = small_report();
-    r.units = {u};
-    return r;
-  }(),
-                               {"x", "at8.dat", {}, {}});
+  const json again = page_data(
+      [&] {
+        report::Report r = small_report();
+        r.units = {u};
+        return r;
+      }(),
+      {"x", "at8.dat", {}, {}});
   EXPECT_EQ(again["units"][0]["centre"][1], nullptr);
   EXPECT_EQ(again["units"][0]["centre_printed"], json::parse(R"([null, "**********", null])"));
 }

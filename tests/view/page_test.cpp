@@ -21,8 +21,8 @@ std::string slurp(const fs::path& path) {
 
 // A fresh empty folder for one test.
 fs::path scratch(const std::string& name) {
-  const fs::path dir = fs::temp_directory_path() / ("zelk8-view-" + name + "-" +
-                                                    std::to_string(::getpid()));
+  const fs::path dir =
+      fs::temp_directory_path() / ("zelk8-view-" + name + "-" + std::to_string(::getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);
   return dir;
@@ -36,7 +36,8 @@ TEST(Page, DataCannotEndItsScriptElement) {
 }
 
 TEST(Page, OneFileWithItsDataAndNothingToFetch) {
-  const nlohmann::json data = {{"crystal", "beta & <quinacridone>"}, {"units", nlohmann::json::array()}};
+  const nlohmann::json data = {{"crystal", "beta & <quinacridone>"},
+                               {"units", nlohmann::json::array()}};
   const std::string page = render_page(data);
   EXPECT_EQ(page.find("@@"), std::string::npos);
   EXPECT_NE(page.find("<title>beta &amp; &lt;quinacridone&gt; - zelk8 report</title>"),
