@@ -1,5 +1,6 @@
 #include "page_data.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <utility>
@@ -221,6 +222,16 @@ std::string formula(const report::Report& report) {
       ++it->second;
     }
   }
+  // Hill's order: carbon, then hydrogen, then the others alphabetically;
+  // without carbon, all alphabetically.
+  const bool carbon =
+      std::any_of(counts.begin(), counts.end(), [](const auto& c) { return c.first == "C"; });
+  auto rank = [carbon](const std::string& symbol) {
+    return carbon && symbol == "C" ? 0 : carbon && symbol == "H" ? 1 : 2;
+  };
+  std::stable_sort(counts.begin(), counts.end(), [&](const auto& x, const auto& y) {
+    return rank(x.first) != rank(y.first) ? rank(x.first) < rank(y.first) : x.first < y.first;
+  });
   std::string text;
   for (const auto& [symbol, count] : counts) {
     text += symbol;

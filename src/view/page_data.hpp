@@ -38,8 +38,9 @@ struct PageSource {
 // The value of a field, or null; the text goes beside it when null.
 void put_field(nlohmann::json& object, const std::string& key, const report::Field& field);
 
-// "C14H10": the element symbols of the element table with their atom counts,
-// in table order; an atom count of 1 is left out, as chemists write it.
+// "C20H12N2O2": the symbols of the atom list with their counts in Hill's
+// order (C, H, then the others alphabetically; all alphabetically without
+// carbon); a count of 1 is left out.
 std::string formula(const report::Report& report);
 
 // Throws PageDataError when the report holds no unit block.

@@ -101,6 +101,7 @@ async function main() {
     await page.waitForFunction(() => window.zelk8View && window.zelk8View.ready, { timeout: 30000 });
     await new Promise((resolve) => setTimeout(resolve, 500));
 
+    await page.screenshot({ path: path.join(work, "page-initial.png"), fullPage: true });
     check(requests.length === 0, "no network request (" + requests.join(", ") + ")");
 
     // The 3D canvas: pixels other than the white background.

@@ -115,6 +115,20 @@ TEST(PageData, HeaderCellFormulaAndLatticeSum) {
   EXPECT_TRUE(data["neighbours"].is_null());
 }
 
+TEST(PageData, FormulaInHillOrder) {
+  const auto formula_of = [](std::vector<std::string> symbols) {
+    report::Report r;
+    for (const auto& symbol : symbols) {
+      r.atoms.push_back(report::Atom{{}, {}, {}, {}, "X1", symbol});
+    }
+    return formula(r);
+  };
+  EXPECT_EQ(formula_of({"O", "O", "N", "C", "C", "C", "H", "S"}), "C3HNO2S");
+  EXPECT_EQ(formula_of({"O", "H", "H"}), "H2O");
+  EXPECT_EQ(formula_of({"S", "Cl", "Cl", "Br"}), "BrCl2S");
+  EXPECT_EQ(formula_of({}), "");
+}
+
 TEST(PageData, OperationTextSecondAtomSetAndShare) {
   report::Report r = small_report();
   // A second unit with a11 = 5.0 after the marker is an ordinary operation.

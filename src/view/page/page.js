@@ -198,8 +198,13 @@
       model.setStyle({}, { stick: { radius: 0.14, colorscheme: "Jmol" }, sphere: { scale: 0.28, colorscheme: "Jmol" } });
     }
     drawShapes();
+    // Seen from above the molecular plane, tilted so that partners along VV
+    // stand apart from the molecule; "Reset view" comes back here.
     viewer.zoomTo();
+    viewer.rotate(-55, "x");
+    viewer.rotate(20, "y");
     viewer.render();
+    const home = viewer.getView();
 
     const notes = ["Axes: VL, VS, VV of the central molecule; drag to rotate, wheel to zoom."];
     if (skipped) notes.push(skipped + " atoms with off-scale frame coordinates are not drawn.");
@@ -224,7 +229,7 @@
     toggle.checked = false;
     toggle.addEventListener("change", function () { setNeighbours(toggle.checked); });
     document.getElementById("reset").addEventListener("click", function () {
-      viewer.zoomTo();
+      viewer.setView(home);
       viewer.render();
     });
     window.addEventListener("resize", function () { viewer.resize(); viewer.render(); });
@@ -393,6 +398,16 @@
       g.lineWidth = 1.5; g.strokeStyle = "#000000";
       g.beginPath(); g.arc(x, y, radius, 0, 2 * Math.PI); g.stroke();
       g.beginPath(); g.moveTo(x - radius, y); g.lineTo(x + radius, y); g.moveTo(x, y - radius); g.lineTo(x, y + radius); g.stroke();
+      // The value beside the ring, on the side with more room.
+      const label = field(table.minimum, "energy", 3)[0];
+      const right = x > canvas.width * 0.6;
+      g.font = "bold 12px DejaVu Sans, Helvetica, Arial, sans-serif";
+      g.textAlign = right ? "right" : "left";
+      g.textBaseline = "bottom";
+      const lx = right ? x - radius - 3 : x + radius + 3;
+      const ly = Math.max(y - radius, 14);
+      g.lineWidth = 3; g.strokeStyle = "#ffffff"; g.strokeText(label, lx, ly);
+      g.fillStyle = "#000000"; g.fillText(label, lx, ly);
     }
     box.appendChild(element("div", "VL " + shiftText(l, map.l_shifts_printed, 0) + " \u2192 " +
       shiftText(l, map.l_shifts_printed, cols - 1) + " \u00c5 across;  VS " + shiftText(s, map.s_shifts_printed, 0) +
