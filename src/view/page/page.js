@@ -259,9 +259,14 @@
     { title: "EvdW", get: function (u) { return field(u, "EvdW", 4); }, key: function (u) { return u.EvdW; } },
     { title: "Est", get: function (u) { return field(u, "Estat", 4); }, key: function (u) { return u.Estat; } },
     { title: "Etot", get: function (u) { return field(u, "Etot", 4); }, key: function (u) { return u.Etot; } },
-    { title: "Share", get: function (u) { return u.share === null ? ["\u2013", false] : [(100 * u.share).toFixed(1) + " %", false]; },
+    { title: "Share", get: function (u) { return u.share === null ? ["\u2013", false] : [percent(u.share), false]; },
       key: function (u) { return u.share; } }
   ];
+  // A share in per cent: one decimal, two below 0.1 %.
+  function percent(share) {
+    const p = 100 * share;
+    return p.toFixed(Math.abs(p) < 0.1 ? 2 : 1) + " %";
+  }
   let sortColumn = -1;
   let sortAscending = true;
 
