@@ -39,7 +39,11 @@ struct Field {
 // asterisks, or a non-finite spelling. Throws std::invalid_argument otherwise.
 Field parse_field(std::string_view text);
 
-// The sections of a report, in the order they are written.
+// The sections of a report, in the order they are written. A list without a
+// count of its own ends where the next section starts: a report cut right
+// after the last atom line still expects the atom list (its empty line ends
+// it), and one cut after a unit block expects the unit blocks (another block
+// or the total line).
 enum class Section {
   cell,               // the first line: a b c alpha beta gamma
   atoms,              // the atom list
@@ -223,7 +227,8 @@ struct Report {
   bool complete = false;           // the report ends where a finished run ends it
   std::optional<Stop> stopped_at;  // set exactly when `complete` is false
 
-  // Whether section `section` was read whole.
+  // Whether section `section` was read whole and is held here. The parts of
+  // the map are held only together: for a map cut short, none of them is.
   bool has(Section section) const;
   // The stacking unit's block (the unit whose number is the echoed stacking
   // unit), or nullptr when the report has none.
