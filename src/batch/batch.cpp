@@ -61,8 +61,8 @@ int collect(const Parameters& parameters, std::ostream& err) {
   }
   write_summaries(parameters.out, rows);
   const int failed = count_failed(rows);
-  err << "zelk8-batch: " << rows.size() << " crystals in " << parameters.out
-      << "/summary.csv, " << failed << " failed";
+  err << "zelk8-batch: " << rows.size() << " crystals in " << parameters.out << "/summary.csv, "
+      << failed << " failed";
   if (missing) err << ", " << missing << " missing";
   err << '\n';
   return failed || missing ? exit_failed : exit_ok;
@@ -97,8 +97,7 @@ std::pair<int, int> parse_shard(const std::string& text) {
 void write_summaries(const std::string& out, const std::vector<Row>& rows) {
   write_whole_file((fs::path(out) / "summary.csv").string(), summary_csv(rows));
   write_whole_file((fs::path(out) / "summary.json").string(), summary_json(rows));
-  write_whole_file((fs::path(out) / "index.html").string(),
-                   index_html(rows, links_of(out, rows)));
+  write_whole_file((fs::path(out) / "index.html").string(), index_html(rows, links_of(out, rows)));
 }
 
 std::vector<Row> finished_rows(const std::string& out) {
@@ -190,7 +189,8 @@ int run_batch(const Parameters& parameters, const Tools& tools, std::ostream& er
           outcome.row["message"] = error.what();
         }
         if (outcome.interrupted) continue;
-        progress.finished(crystals[k].name, outcome.skipped ? "skipped" : cell(outcome.row, "status"),
+        progress.finished(crystals[k].name,
+                          outcome.skipped ? "skipped" : cell(outcome.row, "status"),
                           outcome.skipped ? "" : cell(outcome.row, "message"),
                           std::atof(cell(outcome.row, "seconds").c_str()));
       }

@@ -53,8 +53,8 @@ std::string json_text(const nlohmann::json& json, const char* key) {
   if (found->is_array()) {
     std::string joined;
     for (const nlohmann::json& item : *found)
-      joined += (joined.empty() ? "" : " ") + (item.is_string() ? item.get<std::string>()
-                                                                : item.dump());
+      joined +=
+          (joined.empty() ? "" : " ") + (item.is_string() ? item.get<std::string>() : item.dump());
     return joined;
   }
   return found->dump();
@@ -87,7 +87,8 @@ class Folder {
     std::error_code error;
     const std::string prefix = "." + name + ".tmp-";
     for (const fs::directory_entry& entry : fs::directory_iterator(out, error))
-      if (entry.path().filename().string().rfind(prefix, 0) == 0) fs::remove_all(entry.path(), error);
+      if (entry.path().filename().string().rfind(prefix, 0) == 0)
+        fs::remove_all(entry.path(), error);
     std::string pattern = (fs::path(out) / (prefix + "XXXXXX")).string();
     if (!mkdtemp(pattern.data()))
       throw std::runtime_error("cannot make a folder in " + out + ": " + strerror(errno));
@@ -164,8 +165,8 @@ Step run_prep(const Tools& tools, const std::string& cif, const std::vector<std:
   command.argv = {tools.prep, cif};
   command.argv.insert(command.argv.end(), options.begin(), options.end());
   const fs::path json = dir / ".prep.json";
-  for (const std::string& arg : {std::string("-o"), (dir / "zelk8.dat").string(),
-                                 std::string("--json"), json.string()})
+  for (const std::string& arg :
+       {std::string("-o"), (dir / "zelk8.dat").string(), std::string("--json"), json.string()})
     command.argv.push_back(arg);
   command.stderr_path = log.string();
   command.cpus = cpus;
@@ -263,9 +264,9 @@ std::vector<std::string> shell_options(const std::vector<std::string>& options, 
   }
   char text[32];
   std::snprintf(text, sizeof text, "%g", radius);
-  for (const std::string& word : {std::string("--no-map"), std::string("--cutoff"),
-                                  std::string(text), std::string("--skip-units"),
-                                  std::to_string(skip)})
+  for (const std::string& word :
+       {std::string("--no-map"), std::string("--cutoff"), std::string(text),
+        std::string("--skip-units"), std::to_string(skip)})
     kept.push_back(word);
   return kept;
 }
@@ -295,8 +296,8 @@ std::optional<Row> read_finished_row(const std::string& folder) {
   }
 }
 
-CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings,
-                               const Tools& tools, const std::vector<int>& cpus) {
+CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings, const Tools& tools,
+                               const std::vector<int>& cpus) {
   const auto start = std::chrono::steady_clock::now();
   const fs::path target = fs::path(settings.out) / crystal.name;
   const nlohmann::json inputs = input_fingerprint(crystal, settings);

@@ -39,8 +39,8 @@ struct CrystalOutcome {
 // Processes one crystal with its tools pinned to `cpus`. The folder is built
 // as OUT/.NAME.tmp-XXXXXX and renamed to OUT/NAME when complete; a crystal
 // whose result.json says ok for the same inputs is skipped unless forced.
-CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings,
-                               const Tools& tools, const std::vector<int>& cpus);
+CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings, const Tools& tools,
+                               const std::vector<int>& cpus);
 
 // What decides whether an earlier result still holds: the CIF's content, the
 // prep options in the order given and the lattice radius.

@@ -64,7 +64,8 @@ int main(int argc, char** argv) {
     if (p.inputs.empty() && !p.collect)
       throw CLI::ValidationError("INPUT", "no input given: name CIF files, folders or manifests");
     if (!shard.empty()) {
-      if (p.collect) throw CLI::ValidationError("--shard", "--shard and --collect go in separate runs");
+      if (p.collect)
+        throw CLI::ValidationError("--shard", "--shard and --collect go in separate runs");
       std::tie(p.shard, p.shards) = parse_shard(shard);
     }
   } catch (const CLI::ParseError& error) {

@@ -214,8 +214,7 @@ std::vector<Crystal> collect_crystals(const std::vector<std::string>& inputs) {
           found.push_back(entry.path());
       if (error) throw InputError(input + ": cannot list the folder: " + error.message());
       if (found.empty()) throw InputError(input + ": the folder holds no *.cif file");
-      for (const fs::path& cif : found)
-        crystals.push_back({cif.stem().string(), cif.string(), {}});
+      for (const fs::path& cif : found) crystals.push_back({cif.stem().string(), cif.string(), {}});
     } else if (!fs::exists(path, error)) {
       throw InputError(input + ": no such file or folder");
     } else if (lower(path.extension().string()) == ".csv") {

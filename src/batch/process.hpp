@@ -17,8 +17,8 @@ struct Command {
 };
 
 struct Outcome {
-  int status = -1;  // exit status, or -1 when the program did not exit normally
-  int signal = 0;   // the signal that ended it, 0 when it exited
+  int status = -1;    // exit status, or -1 when the program did not exit normally
+  int signal = 0;     // the signal that ended it, 0 when it exited
   std::string error;  // why it could not start, empty when it ran
 };
 

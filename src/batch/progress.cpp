@@ -46,7 +46,8 @@ void Progress::finished(const std::string& name, const std::string& status,
   if (failed) ++failed_;
   if (terminal_) {
     // Failures stay on the screen above the progress line.
-    if (failed) out_ << "\r\033[Kzelk8-batch: " << name << ": " << status << ": " << message << '\n';
+    if (failed)
+      out_ << "\r\033[Kzelk8-batch: " << name << ": " << status << ": " << message << '\n';
     draw();
     return;
   }

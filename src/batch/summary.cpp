@@ -42,11 +42,20 @@ std::string html_escape(std::string_view text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -185,8 +194,8 @@ std::string index_html(const std::vector<Row>& rows, const std::vector<Links>& l
       if (column == "name" && !link.page.empty())
         page += "<td><a href=\"" + url_escape(link.page) + "\">" + text + "</a></td>";
       else
-        page += number_column(column) ? "<td class=\"num\">" + text + "</td>"
-                                      : "<td>" + text + "</td>";
+        page +=
+            number_column(column) ? "<td class=\"num\">" + text + "</td>" : "<td>" + text + "</td>";
     }
     if (link.picture.empty())
       page += "<td></td>";

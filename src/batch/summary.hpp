@@ -12,10 +12,11 @@ namespace zelk8::batch {
 
 // The columns, in the order of every table.
 inline constexpr std::array<std::string_view, 20> summary_columns = {
-    "name",           "status",         "message",        "formula",        "space_group",
-    "atoms",          "element_types",  "units",          "etot_units",     "lattice_energy",
-    "lattice_molecules", "stack_unit",  "stack_etot",     "map_min_evdw",   "map_min_evdw_l",
-    "map_min_evdw_s", "map_min_etot",   "map_min_etot_l", "map_min_etot_s", "seconds"};
+    "name",         "status",         "message",           "formula",
+    "space_group",  "atoms",          "element_types",     "units",
+    "etot_units",   "lattice_energy", "lattice_molecules", "stack_unit",
+    "stack_etot",   "map_min_evdw",   "map_min_evdw_l",    "map_min_evdw_s",
+    "map_min_etot", "map_min_etot_l", "map_min_etot_s",    "seconds"};
 
 // A row: one text per column, numbers exactly as the report printed them,
 // empty where a value does not apply. Missing columns count as empty.

@@ -38,7 +38,8 @@ TEST_F(BatchRun, BrokenCifAmongGoodOnesGetsItsRowAndTheRestGoOn) {
   EXPECT_EQ(anthracene.at("lattice_energy"), "");
   EXPECT_EQ(table.row("naphthalene").at("status"), "ok");
   // Names in order, and the folder of each crystal holds its files.
-  EXPECT_EQ(table.column("name"), (std::vector<std::string>{"anthracene", "broken", "naphthalene"}));
+  EXPECT_EQ(table.column("name"),
+            (std::vector<std::string>{"anthracene", "broken", "naphthalene"}));
   for (const char* file :
        {"zelk8.dat", "at8.dat", "mopac.dat", "coord.xyz", "map.svg", "prep.log", "result.json"})
     EXPECT_TRUE(fs::exists(out() / "anthracene" / file)) << file;
@@ -83,7 +84,7 @@ TEST_F(BatchRun, ManifestWithOptionsAndBadArguments) {
             std::string::npos);
 
   for (const std::vector<std::string>& bad :
-       {std::vector<std::string>{input("in")},                       // no -o
+       {std::vector<std::string>{input("in")},                         // no -o
         {input("in"), "-o", out(), "--shard", "3/2"},                  // no such shard
         {input("in"), "-o", out(), "--jobs", "0"},                     // no workers
         {(root_ / "missing.cif").string(), "-o", out()},               // no such input
@@ -131,9 +132,11 @@ TEST_F(BatchRun, InterruptedThenRunAgainLosesAndRedoesNothing) {
 
   // Every copy gives the same numbers as the original.
   const Table table = read_csv(out() / "summary.csv");
-  for (const auto& row : table.rows)
-    if (row.at("name").rfind("copy", 0) == 0)
+  for (const auto& row : table.rows) {
+    if (row.at("name").rfind("copy", 0) == 0) {
       EXPECT_EQ(without_time(row, "anthracene"), without_time(table.row("anthracene")));
+    }
+  }
 }
 
 TEST_F(BatchRun, ForceRedoesAndChangedInputsAreRedone) {

@@ -126,11 +126,11 @@ inline Table read_csv(const fs::path& path) {
 }
 
 inline std::vector<std::string> expected_columns() {
-  return {"name",           "status",         "message",        "formula",
-          "space_group",    "atoms",          "element_types",  "units",
-          "etot_units",     "lattice_energy", "lattice_molecules", "stack_unit",
-          "stack_etot",     "map_min_evdw",   "map_min_evdw_l", "map_min_evdw_s",
-          "map_min_etot",   "map_min_etot_l", "map_min_etot_s", "seconds"};
+  return {"name",         "status",         "message",           "formula",
+          "space_group",  "atoms",          "element_types",     "units",
+          "etot_units",   "lattice_energy", "lattice_molecules", "stack_unit",
+          "stack_etot",   "map_min_evdw",   "map_min_evdw_l",    "map_min_evdw_s",
+          "map_min_etot", "map_min_etot_l", "map_min_etot_s",    "seconds"};
 }
 
 // A row without its timing (which differs from run to run), optionally
@@ -200,10 +200,9 @@ class BatchRun : public ::testing::Test {
 
   void SetUp() override {
     root_ = fs::temp_directory_path() /
-            ("zelk8-batch-" + std::string(::testing::UnitTest::GetInstance()
-                                              ->current_test_info()
-                                              ->name()) +
-             "-" + std::to_string(getpid()));
+            ("zelk8-batch-" +
+             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+             std::to_string(getpid()));
     fs::remove_all(root_);
     fs::create_directories(root_ / "in");
     for (const char* name : {"anthracene.cif", "naphthalene.cif", "quinacridone.cif"})

@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 using Words = std::vector<std::string>;
 
 TEST(ShellOptions, DropTheUnitAndMapChoicesKeepTheRest) {
-  const Words options = {"--charges", "0.1,-0.4,-0.3,0", "--cutoff", "12", "--stack=3",
+  const Words options = {"--charges", "0.1,-0.4,-0.3,0",   "--cutoff", "12",         "--stack=3",
                          "--map",     "-1:1:0.5,-1:1:0.5", "--no-map", "--molecule", "2",
                          "--cutoff=8"};
   EXPECT_EQ(shell_options(options, 25.0, 40),

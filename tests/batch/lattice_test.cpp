@@ -41,10 +41,10 @@ Input read_input(const fs::path& path) {
   while (std::getline(lines, line)) {
     const int element = std::stoi(line.substr(0, 4));
     if (element <= 0) break;
-    input.atoms.push_back({gemmi::Fractional(std::stod(line.substr(5, 10)),
-                                             std::stod(line.substr(15, 10)),
-                                             std::stod(line.substr(25, 10))),
-                           element});
+    input.atoms.push_back(
+        {gemmi::Fractional(std::stod(line.substr(5, 10)), std::stod(line.substr(15, 10)),
+                           std::stod(line.substr(25, 10))),
+         element});
   }
   int types = 0;
   for (const Atom& atom : input.atoms) types = std::max(types, atom.element);
@@ -72,7 +72,7 @@ std::vector<gemmi::Op> cif_operations(const fs::path& path) {
   return ops;
 }
 
-gemmi::Position centroid(const Input& input, const std::vector<gemmi::Position>& atoms) {
+gemmi::Position centroid(const std::vector<gemmi::Position>& atoms) {
   gemmi::Position sum;
   for (const gemmi::Position& p : atoms) sum += p;
   return sum / static_cast<double>(atoms.size());
@@ -86,7 +86,7 @@ struct Sum {
 Sum independent_lattice_sum(const Input& input, const std::vector<gemmi::Op>& ops, double radius) {
   std::vector<gemmi::Position> central;
   for (const Atom& atom : input.atoms) central.push_back(input.cell.orthogonalize(atom.frac));
-  const gemmi::Position centre = centroid(input, central);
+  const gemmi::Position centre = centroid(central);
   std::vector<gemmi::Position> seen = {centre};
   Sum sum;
   const int reach = 6;  // lattice translations far enough for 25 A in these cells
@@ -96,11 +96,12 @@ Sum independent_lattice_sum(const Input& input, const std::vector<gemmi::Op>& op
         for (int k = -reach; k <= reach; ++k) {
           std::vector<gemmi::Position> image;
           for (const Atom& atom : input.atoms) {
-            gemmi::Fractional f = op.apply_to_xyz(atom.frac);
-            image.push_back(input.cell.orthogonalize(
-                gemmi::Fractional(f.x + i, f.y + j, f.z + k)));
+            const std::array<double, 3> f =
+                op.apply_to_xyz({atom.frac.x, atom.frac.y, atom.frac.z});
+            image.push_back(
+                input.cell.orthogonalize(gemmi::Fractional(f[0] + i, f[1] + j, f[2] + k)));
           }
-          const gemmi::Position c = centroid(input, image);
+          const gemmi::Position c = centroid(image);
           if (c.dist(centre) >= radius) continue;
           bool again = false;
           for (const gemmi::Position& other : seen) again = again || c.dist(other) < 0.01;
@@ -113,8 +114,8 @@ Sum independent_lattice_sum(const Input& input, const std::vector<gemmi::Op>& op
               const auto& [emin_b, r0_b] = input.elements[input.atoms[b].element - 1];
               const double r = image[a].dist(central[b]);
               const double rho = r / (r0_a + r0_b);
-              const double evdw =
-                  std::sqrt(emin_a * emin_b) * (184000.0 * std::exp(-12.0 * rho) - 2.25 / std::pow(rho, 6));
+              const double evdw = std::sqrt(emin_a * emin_b) *
+                                  (184000.0 * std::exp(-12.0 * rho) - 2.25 / std::pow(rho, 6));
               const double estat = 1380.0 * input.atoms[a].charge * input.atoms[b].charge / r;
               sum.energy += evdw + estat;
             }

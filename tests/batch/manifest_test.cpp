@@ -39,8 +39,9 @@ TEST(Manifest, ErrorsNameTheLineAndTheRemedy) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"", "m.csv: no header; the first line names the columns name,cif,options"},
       {"name,path\n", "m.csv:1: unknown column 'path'; the columns are name,cif,options"},
-      {"name,options\n", "m.csv:1: no 'cif' column; the first line names the columns "
-                         "name,cif,options"},
+      {"name,options\n",
+       "m.csv:1: no 'cif' column; the first line names the columns "
+       "name,cif,options"},
       {"cif,cif\n", "m.csv:1: column 'cif' named twice"},
       {"name,cif\n\na,x.cif,extra\n",
        "m.csv:3: 3 fields for 2 columns; quote a field that holds a comma"},
@@ -56,7 +57,8 @@ TEST(Manifest, ErrorsNameTheLineAndTheRemedy) {
        "m.csv:2: option --skip-units=20 is set by zelk8-batch itself; remove it from the options "
        "column"},
       {"name,cif,options\na,x.cif,--map 'a\n", "m.csv:2: unclosed ' in the options"},
-      {"name,cif\n\"a,x.cif\n", "m.csv:2: a quoted field is not closed; end it with a double quote"},
+      {"name,cif\n\"a,x.cif\n",
+       "m.csv:2: a quoted field is not closed; end it with a double quote"},
       {"name,cif\n\"a\"b,x.cif\n",
        "m.csv:2: text after a closing quote; double a quote inside a quoted field"},
   };
@@ -81,9 +83,10 @@ TEST(Manifest, ReservedOptionsOnlyWhole) {
 class CollectCrystals : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("zelk8-batch-inputs-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    root_ =
+        fs::temp_directory_path() /
+        ("zelk8-batch-inputs-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(root_);
     fs::create_directories(root_ / "set");
     for (const char* name : {"b.cif", "a.CIF", "notes.txt"}) std::ofstream(root_ / "set" / name);

@@ -96,8 +96,7 @@ TEST(Summary, WholeFileOrNothing) {
     write_whole_file((dir / "none" / "x.csv").string(), "x");
     ADD_FAILURE() << "wrote into a missing folder";
   } catch (const std::runtime_error& error) {
-    EXPECT_NE(std::string(error.what()).find((dir / "none" / "x.csv").string()),
-              std::string::npos);
+    EXPECT_NE(std::string(error.what()).find((dir / "none" / "x.csv").string()), std::string::npos);
   }
   size_t entries = 0;
   for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir)) ++entries;
