@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <gemmi/cif.hpp>
 #include <gemmi/smcif.hpp>
+
+#include "files.hpp"
 
 namespace zelk8::prep {
 
@@ -82,6 +83,11 @@ Crystal crystal_from_document(cif::Document& doc, const std::string& name) {
   crystal.name = small.name;
   crystal.spacegroup = small.spacegroup_hm;
   crystal.cell = small.cell;
+  for (const auto& [tag, text] : {std::pair{"_chemical_formula_sum", &crystal.formula_sum},
+                                  {"_chemical_formula_moiety", &crystal.formula_moiety}}) {
+    const std::string* value = block.find_value(tag);
+    if (value && !cif::is_null(*value)) *text = cif::as_string(*value);
+  }
   if (!crystal.cell.is_crystal() || !(crystal.cell.volume > 0.0))
     throw PrepError(name + ": the cell parameters do not describe a cell");
   for (const gemmi::SmallStructure::Site& s : small.sites) {
@@ -107,14 +113,7 @@ Crystal crystal_from_document(cif::Document& doc, const std::string& name) {
 }  // namespace
 
 Crystal read_crystal(const std::string& path) {
-  if (!std::ifstream(path)) throw PrepError("cannot read " + path);
-  cif::Document doc;
-  try {
-    doc = cif::read_file(path);
-  } catch (const std::exception& e) {
-    throw PrepError(std::string("not a CIF: ") + e.what());
-  }
-  return crystal_from_document(doc, path);
+  return read_crystal_text(read_whole_file(path, "the CIF"), path);
 }
 
 Crystal read_crystal_text(const std::string& text, const std::string& name) {

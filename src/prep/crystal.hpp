@@ -24,9 +24,11 @@ struct Site {
 };
 
 struct Crystal {
-  std::string name;        // data block name
-  std::string spacegroup;  // H-M symbol as written, may be empty
-  std::string ops_source;  // the tag or symbol the operations came from
+  std::string name;            // data block name
+  std::string spacegroup;      // H-M symbol as written, may be empty
+  std::string ops_source;      // the tag or symbol the operations came from
+  std::string formula_sum;     // _chemical_formula_sum, empty when absent
+  std::string formula_moiety;  // _chemical_formula_moiety, empty when absent
   gemmi::UnitCell cell;
   std::vector<Site> sites;
   std::vector<gemmi::Op> ops;  // the identity comes first

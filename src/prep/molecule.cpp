@@ -140,11 +140,23 @@ Molecule build_molecule(const Crystal& crystal, const MoleculeOptions& options) 
   std::vector<bool> covered(crystal.sites.size(), false);
   std::map<int, std::array<int, 3>> placed;
   int found = 0;
-  for (int s = 0; s < static_cast<int>(crystal.sites.size()) && found < options.number; ++s) {
+  for (int s = 0; s < static_cast<int>(crystal.sites.size()); ++s) {
     if (covered[orbit[s]] || listed(s) < 0) continue;
-    placed = gather(crystal, atoms, listed(s), options);
+    std::map<int, std::array<int, 3>> here;
+    if (found < options.number) {
+      here = gather(crystal, atoms, listed(s), options);
+    } else {
+      // The molecules after the one asked for are only counted; one that is
+      // not a molecule ends the count.
+      try {
+        here = gather(crystal, atoms, listed(s), options);
+      } catch (const PrepError&) {
+        break;
+      }
+    }
     ++found;
-    for (const auto& [a, t] : placed) covered[orbit[atoms[a].site]] = true;
+    for (const auto& [a, t] : here) covered[orbit[atoms[a].site]] = true;
+    if (found == options.number) placed = std::move(here);
   }
   if (found < options.number)
     throw PrepError("molecule " + std::to_string(options.number) +

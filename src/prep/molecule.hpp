@@ -31,7 +31,7 @@ struct Molecule {
   std::vector<MoleculeAtom> atoms;       // grouped by type, hydrogen last
   std::vector<gemmi::Element> elements;  // element order, index 0 is type 1
   int number = 1;                        // which molecule of the asymmetric unit
-  int molecule_count = 1;                // molecules found before it stopped looking
+  int molecule_count = 1;                // molecules in the asymmetric unit
 };
 
 struct MoleculeOptions {

@@ -1,13 +1,15 @@
 #include "prep.hpp"
 
-#include <charconv>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
+#include <nlohmann/json.hpp>
 #include <ostream>
-#include <sstream>
 
 #include "crystal.hpp"
+#include "files.hpp"
+#include "map_range.hpp"
+#include "program_view.hpp"
 #include "units.hpp"
 #include "vdw_params.hpp"
 
@@ -21,171 +23,128 @@ std::string printf_string(double value) {
   return buffer;
 }
 
-double to_real(const std::string& text, const std::string& option) {
-  double value = 0.0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
-    throw PrepError(option + ": '" + text + "' is not a number");
-  return value;
-}
-
-int to_int(const std::string& text, const std::string& option) {
-  int value = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size())
-    throw PrepError(option + ": '" + text + "' is not a whole number");
-  return value;
-}
-
-std::vector<std::string> split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (size_t at; (at = text.find(separator, start)) != std::string::npos; start = at + 1)
-    parts.push_back(text.substr(start, at - start));
-  parts.push_back(text.substr(start));
-  return parts;
-}
-
-// L0:L1:DL,S0:S1:DS[,H]
-std::array<double, 7> parse_map(const std::string& text) {
-  std::vector<std::string> groups = split(text, ',');
-  if (groups.size() != 2 && groups.size() != 3)
-    throw PrepError("--map: expected L0:L1:DL,S0:S1:DS[,H], got '" + text + "'");
-  std::array<double, 7> values{};
-  for (int g = 0; g < 2; ++g) {
-    std::vector<std::string> range = split(groups[g], ':');
-    if (range.size() != 3)
-      throw PrepError("--map: expected start:end:step, got '" + groups[g] + "'");
-    for (int i = 0; i < 3; ++i) values[3 * g + i] = to_real(range[i], "--map");
-    if (!(values[3 * g + 2] > 0.0))
-      throw PrepError("--map: the step must be positive in '" + groups[g] + "'");
+// Warnings in the order they arise, each once.
+struct Warnings {
+  std::vector<std::string> list;
+  void add(const std::string& text) {
+    if (std::find(list.begin(), list.end(), text) == list.end()) list.push_back(text);
   }
-  values[6] = groups.size() == 3 ? to_real(groups[2], "--map") : 0.0;
-  for (double value : values) {
-    bool exact = false;
-    format_f5(value, &exact);
-    if (!exact)
-      throw PrepError("--map: " + printf_string(value) + " does not fit a 5-column field exactly");
+};
+
+double rounded(double value, double scale) { return std::round(value * scale) / scale; }
+
+// Everything the run decided, for the summary and the JSON file.
+struct Outcome {
+  const Options& options;
+  const Crystal& crystal;
+  const Molecule& molecule;
+  const UnitSearch& search;
+  const RunParams& run;
+  const ProgramView& view;
+  const Warnings& warnings;
+};
+
+void write_summary(const Outcome& o, std::ostream& err) {
+  char line[240];
+  err << "zelk8-prep: " << o.options.cif_path << '\n';
+  err << "  formula      " << formula(o.molecule) << '\n';
+  std::snprintf(line, sizeof line,
+                "  cell         a %.4f  b %.4f  c %.4f  alpha %.3f  beta %.3f  gamma %.3f\n",
+                o.crystal.cell.a, o.crystal.cell.b, o.crystal.cell.c, o.crystal.cell.alpha,
+                o.crystal.cell.beta, o.crystal.cell.gamma);
+  err << line;
+  err << "  space group  " << (o.crystal.spacegroup.empty() ? "?" : o.crystal.spacegroup) << ", "
+      << o.crystal.ops.size() << " operations from " << o.crystal.ops_source << '\n';
+  err << "  molecule     " << o.molecule.number << ": " << o.molecule.atoms.size() << " atoms from "
+      << o.crystal.sites.size() << " sites; element types";
+  for (size_t e = 0; e < o.molecule.elements.size(); ++e)
+    err << ' ' << e + 1 << '=' << o.molecule.elements[e].name();
+  err << '\n';
+  std::snprintf(line, sizeof line, "  net charge   %.4f e\n", o.view.net_charge);
+  err << line;
+  const int skip = o.options.skip_units;
+  std::snprintf(line, sizeof line, "  units        %d within %.2f A", o.search.inside_cutoff,
+                o.options.cutoff);
+  err << line;
+  if (skip > 0) {
+    if (o.search.units.empty())
+      err << ", none ranked above " << skip;
+    else
+      err << ", ranks " << skip + 1 << " to " << skip + o.search.units.size() << " written";
+  } else if (o.search.inside_cutoff > max_units) {
+    err << ", the nearest 20 written";
   }
-  return values;
+  err << '\n';
+  for (const Unit& unit : o.search.units) {
+    std::snprintf(line, sizeof line, "    %-4s %8.4f A   %s\n", unit.name.c_str(), unit.distance,
+                  unit_triplet(unit).c_str());
+    err << line;
+  }
+  const int stack = o.run.stack_unit;
+  if (stack == 0) {
+    err << "  stack unit   0 (no shift map)\n";
+  } else if (stack <= static_cast<int>(o.search.units.size())) {
+    const std::array<float, 3>& c = o.view.unit_centres[stack - 1];
+    std::snprintf(line, sizeof line, " at VL %.3f VS %.3f VV %.3f A", c[0], c[1], c[2]);
+    err << "  stack unit   " << stack << " (" << o.search.units[stack - 1].name << ")" << line
+        << "\n";
+  } else {
+    err << "  stack unit   " << stack << '\n';
+  }
+  if (stack != 0 && o.run.map) {
+    const auto& m = o.run.map_values;
+    std::snprintf(line, sizeof line,
+                  "  map          VL %g to %g by %g, VS %g to %g by %g, height %g%s\n", m[0], m[1],
+                  m[2], m[3], m[4], m[5], m[6],
+                  o.options.map_given ? "" : " (around the stacking unit)");
+    err << line;
+  }
+  for (const std::string& text : o.warnings.list) err << "zelk8-prep: warning: " << text << '\n';
+}
+
+std::string summary_json(const Outcome& o) {
+  nlohmann::ordered_json j;
+  auto text_or_null = [](const std::string& text) {
+    return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
+  };
+  std::string compact = formula(o.molecule);
+  compact.erase(std::remove(compact.begin(), compact.end(), ' '), compact.end());
+  j["cif"] = o.options.cif_path;
+  j["block"] = o.crystal.name;
+  j["formula"] = compact;
+  j["cif_formula"] = text_or_null(o.crystal.formula_sum.empty() ? o.crystal.formula_moiety
+                                                                : o.crystal.formula_sum);
+  j["space_group"] = text_or_null(o.crystal.spacegroup);
+  j["molecules_in_asymmetric_unit"] = o.molecule.molecule_count;
+  j["z_prime_written"] = 1;
+  j["atoms"] = o.molecule.atoms.size();
+  j["element_types"] = o.molecule.elements.size();
+  j["within_cutoff"] = o.search.inside_cutoff;
+  nlohmann::ordered_json units = nlohmann::ordered_json::array();
+  for (const Unit& unit : o.search.units)
+    units.push_back({{"rank", unit.rank},
+                     {"name", unit.name},
+                     {"distance", rounded(unit.distance, 1e4)},
+                     {"operation", unit_triplet(unit)}});
+  j["units"] = units;
+  j["stack_unit"] = o.run.stack_unit;
+  j["net_charge"] = rounded(o.view.net_charge, 1e4);
+  j["warnings"] = o.warnings.list;
+  return j.dump(2) + "\n";
 }
 
 }  // namespace
 
-std::string usage_text() {
-  return R"(usage: zelk8-prep CRYSTAL.cif [options]
-
-Writes a zelk8.dat input file for the crystal to standard output and a short
-summary to standard error.
-
-options:
-  -o, --output FILE        write the input file to FILE instead
-  --molecule N             the N-th molecule of the asymmetric unit (default 1,
-                           the one that holds the first site)
-  --cutoff R               neighbour units: images whose centroid lies within
-                           R Angstrom of the central one (default 10), at most 20
-  --stack auto|N           stacking unit: auto takes the nearest unit that is a
-                           pure lattice translation, 0 when there is none
-                           (default auto)
-  --charges H,C1,C2,C3     charge increments (default 0.1,0,0,0)
-  --map L0:L1:DL,S0:S1:DS[,H]
-                           shift map ranges along VL and VS, and the height
-                           (default -3:3:0.25,-2:2:0.25,0; height 0 takes the
-                           stacking unit's)
-  --no-map                 no shift map: stacking unit 0, no map record
-  --params FILE            van der Waals parameters, one "symbol Emin R0" per
-                           line (kJ/mol, Angstrom), replacing the built-in
-                           MM3 values for those elements
-  --bond-tolerance T       atoms are bonded closer than the sum of their
-                           covalent radii plus T Angstrom (default 0.4)
-  --ignore-occupancy       accept sites of partial occupancy (disorder)
-  -h, --help               this text
-
-Exit status: 0 on success, 2 on an error in the CIF or the options.
-)";
-}
-
-Options parse_options(const std::vector<std::string>& arguments) {
-  Options options;
-  bool map_given = false;
-  // "--name=value" is the same as "--name value".
-  std::vector<std::string> split_args;
-  for (const std::string& arg : arguments) {
-    size_t equals = arg.find('=');
-    if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
-      split_args.push_back(arg.substr(0, equals));
-      split_args.push_back(arg.substr(equals + 1));
-    } else {
-      split_args.push_back(arg);
-    }
-  }
-  const std::vector<std::string>& args = split_args;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&]() -> const std::string& {
-      if (i + 1 >= args.size()) throw PrepError(arg + " needs a value");
-      return args[++i];
-    };
-    if (arg == "-h" || arg == "--help") {
-      options.help = true;
-    } else if (arg == "-o" || arg == "--output") {
-      options.output_path = value();
-    } else if (arg == "--molecule") {
-      options.molecule = to_int(value(), arg);
-      if (options.molecule < 1) throw PrepError("--molecule: the first molecule is 1");
-    } else if (arg == "--cutoff") {
-      options.cutoff = to_real(value(), arg);
-      if (!(options.cutoff > 0.0)) throw PrepError("--cutoff must be positive");
-    } else if (arg == "--bond-tolerance") {
-      options.bond_tolerance = to_real(value(), arg);
-      if (options.bond_tolerance < 0.0) throw PrepError("--bond-tolerance must not be negative");
-    } else if (arg == "--stack") {
-      const std::string& text = value();
-      if (text == "auto") {
-        options.stack.reset();
-      } else {
-        options.stack = to_int(text, arg);
-        if (*options.stack < 0 || *options.stack > 99999)
-          throw PrepError("--stack: expected auto or a number from 0 to 99999");
-      }
-    } else if (arg == "--charges") {
-      std::vector<std::string> parts = split(value(), ',');
-      if (parts.size() != 4) throw PrepError("--charges: expected four values H,C1,C2,C3");
-      for (int k = 0; k < 4; ++k) options.run.charges[k] = to_real(parts[k], arg);
-    } else if (arg == "--map") {
-      options.run.map_values = parse_map(value());
-      map_given = true;
-    } else if (arg == "--no-map") {
-      options.no_map = true;
-    } else if (arg == "--params") {
-      options.params_path = value();
-    } else if (arg == "--ignore-occupancy") {
-      options.ignore_occupancy = true;
-    } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-      throw PrepError("unknown option " + arg + " (see --help)");
-    } else if (options.cif_path.empty()) {
-      options.cif_path = arg;
-    } else {
-      throw PrepError("one CIF only: '" + options.cif_path + "' and '" + arg + "'");
-    }
-  }
-  if (options.help) return options;
-  if (options.cif_path.empty()) throw PrepError("no CIF given (see --help)");
-  if (options.no_map && options.stack && *options.stack != 0)
-    throw PrepError("--no-map and --stack " + std::to_string(*options.stack) +
-                    " contradict each other");
-  if (options.no_map && map_given) throw PrepError("--no-map and --map contradict each other");
-  return options;
-}
-
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   try {
-    Options options = parse_options(args);
-    if (options.help) {
-      out << usage_text();
+    Command command = parse_command_line(args);
+    if (command.print) {
+      out << *command.print;
       return 0;
     }
-    auto warn = [&](const std::string& text) { err << "zelk8-prep: warning: " << text << '\n'; };
+    const Options& options = command.options;
+    Warnings warnings;
+    auto warn = [&](const std::string& text) { warnings.add(text); };
 
     Crystal crystal = read_crystal(options.cif_path);
     for (const Site& site : crystal.sites)
@@ -205,68 +164,54 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     VdwTable vdw = builtin_vdw_table();
     if (!options.params_path.empty()) read_vdw_params(options.params_path, vdw);
 
-    UnitSearch search = find_units(crystal, molecule, options.cutoff);
+    const int skip = options.skip_units;
+    UnitSearch search = find_units(crystal, molecule, options.cutoff, skip);
     RunParams run = options.run;
     if (options.no_map)
       run.stack_unit = 0;
     else if (options.stack)
       run.stack_unit = *options.stack;
+    else if (skip > 0 && !options.map_given)
+      run.stack_unit = 0;  // a further shell: its units only, no map
     else
       run.stack_unit = nearest_translation(search.units);
     run.map = !options.no_map;
     std::string text = write_input(crystal.cell, molecule, vdw, search.units, run);
 
-    // Summary.
-    char line[200];
-    err << "zelk8-prep: " << options.cif_path << '\n';
-    err << "  formula      " << formula(molecule) << '\n';
-    std::snprintf(line, sizeof line,
-                  "  cell         a %.4f  b %.4f  c %.4f  alpha %.3f  beta %.3f  gamma %.3f\n",
-                  crystal.cell.a, crystal.cell.b, crystal.cell.c, crystal.cell.alpha,
-                  crystal.cell.beta, crystal.cell.gamma);
-    err << line;
-    err << "  space group  " << (crystal.spacegroup.empty() ? "?" : crystal.spacegroup) << ", "
-        << crystal.ops.size() << " operations from " << crystal.ops_source << '\n';
-    err << "  molecule     " << molecule.number << ": " << molecule.atoms.size() << " atoms from "
-        << crystal.sites.size() << " sites; element types";
-    for (size_t e = 0; e < molecule.elements.size(); ++e)
-      err << ' ' << e + 1 << '=' << molecule.elements[e].name();
-    err << '\n';
-    std::snprintf(line, sizeof line, "  units        %d within %.2f A", search.inside_cutoff,
-                  options.cutoff);
-    err << line << (search.inside_cutoff > max_units ? ", the nearest 20 written" : "") << '\n';
-    for (const Unit& unit : search.units) {
-      std::snprintf(line, sizeof line, "    %-4s %8.4f A   %s\n", unit.name.c_str(), unit.distance,
-                    unit_triplet(unit).c_str());
-      err << line;
+    // The program reads the file back: its frame places the stacking
+    // partner, around which the default map is laid, and its charge stage
+    // gives the net charge.
+    ProgramView view = view_in_program(text);
+    const bool stack_names_unit = run.stack_unit >= 1 && run.stack_unit <= 40 &&
+                                  run.stack_unit <= static_cast<int>(view.unit_centres.size());
+    if (run.stack_unit != 0 && run.map && !options.map_given && stack_names_unit) {
+      const std::array<float, 3>& c = view.unit_centres[run.stack_unit - 1];
+      run.map_values = default_map(c[0], c[1]);
+      text = write_input(crystal.cell, molecule, vdw, search.units, run);
     }
-    if (run.stack_unit == 0)
-      err << "  stack unit   0 (no shift map)\n";
-    else if (run.stack_unit <= static_cast<int>(search.units.size()))
-      err << "  stack unit   " << run.stack_unit << " (" << search.units[run.stack_unit - 1].name
-          << ")\n";
-    else
-      err << "  stack unit   " << run.stack_unit << '\n';
 
     for (const std::string& text : element_warnings(molecule)) warn(text);
-    if (search.inside_cutoff > max_units)
+    if (skip == 0 && search.inside_cutoff > max_units)
       warn(std::to_string(search.inside_cutoff) +
            " units lie within the cutoff; only the nearest " + std::to_string(max_units) +
            " are written");
-    if (search.units.empty()) warn("no unit lies within the cutoff");
-    if (!options.stack && !options.no_map && run.stack_unit == 0)
+    if (search.units.empty())
+      warn(skip > 0 ? "no unit ranked above " + std::to_string(skip) + " lies within the cutoff"
+                    : std::string("no unit lies within the cutoff"));
+    if (!options.stack && !options.no_map && run.stack_unit == 0 &&
+        (skip == 0 || options.map_given))
       warn("no unit is a pure lattice translation: stacking unit 0, no shift map");
     if (run.stack_unit > static_cast<int>(search.units.size()) && run.stack_unit <= 40)
       warn("stacking unit " + std::to_string(run.stack_unit) + " names no unit (there are " +
            std::to_string(search.units.size()) + ")");
 
+    Outcome outcome{options, crystal, molecule, search, run, view, warnings};
+    write_summary(outcome, err);
+    if (!options.json_path.empty()) write_whole_file(options.json_path, summary_json(outcome));
     if (options.output_path.empty()) {
       out << text;
     } else {
-      std::ofstream file(options.output_path);
-      file << text;
-      file.close();
-      if (!file) throw PrepError("cannot write " + options.output_path);
+      write_whole_file(options.output_path, text);
     }
     return 0;
   } catch (const PrepError& e) {

@@ -50,7 +50,7 @@ bool same_molecule(const gemmi::UnitCell& cell, const Molecule& molecule,
 
 }  // namespace
 
-UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double cutoff) {
+UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double cutoff, int skip) {
   const gemmi::UnitCell& cell = crystal.cell;
   std::vector<gemmi::Fractional> central;
   for (const MoleculeAtom& atom : molecule.atoms) central.push_back(atom.fract);
@@ -119,7 +119,8 @@ UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double c
     kept.push_back(image);
   }
   search.inside_cutoff = static_cast<int>(kept.size());
-  for (const Image& image : kept) {
+  for (int rank = skip + 1; rank <= static_cast<int>(kept.size()); ++rank) {
+    const Image& image = kept[rank - 1];
     if (static_cast<int>(search.units.size()) == max_units) break;
     Unit unit;
     unit.op = image.op;
@@ -127,8 +128,8 @@ UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double c
     unit.distance = image.distance;
     unit.translation = crystal.ops[image.symop].rot == gemmi::Op::identity().rot;
     char name[16];
-    std::snprintf(name, sizeof name, "%c%02d", unit.translation ? 'T' : 'R',
-                  static_cast<int>(search.units.size()) + 1);
+    std::snprintf(name, sizeof name, "%c%02d", unit.translation ? 'T' : 'R', rank % 1000);
+    unit.rank = rank;
     unit.name = name;
     search.units.push_back(unit);
   }

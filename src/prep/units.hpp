@@ -17,21 +17,24 @@ struct Unit {
   // that maps the central molecule's written coordinates onto the image.
   std::array<double, 12> op{};
   std::string name;       // R01, T05: R for a rotation part, T for a pure translation
+  int rank = 0;           // 1 for the nearest image within the cutoff
   double distance = 0.0;  // between the centroids, Angstrom
   int symop = 0;          // index into Crystal::ops
   bool translation = false;
 };
 
 struct UnitSearch {
-  std::vector<Unit> units;  // nearest first, at most max_units
+  std::vector<Unit> units;  // nearest first, at most max_units after the skipped ones
   int inside_cutoff = 0;    // distinct images within the cutoff
 };
 
 // Every image of the molecule under an operation and a lattice translation
 // whose centroid lies within `cutoff` of the central one. Images that
 // coincide with the central molecule or with a nearer (or equally near,
-// earlier) image are dropped.
-UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double cutoff);
+// earlier) image are dropped. The units are the images ranked skip + 1 to
+// skip + max_units, each named by its rank.
+UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double cutoff,
+                      int skip = 0);
 
 // The operation as a triplet, e.g. "-x-1/2,y-1/2,-z".
 std::string unit_triplet(const Unit& unit);

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "crystal.hpp"
+#include "files.hpp"
 
 namespace zelk8::prep {
 
@@ -49,11 +50,7 @@ void parse_vdw_params(const std::string& text, const std::string& name, VdwTable
 }
 
 void read_vdw_params(const std::string& path, VdwTable& table) {
-  std::ifstream in(path);
-  if (!in) throw PrepError("cannot read the parameter file " + path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  parse_vdw_params(text.str(), path, table);
+  parse_vdw_params(read_whole_file(path, "the parameter file"), path, table);
 }
 
 }  // namespace zelk8::prep

@@ -53,16 +53,18 @@ TEST(FormatF5, FewestDecimalsThatFit) {
   }
 }
 
-// The whole file equals the hand-checked input files of the same crystals.
+// The whole file equals the hand-checked input files of the same crystals;
+// their maps are the fixed grid around the origin.
 TEST(Run, WritesTheBundledInputFiles) {
+  const std::string old_map = "-3:3:0.25,-2:2:0.25";
   for (const auto& [crystal, folder, options] : {
-           std::tuple{"anthracene", "anthracene", std::vector<std::string>{}},
+           std::tuple{"anthracene", "anthracene", std::vector<std::string>{"--map", old_map}},
            std::tuple{"anthracene", "anthracene-nomap", std::vector<std::string>{"--no-map"}},
            std::tuple{"anthracene", "anthracene-scan",
                       std::vector<std::string>{"--stack", "45", "--map=-1:1:0.5,0:0.5:0.5"}},
-           std::tuple{"naphthalene", "naphthalene", std::vector<std::string>{}},
+           std::tuple{"naphthalene", "naphthalene", std::vector<std::string>{"--map", old_map}},
            std::tuple{"quinacridone", "quinacridone",
-                      std::vector<std::string>{"--charges", "0.1,-0.4,-0.3,0"}},
+                      std::vector<std::string>{"--charges", "0.1,-0.4,-0.3,0", "--map", old_map}},
        }) {
     std::vector<std::string> args{source_path(std::string("examples/cif/") + crystal + ".cif")};
     args.insert(args.end(), options.begin(), options.end());
@@ -77,20 +79,37 @@ TEST(Run, SummaryOutputFileAndHelp) {
   const std::string path =
       (std::filesystem::temp_directory_path() / "zelk8-prep-test-out.dat").string();
   std::remove(path.c_str());
-  Result result = run(
-      {source_path("examples/cif/quinacridone.cif"), "-o", path, "--charges", "0.1,-0.4,-0.3,0"});
+  Result result = run({source_path("examples/cif/quinacridone.cif"), "-o", path, "--charges",
+                       "0.1,-0.4,-0.3,0", "--map", "-3:3:0.25,-2:2:0.25"});
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(slurp(path), slurp(source_path("examples/quinacridone/zelk8.dat")));
   for (const char* expected :
        {"  space group  P2(1)/c, 4 operations from _symmetry_equiv_pos_as_xyz\n",
         "  molecule     1: 36 atoms from 18 sites; element types 1=O 2=N 3=C 4=H\n",
-        "    T01    3.9750 A   x,y-1,z\n", "  stack unit   1 (T01)\n"})
+        "    T01    3.9750 A   x,y-1,z\n",
+        "  stack unit   1 (T01) at VL -0.132 VS 2.109 VV -3.367 A\n"})
     EXPECT_NE(result.err.find(expected), std::string::npos) << expected << "\nin:\n" << result.err;
   EXPECT_EQ(result.err.find("warning"), std::string::npos) << result.err;
   Result help = run({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--stack auto|N"), std::string::npos) << help.out;
+}
+
+// The default map is laid around the stacking partner's offset in the
+// program's frame: for anthracene's b translation VL 0.82, VS -5.42.
+TEST(Run, DefaultMapAroundTheStackingPartner) {
+  for (const auto& [crystal, record] : {
+           std::pair{"anthracene", "-2.25 3.75 0.25 -7.5 -3.5 0.25  0.0  0.0  0.0\n"},
+           {"quinacridone", "-3.25 2.75 0.25  0.0  4.0 0.25  0.0  0.0  0.0\n"},
+       }) {
+    Result r = run({source_path(std::string("examples/cif/") + crystal + ".cif")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(r.out.size() - std::string(record).size()), record) << crystal;
+  }
+  Result given = run({source_path("examples/cif/anthracene.cif"), "--map", "-1:1:0.5,0:1:0.5,3"});
+  EXPECT_EQ(given.out.substr(given.out.rfind("\n", given.out.size() - 2) + 1),
+            " -1.0  1.0  0.5  0.0  1.0  0.5  3.0  0.0  0.0\n");
 }
 
 TEST(Run, StackAutoUnitLimitAndWarnings) {
@@ -168,10 +187,11 @@ TEST(Run, ErrorsEndWithStatusTwo) {
                       "error: --charges: expected four values H,C1,C2,C3\n"},
            std::tuple{"ok.cif", anthracene, Options{"--no-map", "--stack", "3"},
                       "error: --no-map and --stack 3 contradict each other\n"},
-           std::tuple{"ok.cif", anthracene, Options{"--frobnicate"},
-                      "error: unknown option --frobnicate (see --help)\n"},
+           std::tuple{
+               "ok.cif", anthracene, Options{"--frobnicate"},
+               "error: The following argument was not expected: --frobnicate (see --help)\n"},
            std::tuple{"ok.cif", anthracene, Options{"--params", "/nonexistent/params"},
-                      "error: cannot read the parameter file /nonexistent/params\n"},
+                      "error: cannot read the parameter file /nonexistent/params: no such file"},
        }) {
     std::vector<std::string> args{write_temp(name, text)};
     args.insert(args.end(), options.begin(), options.end());
@@ -182,7 +202,9 @@ TEST(Run, ErrorsEndWithStatusTwo) {
   }
   Result missing = run({"/nonexistent/crystal.cif"});
   EXPECT_EQ(missing.status, 2);
-  EXPECT_EQ(missing.err, "zelk8-prep: error: cannot read /nonexistent/crystal.cif\n");
+  EXPECT_EQ(missing.err,
+            "zelk8-prep: error: cannot read the CIF /nonexistent/crystal.cif: no such file (check "
+            "the name and the folder)\n");
 
   // --ignore-occupancy takes the site as a whole atom, with a warning.
   Result accepted = run({write_temp("partial.cif", partial), "--ignore-occupancy"});

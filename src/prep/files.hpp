@@ -1,0 +1,22 @@
+// Files the user names: read with a reason when they cannot be, written
+// whole or not at all.
+#pragma once
+
+#include <string>
+
+namespace zelk8::prep {
+
+// Throws PrepError "cannot read WHAT PATH: REASON" when `path` cannot be
+// opened for reading as a regular file (missing, a folder, no permission).
+void check_readable(const std::string& path, const std::string& what);
+
+// The whole contents of a readable file (check_readable first).
+std::string read_whole_file(const std::string& path, const std::string& what);
+
+// Writes `text` to `path` under a temporary name in the same folder and
+// renames it when complete, so that a failure leaves the previous file (or
+// none). A target that exists and is not a regular file (a device, a pipe)
+// is written in place. Throws PrepError naming the file and the reason.
+void write_whole_file(const std::string& path, const std::string& text);
+
+}  // namespace zelk8::prep

@@ -1,0 +1,41 @@
+// The command line of zelk8-prep.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "input_file.hpp"
+
+namespace zelk8::prep {
+
+struct Options {
+  std::string cif_path;
+  std::string output_path;  // empty: standard output
+  std::string params_path;  // empty: the built-in table only
+  std::string json_path;    // empty: no machine-readable summary
+  int skip_units = 0;       // the units ranked skip_units + 1 to skip_units + 20
+  int molecule = 1;
+  double cutoff = 10.0;
+  double bond_tolerance = 0.4;
+  std::optional<int> stack;  // empty: auto
+  bool no_map = false;
+  bool map_given = false;
+  bool ignore_occupancy = false;
+  RunParams run;  // charges and map values
+};
+
+// What the command line asks for: a run with `options`, or a text to print
+// (--help, --version) and nothing else.
+struct Command {
+  Options options;
+  std::optional<std::string> print;
+};
+
+// Throws PrepError, naming the option, for a command line it cannot use.
+Command parse_command_line(const std::vector<std::string>& args);
+
+// The --help text.
+std::string usage_text();
+
+}  // namespace zelk8::prep
