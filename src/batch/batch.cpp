@@ -1,0 +1,231 @@
+#include "batch.hpp"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <ctime>
+#include <filesystem>
+#include <ostream>
+#include <thread>
+
+#include "process.hpp"
+#include "progress.hpp"
+
+namespace zelk8::batch {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<Links> links_of(const std::string& out, const std::vector<Row>& rows) {
+  std::vector<Links> links;
+  for (const Row& row : rows) {
+    const std::string name = cell(row, "name");
+    Links link;
+    std::error_code error;
+    for (const char* page : {"report.html", "at8.dat", "prep.log"})
+      if (fs::exists(fs::path(out) / name / page, error)) {
+        link.page = name + "/" + page;
+        break;
+      }
+    if (fs::exists(fs::path(out) / name / "map.svg", error)) link.picture = name + "/map.svg";
+    links.push_back(link);
+  }
+  return links;
+}
+
+int count_failed(const std::vector<Row>& rows) {
+  return static_cast<int>(std::count_if(
+      rows.begin(), rows.end(), [](const Row& row) { return cell(row, "status") != "ok"; }));
+}
+
+int collect(const Parameters& parameters, std::ostream& err) {
+  std::vector<Row> rows;
+  int missing = 0;
+  if (parameters.inputs.empty()) {
+    rows = finished_rows(parameters.out);
+  } else {
+    for (const Crystal& crystal : collect_crystals(parameters.inputs)) {
+      if (auto row = read_finished_row((fs::path(parameters.out) / crystal.name).string())) {
+        rows.push_back(*row);
+      } else {
+        err << "zelk8-batch: " << crystal.name << ": no complete folder in " << parameters.out
+            << "; run its shard again\n";
+        ++missing;
+      }
+    }
+  }
+  write_summaries(parameters.out, rows);
+  const int failed = count_failed(rows);
+  err << "zelk8-batch: " << rows.size() << " crystals in " << parameters.out << "/summary.csv, "
+      << failed << " failed";
+  if (missing) err << ", " << missing << " missing";
+  err << '\n';
+  return failed || missing ? exit_failed : exit_ok;
+}
+
+}  // namespace
+
+std::pair<size_t, size_t> shard_slice(size_t count, int k, int n) {
+  const size_t first = count * static_cast<size_t>(k - 1) / static_cast<size_t>(n);
+  const size_t last = count * static_cast<size_t>(k) / static_cast<size_t>(n);
+  return {first, last};
+}
+
+std::pair<int, int> parse_shard(const std::string& text) {
+  const size_t slash = text.find('/');
+  int k = 0, n = 0;
+  bool ok = slash != std::string::npos;
+  if (ok) {
+    const char* begin = text.data();
+    const char* middle = begin + slash;
+    const char* end = begin + text.size();
+    auto [k_end, k_error] = std::from_chars(begin, middle, k);
+    auto [n_end, n_error] = std::from_chars(middle + 1, end, n);
+    ok = k_error == std::errc() && k_end == middle && n_error == std::errc() && n_end == end &&
+         n >= 1 && k >= 1 && k <= n;
+  }
+  if (!ok)
+    throw InputError("--shard: expected K/N with 1 <= K <= N (e.g. 2/8), got '" + text + "'");
+  return {k, n};
+}
+
+void write_summaries(const std::string& out, const std::vector<Row>& rows) {
+  write_whole_file((fs::path(out) / "summary.csv").string(), summary_csv(rows));
+  write_whole_file((fs::path(out) / "summary.json").string(), summary_json(rows));
+  write_whole_file((fs::path(out) / "index.html").string(), index_html(rows, links_of(out, rows)));
+}
+
+std::vector<Row> finished_rows(const std::string& out) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(out, error)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_directory() && !name.empty() && name[0] != '.') names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  std::vector<Row> rows;
+  for (const std::string& name : names)
+    if (auto row = read_finished_row((fs::path(out) / name).string())) rows.push_back(*row);
+  return rows;
+}
+
+int run_batch(const Parameters& parameters, const Tools& tools, std::ostream& err) {
+  std::vector<Crystal> crystals;
+  try {
+    std::error_code error;
+    fs::create_directories(parameters.out, error);
+    if (error || !fs::is_directory(parameters.out))
+      throw InputError("-o " + parameters.out + ": cannot make the folder: " + error.message());
+    if (parameters.collect) return collect(parameters, err);
+    crystals = collect_crystals(parameters.inputs);
+  } catch (const InputError& error) {
+    err << "zelk8-batch: " << error.what() << '\n';
+    return exit_usage;
+  } catch (const std::exception& error) {
+    err << "zelk8-batch: " << error.what() << '\n';
+    return exit_failed;
+  }
+  if (parameters.shards > 0) {
+    auto [first, last] = shard_slice(crystals.size(), parameters.shard, parameters.shards);
+    crystals = std::vector<Crystal>(crystals.begin() + static_cast<long>(first),
+                                    crystals.begin() + static_cast<long>(last));
+  }
+
+  Settings settings;
+  settings.out = parameters.out;
+  settings.prep_options = parameters.prep_options;
+  settings.lattice_radius = parameters.lattice_radius;
+  settings.force = parameters.force;
+
+  const std::vector<int> cpus = usable_cpus();
+  int jobs = parameters.jobs > 0 ? parameters.jobs : static_cast<int>(cpus.size());
+  jobs = std::max(1, std::min(jobs, static_cast<int>(crystals.size())));
+
+  // Interrupts are taken by one watcher thread, which stops every running
+  // tool; the workers then leave their temporary folders and stop.
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+  sigset_t old_mask;
+  pthread_sigmask(SIG_BLOCK, &signals, &old_mask);
+
+  Progress progress(err, static_cast<int>(crystals.size()), isatty(STDERR_FILENO) == 1);
+  std::vector<CrystalOutcome> outcomes(crystals.size());
+  std::atomic<size_t> next{0};
+  std::atomic<bool> done{false};
+  std::atomic<int> caught{0};
+
+  std::thread watcher([&] {
+    timespec wait{0, 250'000'000};
+    int quarter = 0;
+    while (!done) {
+      const int signal = sigtimedwait(&signals, nullptr, &wait);
+      if (signal > 0) {
+        caught = signal;
+        stop_all_commands();
+      } else if (++quarter % 4 == 0) {
+        progress.tick();
+      }
+    }
+  });
+  std::vector<std::thread> workers;
+  for (int slot = 0; slot < jobs; ++slot) {
+    workers.emplace_back([&, slot] {
+      const std::vector<int> mine = worker_cpus(cpus, jobs, slot);
+      for (size_t k; (k = next++) < crystals.size() && !commands_stopped();) {
+        CrystalOutcome& outcome = outcomes[k];
+        try {
+          outcome = process_crystal(crystals[k], settings, tools, mine);
+        } catch (const std::exception& error) {
+          // Nothing could be kept for this crystal (no folder, a write that
+          // failed): it still gets its row.
+          outcome.row = empty_row(crystals[k].name);
+          outcome.row["status"] = "run_failed";
+          outcome.row["message"] = error.what();
+        }
+        if (outcome.interrupted) continue;
+        progress.finished(crystals[k].name,
+                          outcome.skipped ? "skipped" : cell(outcome.row, "status"),
+                          outcome.skipped ? "" : cell(outcome.row, "message"),
+                          std::atof(cell(outcome.row, "seconds").c_str()));
+      }
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+  done = true;
+  watcher.join();
+  pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  progress.close();
+
+  std::vector<Row> rows;
+  for (const CrystalOutcome& outcome : outcomes)
+    if (!outcome.row.is_null() && !outcome.interrupted) rows.push_back(outcome.row);
+  if (caught) {
+    err << "zelk8-batch: interrupted (" << strsignal(caught) << "): " << rows.size() << " of "
+        << crystals.size() << " crystals finished and kept; run the same command again to do the "
+        << "rest\n";
+    return exit_interrupted;
+  }
+  const int failed = count_failed(rows);
+  if (parameters.shards > 0) {
+    err << "zelk8-batch: shard " << parameters.shard << '/' << parameters.shards << ": "
+        << rows.size() << " crystals, " << failed << " failed; build the summary with --collect\n";
+  } else {
+    try {
+      write_summaries(parameters.out, rows);
+    } catch (const std::exception& error) {
+      err << "zelk8-batch: " << error.what() << '\n';
+      return exit_failed;
+    }
+    err << "zelk8-batch: " << rows.size() << " crystals, " << failed << " failed; see "
+        << (fs::path(parameters.out) / "summary.csv").string() << '\n';
+  }
+  return failed ? exit_failed : exit_ok;
+}
+
+}  // namespace zelk8::batch

@@ -1,0 +1,104 @@
+// zelk8-batch: screens many crystals, from CIFs to one results table.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <iostream>
+
+#include "batch.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A companion is looked for beside this program first (an installed tree),
+// then where the build put it.
+std::string find_tool(const fs::path& own_dir, const std::string& name, const char* built) {
+  for (const fs::path& candidate : {own_dir / name, fs::path(built ? built : "")})
+    if (!candidate.empty() && access(candidate.c_str(), X_OK) == 0) return candidate.string();
+  return "";
+}
+
+#ifndef ZELK8_BATCH_VIEW
+#define ZELK8_BATCH_VIEW nullptr
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace zelk8::batch;
+  CLI::App app{
+      "Screens many crystals: every CIF through zelk8-prep, zelk8 and zelk8-map, one folder per\n"
+      "crystal under OUT, and one results table (OUT/summary.csv, summary.json, index.html).",
+      "zelk8-batch"};
+  app.get_formatter()->column_width(34);
+  Parameters p;
+  std::string charges, cutoff, stack, map, shard;
+  bool no_map = false;
+  app.add_option("INPUT", p.inputs,
+                 "CIF files, folders (their *.cif) or manifests (*.csv with the columns "
+                 "name,cif,options)");
+  app.add_option("-o,--output", p.out, "output folder, made when missing")->required();
+  app.add_option("-j,--jobs", p.jobs,
+                 "crystals run at once (default: the CPUs this process may use); the CPUs are "
+                 "shared out among them")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--charges", charges, "zelk8-prep --charges H,C1,C2,C3 for every crystal");
+  app.add_option("--cutoff", cutoff, "zelk8-prep --cutoff R for every crystal");
+  app.add_option("--stack", stack, "zelk8-prep --stack auto|N for every crystal");
+  app.add_option("--map", map, "zelk8-prep --map L0:L1:DL,S0:S1:DS[,H] for every crystal");
+  app.add_flag("--no-map", no_map, "zelk8-prep --no-map for every crystal");
+  app.add_option("--lattice-radius", p.lattice_radius,
+                 "lattice energy over every molecule whose centroid lies within R Angstrom "
+                 "(default 25, 0 for none)")
+      ->check(CLI::Range(0.0, 1000.0));
+  app.add_option("--shard", shard, "process only the K-th of N slices of the crystals, no summary");
+  app.add_flag("--collect", p.collect,
+               "build the summaries from the complete crystal folders of OUT");
+  app.add_flag("--force", p.force, "redo crystals that are done already");
+  app.footer(
+      "Exit status: 0 every crystal ok; 1 some failed (see OUT/summary.csv); 2 bad arguments;\n"
+      "130 interrupted (finished crystals are kept; run again to do the rest).");
+  try {
+    app.parse(argc, argv);
+    if (p.inputs.empty() && !p.collect)
+      throw CLI::ValidationError("INPUT", "no input given: name CIF files, folders or manifests");
+    if (!shard.empty()) {
+      if (p.collect)
+        throw CLI::ValidationError("--shard", "--shard and --collect go in separate runs");
+      std::tie(p.shard, p.shards) = parse_shard(shard);
+    }
+  } catch (const CLI::ParseError& error) {
+    const int status = app.exit(error);
+    return status == 0 ? 0 : exit_usage;
+  } catch (const InputError& error) {
+    std::cerr << "zelk8-batch: " << error.what() << '\n';
+    return exit_usage;
+  }
+  auto pass = [&](const char* option, const std::string& value) {
+    if (value.empty()) return;
+    p.prep_options.push_back(option);
+    p.prep_options.push_back(value);
+  };
+  pass("--charges", charges);
+  pass("--cutoff", cutoff);
+  pass("--stack", stack);
+  pass("--map", map);
+  if (no_map) p.prep_options.push_back("--no-map");
+
+  std::error_code error;
+  const fs::path own_dir = fs::read_symlink("/proc/self/exe", error).parent_path();
+  Tools tools;
+  tools.zelk8 = find_tool(own_dir, "zelk8", ZELK8_BATCH_ZELK8);
+  tools.prep = find_tool(own_dir, "zelk8-prep", ZELK8_BATCH_PREP);
+  tools.map = find_tool(own_dir, "zelk8-map", ZELK8_BATCH_MAP);
+  tools.view = find_tool(own_dir, "zelk8-view", ZELK8_BATCH_VIEW);
+  for (auto [path, name] : {std::pair{tools.zelk8, "zelk8"}, std::pair{tools.prep, "zelk8-prep"},
+                            std::pair{tools.map, "zelk8-map"}})
+    if (path.empty() && !p.collect) {
+      std::cerr << "zelk8-batch: cannot find " << name << " beside " << own_dir.string()
+                << "/zelk8-batch; install the zelk8 tools together\n";
+      return exit_usage;
+    }
+  return run_batch(p, tools, std::cerr);
+}

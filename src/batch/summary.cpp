@@ -1,0 +1,239 @@
+#include "summary.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+namespace zelk8::batch {
+
+namespace {
+
+bool number_column(std::string_view column) {
+  for (std::string_view text : {"name", "status", "message", "formula", "space_group"})
+    if (column == text) return false;
+  return true;
+}
+
+std::optional<double> as_number(const std::string& text) {
+  double value = 0.0;
+  const char* end = text.data() + text.size();
+  auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
+  return value;
+}
+
+std::string csv_field(const std::string& text) {
+  if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + '"';
+}
+
+std::string html_escape(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+// A link target relative to OUT: every byte outside the safe set escaped.
+std::string url_escape(std::string_view path) {
+  std::string out;
+  for (unsigned char c : path) {
+    const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '/' || c == '.' || c == '_' || c == '-';
+    if (safe) {
+      out += static_cast<char>(c);
+    } else {
+      char code[4];
+      std::snprintf(code, sizeof code, "%%%02X", c);
+      out += code;
+    }
+  }
+  return out;
+}
+
+constexpr std::string_view page_head = R"(<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<title>zelk8-batch results</title>
+<style>
+body { font-family: sans-serif; margin: 1.5em; }
+table { border-collapse: collapse; font-size: 0.9em; }
+th, td { border: 1px solid #ccc; padding: 0.25em 0.5em; }
+th { background: #eee; cursor: pointer; user-select: none; position: sticky; top: 0; }
+th.up::after { content: " \25B2"; }
+th.down::after { content: " \25BC"; }
+td.num { text-align: right; font-variant-numeric: tabular-nums; }
+tr.failed td { background: #fdd; }
+</style>
+</head>
+<body>
+<h1>zelk8-batch results</h1>
+<p>Energies in kJ/mol, shifts in Angstrom. Click a column heading to sort by it.</p>
+<table id="summary">
+<thead><tr>)";
+
+// Sorting: numbers by value (empty cells last), other columns as text.
+constexpr std::string_view page_tail = R"(</tbody>
+</table>
+<script>
+(function () {
+  const table = document.getElementById("summary");
+  const headings = table.tHead.rows[0].cells;
+  for (let k = 0; k < headings.length; k++) {
+    headings[k].addEventListener("click", function () {
+      const up = !headings[k].classList.contains("up");
+      for (const h of headings) h.classList.remove("up", "down");
+      headings[k].classList.add(up ? "up" : "down");
+      const body = table.tBodies[0];
+      const rows = Array.from(body.rows);
+      const key = function (row) {
+        const text = row.cells[k].textContent.trim();
+        const value = Number(text);
+        return text !== "" && !isNaN(value) ? [0, value, ""] : [text === "" ? 2 : 1, 0, text];
+      };
+      rows.sort(function (a, b) {
+        const x = key(a), y = key(b);
+        if (x[0] !== y[0]) return x[0] - y[0];
+        const order = x[0] === 0 ? x[1] - y[1] : x[2].localeCompare(y[2]);
+        return up ? order : -order;
+      });
+      for (const row of rows) body.appendChild(row);
+    });
+  }
+})();
+</script>
+</body>
+</html>
+)";
+
+}  // namespace
+
+Row empty_row(const std::string& name) {
+  Row row = Row::object();
+  for (std::string_view column : summary_columns) row[std::string(column)] = "";
+  row["name"] = name;
+  return row;
+}
+
+std::string cell(const Row& row, std::string_view column) {
+  auto found = row.find(std::string(column));
+  if (found == row.end() || !found->is_string()) return "";
+  return found->get<std::string>();
+}
+
+std::string summary_csv(const std::vector<Row>& rows) {
+  std::string text;
+  for (size_t k = 0; k < summary_columns.size(); ++k)
+    text += (k ? "," : "") + std::string(summary_columns[k]);
+  text += '\n';
+  for (const Row& row : rows) {
+    for (size_t k = 0; k < summary_columns.size(); ++k)
+      text += (k ? "," : "") + csv_field(cell(row, summary_columns[k]));
+    text += '\n';
+  }
+  return text;
+}
+
+std::string summary_json(const std::vector<Row>& rows) {
+  nlohmann::ordered_json all = nlohmann::ordered_json::array();
+  for (const Row& row : rows) {
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    for (std::string_view column : summary_columns) {
+      const std::string text = cell(row, column);
+      const std::string key(column);
+      if (text.empty())
+        object[key] = nullptr;
+      else if (auto value = as_number(text); value && number_column(column))
+        object[key] = *value;
+      else
+        object[key] = text;
+    }
+    all.push_back(std::move(object));
+  }
+  return all.dump(1) + '\n';
+}
+
+std::string index_html(const std::vector<Row>& rows, const std::vector<Links>& links) {
+  std::string page(page_head);
+  for (std::string_view column : summary_columns) page += "<th>" + std::string(column) + "</th>";
+  page += "<th>picture</th></tr></thead>\n<tbody>\n";
+  for (size_t r = 0; r < rows.size(); ++r) {
+    const Row& row = rows[r];
+    const Links link = r < links.size() ? links[r] : Links{};
+    page += cell(row, "status") == "ok" ? "<tr>" : "<tr class=\"failed\">";
+    for (std::string_view column : summary_columns) {
+      const std::string text = html_escape(cell(row, column));
+      if (column == "name" && !link.page.empty())
+        page += "<td><a href=\"" + url_escape(link.page) + "\">" + text + "</a></td>";
+      else
+        page +=
+            number_column(column) ? "<td class=\"num\">" + text + "</td>" : "<td>" + text + "</td>";
+    }
+    if (link.picture.empty())
+      page += "<td></td>";
+    else
+      page += "<td><a href=\"" + url_escape(link.picture) + "\">map</a></td>";
+    page += "</tr>\n";
+  }
+  page += page_tail;
+  return page;
+}
+
+void write_whole_file(const std::string& path, std::string_view text) {
+  std::string temporary = path + ".tmp-XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0)
+    throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno) +
+                             "; check that its folder exists and is writable");
+  size_t written = 0;
+  int error = 0;
+  while (written < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      break;
+    }
+    written += static_cast<size_t>(n);
+  }
+  if (!error && fsync(fd) != 0 && errno != EINVAL) error = errno;
+  if (close(fd) != 0 && !error) error = errno;
+  // mkstemp makes the file private; a results file is as readable as any other.
+  if (!error && chmod(temporary.c_str(), 0644) != 0) error = errno;
+  if (!error && std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+  if (error) {
+    std::remove(temporary.c_str());
+    throw std::runtime_error("cannot write " + path + ": " + std::strerror(error) +
+                             "; nothing was written (free some space or fix the permissions)");
+  }
+}
+
+}  // namespace zelk8::batch
