@@ -225,7 +225,7 @@ fs::path folder_with_a_report(const std::string& tag = "") {
   return dir;
 }
 
-TEST(Run, HelpAndVersionOpenNoFile) {
+TEST(Run, HelpAndVersionOpenNoFileAndOtherArgumentsAreIgnored) {
   const fs::path dir = folder_with_a_report();
   const Snapshot before = age_and_snapshot(dir);
   for (const char* args : {"-h", "--help", "--version", "input.dat --help", "--version -h"}) {
@@ -246,10 +246,8 @@ TEST(Run, HelpAndVersionOpenNoFile) {
   const fs::path empty = scratch_folder("-empty");
   EXPECT_EQ(run_in(empty, "--help").status, 0);
   EXPECT_TRUE(fs::is_empty(empty));
-}
 
-TEST(Run, OtherArgumentsAreIgnored) {
-  const fs::path dir = folder_with_a_report();
+  // Any other argument is ignored: the run is the one without arguments.
   const RunResult plain = run_in(dir);
   for (const char* args : {"-x", "zelk8.dat at8.dat", "--helpme -v --", "-H"}) {
     const RunResult r = run_in(dir, args);
