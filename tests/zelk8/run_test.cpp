@@ -242,6 +242,15 @@ TEST(Run, HelpAndVersionOpenNoFileAndOtherArgumentsAreIgnored) {
         EXPECT_NE(r.out.find(name), std::string::npos) << name << " not in the help text";
     }
   }
+  // Standard output that cannot be written is a failure with a message.
+  if (fs::exists("/dev/full")) {
+    const fs::path err = dir.string() + ".full";
+    const std::string cmd = "'" ZELK8_BINARY "' --version > /dev/full 2> '" + err.string() + "'";
+    const int raw = std::system(cmd.c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 3);
+    EXPECT_EQ(read_text(err), "zelk8: standard output: cannot write: No space left on device\n");
+  }
+
   // Nor in a folder without input.
   const fs::path empty = scratch_folder("-empty");
   EXPECT_EQ(run_in(empty, "--help").status, 0);
