@@ -225,7 +225,7 @@ fs::path folder_with_a_report(const std::string& tag = "") {
   return dir;
 }
 
-TEST(Run, HelpAndVersionOpenNoFile) {
+TEST(Run, HelpAndVersionOpenNoFileAndOtherArgumentsAreIgnored) {
   const fs::path dir = folder_with_a_report();
   const Snapshot before = age_and_snapshot(dir);
   for (const char* args : {"-h", "--help", "--version", "input.dat --help", "--version -h"}) {
@@ -242,14 +242,21 @@ TEST(Run, HelpAndVersionOpenNoFile) {
         EXPECT_NE(r.out.find(name), std::string::npos) << name << " not in the help text";
     }
   }
+  // Standard output that cannot be written is a failure with a message.
+  if (fs::exists("/dev/full")) {
+    const fs::path err = dir.string() + ".full";
+    const std::string cmd = "'" ZELK8_BINARY "' --version > /dev/full 2> '" + err.string() + "'";
+    const int raw = std::system(cmd.c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 3);
+    EXPECT_EQ(read_text(err), "zelk8: standard output: cannot write: No space left on device\n");
+  }
+
   // Nor in a folder without input.
   const fs::path empty = scratch_folder("-empty");
   EXPECT_EQ(run_in(empty, "--help").status, 0);
   EXPECT_TRUE(fs::is_empty(empty));
-}
 
-TEST(Run, OtherArgumentsAreIgnored) {
-  const fs::path dir = folder_with_a_report();
+  // Any other argument is ignored: the run is the one without arguments.
   const RunResult plain = run_in(dir);
   for (const char* args : {"-x", "zelk8.dat at8.dat", "--helpme -v --", "-H"}) {
     const RunResult r = run_in(dir, args);
