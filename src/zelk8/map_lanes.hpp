@@ -31,9 +31,6 @@ bool map_path_supported(MapPath path);
 MapPath map_path();
 void set_map_path(MapPath path);
 
-// True when this CPU runs the eight-lane kernel (AVX2 and FMA).
-inline bool map_lanes_available() { return map_path_supported(MapPath::lanes8); }
-
 // From this reduced distance on, 184000 exp(-12 rho) is less than
 // 2.25 / rho^6 times 2^-25 (at 3.0 the ratio is 1.4e-8, and it falls with
 // rho), which is under half a unit in the last place of the dispersion:

@@ -3,12 +3,17 @@
 // as the plain path, with the same single-precision operations, so the
 // numbers are the same bit for bit.
 //
-// Lanes: a work item is eight consecutive grid points in scan order, one per
-// lane of an AVX2 register. All lanes step through the same pair sequence
-// (central atom i outer, copy atom j inner) together; only the copy's shifts
-// differ between lanes. Square root, division, addition and multiplication
-// are correctly rounded in the vector unit exactly as in the scalar one, no
-// product is fused into an addition and no sum is reordered. (When both
+// Lanes: a work item is eight grid points, one per lane of an AVX2
+// register, or sixteen in an AVX-512 one (map_lanes16.cpp), the widest the
+// CPU runs; a tile of 4 columns by 2 or 4 rows where the grid divides into
+// such tiles, consecutive points in scan order elsewhere. All lanes step
+// through the same pair sequence (central atom i outer, copy atom j inner)
+// together; only the copy's shifts differ between lanes. Square root,
+// division, addition and multiplication are correctly rounded in the vector
+// unit exactly as in the scalar one, no product is fused into an addition
+// and no sum is reordered. The one division taken off the divider, rho =
+// r / r0, is formed from the reciprocal of r0 by a sequence proven to give
+// the same correctly rounded quotient (reduced_distance_avx2). (When both
 // operands of an addition are NaN, which one is passed on depends on the
 // operand order the compiler picks, in either path; the report prints every
 // NaN alike.)
@@ -31,7 +36,7 @@
 //
 // Pairs beyond map_far_rho contact distances need no exponential at all: the
 // repulsion cannot change repulsion - dispersion (map_lanes.hpp). A group of
-// eight lanes skips it when all of them are that far. Between map_mid_rho and
+// lanes skips it when all of them are that far. Between map_mid_rho and
 // map_far_rho the repulsion is small against the dispersion, so the rounded
 // difference repulsion - dispersion depends on the repulsion only through a
 // few units in the last place of the dispersion: a short single-precision

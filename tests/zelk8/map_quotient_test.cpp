@@ -134,5 +134,88 @@ TEST(MapQuotient, ValuesOutsideTheRangeGetTheDividersQuotient) {
   }
 }
 
+// A molecule of three atoms, for the range precondition.
+RunState small_molecule(float coordinate, float height) {
+  RunState s;
+  s.atom_count = 3;
+  s.element_count = 2;
+  s.element_emin[0] = s.element_emin[1] = 0.2f;
+  s.element_r0[0] = 1.7f;
+  s.element_r0[1] = 1.2f;
+  const float l[] = {coordinate, -coordinate, 0.5f}, sv[] = {0.25f, coordinate, -coordinate};
+  for (int k = 0; k < 3; ++k) {
+    s.atom_element[k] = 1 + k % 2;
+    s.frame_l[k] = l[k];
+    s.frame_s[k] = sv[k];
+    s.frame_v[k] = 0.1f * float(k);
+    s.atom_charge[k] = 0.1f;
+  }
+  s.map_height = height;
+  return s;
+}
+
+// Every r of the pairs the kernel forms for the given shifts.
+std::vector<float> pair_distances(const RunState& s, const float* l, const float* sh, int count) {
+  std::vector<float> r;
+  for (int k = 0; k < count; ++k) {
+    for (int i = 0; i < s.atom_count; ++i) {
+      for (int j = 0; j < s.atom_count; ++j) {
+        const float dl = (s.frame_l[j] + l[k]) - s.frame_l[i];
+        const float ds = (s.frame_s[j] + sh[k]) - s.frame_s[i];
+        const float dv = (s.frame_v[j] + s.map_height) - s.frame_v[i];
+        r.push_back(std::sqrt((dl * dl + ds * ds) + dv * dv));
+      }
+    }
+  }
+  return r;
+}
+
+// The kernels skip the per-pair range check when map_distances_in_range
+// holds: then every r must lie in the range, up to the largest coordinates
+// and shifts it admits; and it must not hold where some r can fall outside.
+TEST(MapQuotient, DistanceRangeHoldsOnlyWhereEveryDistanceIsInside) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float big = 0x1p30f;
+  struct Case {
+    float coordinate, height, shift_l, shift_s;
+    bool holds;
+  } cases[] = {
+      {3.0f, 3.5f, 0.5f, -0.25f, true},
+      {big, 3.5f, -big, big, true},           // the largest admitted
+      {2.0f * big, 3.5f, 0.0f, 0.0f, false},  // coordinates too large
+      {3.0f, 3.5f, 2.0f * big, 0.0f, false},  // a shift too large
+      {3.0f, 3.5f, nan, 0.0f, false},
+      {3.0f, 3.5f, 0.0f, -nan, false},
+      {nan, 3.5f, 0.0f, 0.0f, false},
+      {3.0f, 0.0f, 0.0f, 0.0f, false},     // dv 0 for an atom and its copy: r may be 0
+      {3.0f, 0x1p50f, 0.0f, 0.0f, false},  // dv^2 too large
+  };
+  for (const Case& c : cases) {
+    const RunState s = small_molecule(c.coordinate, c.height);
+    const MapPairTables t = make_map_pair_tables(s, make_pair_table(s));
+    float l[map_max_lanes], sh[map_max_lanes];
+    for (int k = 0; k < map_max_lanes; ++k) {
+      l[k] = k == 5 ? c.shift_l : 0.1f * float(k);
+      sh[k] = k == 9 ? c.shift_s : -0.1f * float(k);
+    }
+    const std::string what = "coordinate " + std::to_string(c.coordinate) + " height " +
+                             std::to_string(c.height) + " shifts " + std::to_string(c.shift_l) +
+                             ", " + std::to_string(c.shift_s);
+    EXPECT_EQ(map_distances_in_range(t, l, sh, map_max_lanes), c.holds) << what;
+    if (c.holds) {
+      for (float r : pair_distances(s, l, sh, map_max_lanes)) {
+        EXPECT_TRUE(r >= map_quotient_low && r <= map_quotient_high) << what << ": r " << r;
+      }
+    }
+  }
+  // A contact distance of 0 (both radii 0) keeps the reciprocal out.
+  RunState s = small_molecule(3.0f, 3.5f);
+  s.element_r0[0] = s.element_r0[1] = 0.0f;
+  const MapPairTables t = make_map_pair_tables(s, make_pair_table(s));
+  const float l[1] = {0.5f}, sh[1] = {0.5f};
+  EXPECT_FALSE(t.r0_in_quotient_range);
+  EXPECT_FALSE(map_distances_in_range(t, l, sh, 1));
+}
+
 }  // namespace
 }  // namespace zelk8
