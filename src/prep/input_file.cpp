@@ -49,7 +49,8 @@ std::string format_f5(double value, bool* exact) {
 }
 
 std::string write_input(const gemmi::UnitCell& cell, const Molecule& molecule, const VdwTable& vdw,
-                        const std::vector<Unit>& units, const RunParams& params) {
+                        const std::vector<Unit>& units, const RunParams& params,
+                        std::vector<std::string>* inexact) {
   std::string text;
   // Molecule size: 0, every atom of the list belongs to the molecule.
   text += "0\n";
@@ -78,7 +79,17 @@ std::string write_input(const gemmi::UnitCell& cell, const Molecule& molecule, c
                         cell.alpha, cell.beta, cell.gamma);
   // Unit records "(12F5.0,A4)", then the terminator when the list is short.
   for (const Unit& unit : units) {
-    for (double value : unit.op) text += format_f5(value);
+    for (double value : unit.op) {
+      bool exact = false;
+      std::string field = format_f5(value, &exact);
+      text += field;
+      if (!exact && inexact) {
+        size_t first = field.find_first_not_of(' ');
+        inexact->push_back("unit " + unit.name + ": " + printf_string("%.6g", value) +
+                           " is written as " + field.substr(first) +
+                           ", the nearest a 5-column field holds; equivalent units may differ");
+      }
+    }
     text += unit.name.substr(0, 4) + "\n";
   }
   if (units.size() < static_cast<size_t>(max_units)) text += " 99.0\n";

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
+#include "checks.hpp"
 #include "crystal.hpp"
 #include "files.hpp"
 #include "map_range.hpp"
@@ -47,6 +48,13 @@ struct Outcome {
 void write_summary(const Outcome& o, std::ostream& err) {
   char line[240];
   err << "zelk8-prep: " << o.options.cif_path << '\n';
+  err << "  block        " << o.crystal.name;
+  if (!o.crystal.other_blocks.empty()) {
+    err << " (the file's other blocks:";
+    for (const std::string& name : o.crystal.other_blocks) err << ' ' << name;
+    err << ")";
+  }
+  err << '\n';
   err << "  formula      " << formula(o.molecule) << '\n';
   std::snprintf(line, sizeof line,
                 "  cell         a %.4f  b %.4f  c %.4f  alpha %.3f  beta %.3f  gamma %.3f\n",
@@ -111,6 +119,7 @@ std::string summary_json(const Outcome& o) {
   compact.erase(std::remove(compact.begin(), compact.end(), ' '), compact.end());
   j["cif"] = o.options.cif_path;
   j["block"] = o.crystal.name;
+  j["other_blocks"] = o.crystal.other_blocks;
   j["formula"] = compact;
   j["cif_formula"] = text_or_null(o.crystal.formula_sum.empty() ? o.crystal.formula_moiety
                                                                 : o.crystal.formula_sum);
@@ -146,7 +155,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     Warnings warnings;
     auto warn = [&](const std::string& text) { warnings.add(text); };
 
-    Crystal crystal = read_crystal(options.cif_path);
+    Crystal crystal = read_crystal(options.cif_path, options.block);
+    for (const std::string& text : crystal.warnings) warn(text);
     for (const Site& site : crystal.sites)
       if (site.occ < 1.0 - 1e-6) {
         if (!options.ignore_occupancy)
@@ -160,6 +170,23 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     molecule_options.number = options.molecule;
     molecule_options.bond_tolerance = options.bond_tolerance;
     Molecule molecule = build_molecule(crystal, molecule_options);
+
+    const std::string& cif_formula =
+        crystal.formula_sum.empty() ? crystal.formula_moiety : crystal.formula_sum;
+    if (!cif_formula.empty()) {
+      std::optional<std::string> mismatch = formula_mismatch(
+          molecule, cif_formula,
+          crystal.formula_sum.empty() ? "_chemical_formula_moiety" : "_chemical_formula_sum");
+      if (mismatch) warn(*mismatch);
+    }
+    std::vector<std::string> bonds = implausible_bonds(crystal, molecule, options.bond_tolerance);
+    if (!bonds.empty() && !options.force) {
+      std::string text;
+      for (const std::string& bond : bonds) text += "; " + bond;
+      throw PrepError("implausible molecule: " + text.substr(2) +
+                      ". Check the sites in the CIF, or give --force to write it anyway");
+    }
+    for (const std::string& bond : bonds) warn(bond);
 
     VdwTable vdw = builtin_vdw_table();
     if (!options.params_path.empty()) read_vdw_params(options.params_path, vdw);
@@ -190,11 +217,40 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       text = write_input(crystal.cell, molecule, vdw, search.units, run);
     }
 
+    std::vector<std::string> inexact;
+    write_input(crystal.cell, molecule, vdw, search.units, run, &inexact);
+    for (const std::string& text : inexact) warn(text);
     for (const std::string& text : element_warnings(molecule)) warn(text);
+    if (std::fabs(view.net_charge) > 0.005) {
+      char line[200];
+      std::snprintf(line, sizeof line,
+                    "the molecule's net charge is %+.4f e with the charge increments %g,%g,%g,%g; "
+                    "its electrostatic lattice sum does not converge (check --charges)",
+                    view.net_charge, run.charges[0], run.charges[1], run.charges[2],
+                    run.charges[3]);
+      warn(line);
+    }
     if (skip == 0 && search.inside_cutoff > max_units)
       warn(std::to_string(search.inside_cutoff) +
            " units lie within the cutoff; only the nearest " + std::to_string(max_units) +
            " are written");
+    // A cut inside a set of units at one centroid distance (symmetry
+    // equivalents) counts some of them and not the others.
+    if (skip == 0 && search.inside_cutoff > max_units &&
+        search.distances[max_units] - search.distances[max_units - 1] < 0.01) {
+      const double d = search.distances[max_units - 1];
+      int first = max_units - 1, last = max_units;
+      while (first > 0 && d - search.distances[first - 1] < 0.01) --first;
+      while (last + 1 < search.inside_cutoff && search.distances[last + 1] - d < 0.01) ++last;
+      char line[240];
+      std::snprintf(line, sizeof line,
+                    "the 20 units written end inside a set of %d units at %.2f A, of which %d "
+                    "are written; --cutoff %.2f writes none of the set, or take the rest with "
+                    "--skip-units 20",
+                    last - first + 1, d, max_units - first,
+                    std::floor((search.distances[first] - 0.01) * 100.0) / 100.0);
+      warn(line);
+    }
     if (search.units.empty())
       warn(skip > 0 ? "no unit ranked above " + std::to_string(skip) + " lies within the cutoff"
                     : std::string("no unit lies within the cutoff"));

@@ -119,6 +119,7 @@ UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double c
     kept.push_back(image);
   }
   search.inside_cutoff = static_cast<int>(kept.size());
+  for (const Image& image : kept) search.distances.push_back(image.distance);
   for (int rank = skip + 1; rank <= static_cast<int>(kept.size()); ++rank) {
     const Image& image = kept[rank - 1];
     if (static_cast<int>(search.units.size()) == max_units) break;

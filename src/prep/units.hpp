@@ -24,8 +24,9 @@ struct Unit {
 };
 
 struct UnitSearch {
-  std::vector<Unit> units;  // nearest first, at most max_units after the skipped ones
-  int inside_cutoff = 0;    // distinct images within the cutoff
+  std::vector<Unit> units;        // nearest first, at most max_units after the skipped ones
+  int inside_cutoff = 0;          // distinct images within the cutoff
+  std::vector<double> distances;  // of every one of them, nearest first
 };
 
 // Every image of the molecule under an operation and a lattice translation
