@@ -131,6 +131,10 @@ Crystal crystal_from_document(cif::Document& doc, const std::string& name,
   for (const gemmi::SmallStructure::Site& s : small.sites) {
     if (std::isnan(s.fract.x) || std::isnan(s.fract.y) || std::isnan(s.fract.z))
       throw PrepError(name + ": site " + s.label + " has no fractional coordinates");
+    if (!(std::fabs(s.fract.x) < 100 && std::fabs(s.fract.y) < 100 && std::fabs(s.fract.z) < 100))
+      throw PrepError(name + ": site " + s.label +
+                      " lies more than 100 cells from the origin; its coordinates are not "
+                      "fractional");
     if (s.element == gemmi::El::X)
       throw PrepError(name + ": site " + s.label + ": unknown element '" + s.type_symbol + "'");
     crystal.sites.push_back({s.label, s.element, s.fract, s.occ});

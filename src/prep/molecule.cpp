@@ -40,6 +40,12 @@ std::vector<CellAtom> expand_sites(const Crystal& crystal, double merge_distance
     return s;
   };
 
+  // The merge below is quadratic in the cell's atoms.
+  constexpr size_t max_cell_atoms = 40000;
+  if (crystal.ops.size() * crystal.sites.size() > max_cell_atoms)
+    throw PrepError(std::to_string(crystal.sites.size()) + " sites under " +
+                    std::to_string(crystal.ops.size()) + " operations exceed the " +
+                    std::to_string(max_cell_atoms) + " cell atoms this tool expands");
   std::vector<CellAtom> atoms;
   // Operations outer, sites inner: the identity comes first, so every listed
   // site keeps the coordinates it is listed with.

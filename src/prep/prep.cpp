@@ -144,7 +144,10 @@ std::string summary_json(const Outcome& o) {
 
 }  // namespace
 
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+namespace {
+
+int run_on(const std::vector<std::string>& args, const std::string* cif_text, std::ostream& out,
+           std::ostream& err) {
   try {
     Command command = parse_command_line(args);
     if (command.print) {
@@ -155,7 +158,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     Warnings warnings;
     auto warn = [&](const std::string& text) { warnings.add(text); };
 
-    Crystal crystal = read_crystal(options.cif_path, options.block);
+    Crystal crystal = cif_text ? read_crystal_text(*cif_text, options.cif_path, options.block)
+                               : read_crystal(options.cif_path, options.block);
     for (const std::string& text : crystal.warnings) warn(text);
     for (const Site& site : crystal.sites)
       if (site.occ < 1.0 - 1e-6) {
@@ -274,6 +278,17 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     err << "zelk8-prep: error: " << e.what() << '\n';
     return 2;
   }
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  return run_on(args, nullptr, out, err);
+}
+
+int run_on_text(const std::string& cif_text, const std::vector<std::string>& args,
+                std::ostream& out, std::ostream& err) {
+  return run_on(args, &cif_text, out, err);
 }
 
 }  // namespace zelk8::prep

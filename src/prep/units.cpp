@@ -76,6 +76,9 @@ UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double c
     double reach[3] = {cutoff * cell.ar, cutoff * cell.br, cutoff * cell.cr};
     int lo[3], hi[3];
     for (int i = 0; i < 3; ++i) {
+      if (!(reach[i] < 1000.0))
+        throw PrepError("the cell is too small for a cutoff of " + std::to_string(cutoff) +
+                        " A (over 1000 cells along an axis)");
       lo[i] = static_cast<int>(std::floor(delta[i] - reach[i]));
       hi[i] = static_cast<int>(std::ceil(delta[i] + reach[i]));
     }
@@ -85,6 +88,10 @@ UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double c
           gemmi::Fractional c(moved.x + t0, moved.y + t1, moved.z + t2);
           double d = cell.orthogonalize_difference(c - centre).length();
           if (d > cutoff) continue;
+          if (candidates.size() == max_images)
+            throw PrepError("more than " + std::to_string(max_images) +
+                            " images lie within the cutoff of " + std::to_string(cutoff) +
+                            " A; the cell is too small for this cutoff (give a smaller --cutoff)");
           Image image;
           image.symop = s;
           image.op = base;
