@@ -51,6 +51,9 @@ bool same_molecule(const gemmi::UnitCell& cell, const Molecule& molecule,
 }  // namespace
 
 UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double cutoff, int skip) {
+  // Far more than any molecular crystal has within a cutoff of 30 A; the
+  // duplicate search below is quadratic in it.
+  constexpr size_t max_images = 20000;
   const gemmi::UnitCell& cell = crystal.cell;
   std::vector<gemmi::Fractional> central;
   for (const MoleculeAtom& atom : molecule.atoms) central.push_back(atom.fract);
