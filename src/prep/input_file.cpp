@@ -50,19 +50,26 @@ std::string format_f5(double value, bool* exact) {
 
 std::string write_input(const gemmi::UnitCell& cell, const Molecule& molecule, const VdwTable& vdw,
                         const std::vector<Unit>& units, const RunParams& params,
-                        std::vector<std::string>* inexact) {
+                        std::vector<std::string>* inexact,
+                        const std::vector<gemmi::Fractional>* second_set) {
   std::string text;
   // Molecule size: 0, every atom of the list belongs to the molecule.
   text += "0\n";
   // Atom records "(I4,X,3F10.5,4X,A4,X,A4,2I5)"; a line ends after the symbol.
-  for (const MoleculeAtom& atom : molecule.atoms) {
-    std::string line =
-        printf_string("%4d %10.5f%10.5f%10.5f    %-4.4s %-4.4s", atom.type, atom.fract.x,
-                      atom.fract.y, atom.fract.z, atom.label.c_str(), atom.element.name());
+  auto atom_record = [&](const MoleculeAtom& atom, const gemmi::Fractional& f) {
+    std::string line = printf_string("%4d %10.5f%10.5f%10.5f    %-4.4s %-4.4s", atom.type, f.x, f.y,
+                                     f.z, atom.label.c_str(), atom.element.name());
     line.erase(line.find_last_not_of(' ') + 1);
     text += line + "\n";
+  };
+  for (const MoleculeAtom& atom : molecule.atoms) atom_record(atom, atom.fract);
+  if (second_set) {
+    text += "  -1\n";
+    for (size_t k = 0; k < molecule.atoms.size(); ++k)
+      atom_record(molecule.atoms[k], (*second_set)[k]);
+  } else {
+    text += "   0\n";
   }
-  text += "   0\n";
   // Element records: symbol, Emin, R0 (free format).
   for (gemmi::Element element : molecule.elements) {
     auto found = vdw.find(element.name());

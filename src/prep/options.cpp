@@ -127,6 +127,9 @@ void define(CLI::App& app, Options& o, Texts& t) {
                  "the CIF data block to read (default: the first that holds a cell and atom "
                  "sites)")
       ->type_name("NAME");
+  app.add_flag("--single", o.single,
+               "write one molecule and its images only, also when the asymmetric unit holds two "
+               "(by default both are written: the second as the second atom set)");
   app.add_flag("--force", o.force,
                "write the file even when a bond is implausibly short or a hydrogen has two "
                "neighbours");

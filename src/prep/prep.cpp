@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 
 #include "checks.hpp"
@@ -32,6 +34,18 @@ struct Warnings {
   }
 };
 
+// Refuses implausible bonds unless --force; with it they are warnings.
+void check_bonds(const Options& options, const std::vector<std::string>& bonds,
+                 const std::function<void(const std::string&)>& warn) {
+  if (!bonds.empty() && !options.force) {
+    std::string text;
+    for (const std::string& bond : bonds) text += "; " + bond;
+    throw PrepError("implausible molecule: " + text.substr(2) +
+                    ". Check the sites in the CIF, or give --force to write it anyway");
+  }
+  for (const std::string& bond : bonds) warn(bond);
+}
+
 double rounded(double value, double scale) { return std::round(value * scale) / scale; }
 
 // Everything the run decided, for the summary and the JSON file.
@@ -43,6 +57,7 @@ struct Outcome {
   const RunParams& run;
   const ProgramView& view;
   const Warnings& warnings;
+  const Molecule* second;  // the second molecule, when written
 };
 
 void write_summary(const Outcome& o, std::ostream& err) {
@@ -68,6 +83,15 @@ void write_summary(const Outcome& o, std::ostream& err) {
   for (size_t e = 0; e < o.molecule.elements.size(); ++e)
     err << ' ' << e + 1 << '=' << o.molecule.elements[e].name();
   err << '\n';
+  if (o.second) {
+    auto marker = std::find_if(o.search.units.begin(), o.search.units.end(),
+                               [](const Unit& u) { return u.marker; });
+    err << "  molecule     " << o.second->number << ": " << o.second->atoms.size()
+        << " atoms, written as the second atom set (its image nearest to molecule "
+        << o.molecule.number << ")";
+    if (marker != o.search.units.end()) err << ", placed by the marker unit " << marker->name;
+    err << '\n';
+  }
   std::snprintf(line, sizeof line, "  net charge   %.4f e\n", o.view.net_charge);
   err << line;
   const int skip = o.options.skip_units;
@@ -125,7 +149,7 @@ std::string summary_json(const Outcome& o) {
                                                                 : o.crystal.formula_sum);
   j["space_group"] = text_or_null(o.crystal.spacegroup);
   j["molecules_in_asymmetric_unit"] = o.molecule.molecule_count;
-  j["z_prime_written"] = 1;
+  j["z_prime_written"] = o.second ? 2 : 1;
   j["atoms"] = o.molecule.atoms.size();
   j["element_types"] = o.molecule.elements.size();
   j["within_cutoff"] = o.search.inside_cutoff;
@@ -133,6 +157,7 @@ std::string summary_json(const Outcome& o) {
   for (const Unit& unit : o.search.units)
     units.push_back({{"rank", unit.rank},
                      {"name", unit.name},
+                     {"molecule", unit.second ? 2 : 1},
                      {"distance", rounded(unit.distance, 1e4)},
                      {"operation", unit_triplet(unit)}});
   j["units"] = units;
@@ -183,20 +208,51 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
           crystal.formula_sum.empty() ? "_chemical_formula_moiety" : "_chemical_formula_sum");
       if (mismatch) warn(*mismatch);
     }
-    std::vector<std::string> bonds = implausible_bonds(crystal, molecule, options.bond_tolerance);
-    if (!bonds.empty() && !options.force) {
-      std::string text;
-      for (const std::string& bond : bonds) text += "; " + bond;
-      throw PrepError("implausible molecule: " + text.substr(2) +
-                      ". Check the sites in the CIF, or give --force to write it anyway");
-    }
-    for (const std::string& bond : bonds) warn(bond);
+    check_bonds(options, implausible_bonds(crystal, molecule, options.bond_tolerance), warn);
 
     VdwTable vdw = builtin_vdw_table();
     if (!options.params_path.empty()) read_vdw_params(options.params_path, vdw);
 
     const int skip = options.skip_units;
-    UnitSearch search = find_units(crystal, molecule, options.cutoff, skip);
+    // Two molecules in the asymmetric unit: the second is written as the
+    // second atom set, atom for atom in the first's order, and its images
+    // join the units.
+    std::optional<Molecule> other;
+    std::vector<gemmi::Fractional> second_set;
+    if (molecule.molecule_count == 2 && !options.single) {
+      MoleculeOptions other_options = molecule_options;
+      other_options.number = 3 - molecule.number;
+      Molecule candidate = build_molecule(crystal, other_options);
+      std::optional<std::vector<int>> order;
+      if (formula(candidate) == formula(molecule))
+        order = corresponding_atoms(crystal.cell, molecule, candidate, options.bond_tolerance);
+      const std::string only = "only molecule " + std::to_string(molecule.number) +
+                               "'s neighbours are written (--molecule N chooses)";
+      if (!order) {
+        warn(formula(candidate) == formula(molecule)
+                 ? "the asymmetric unit holds 2 molecules of " + formula(molecule) +
+                       " whose bonds differ; " + only
+                 : "the asymmetric unit holds 2 molecules that differ (" + formula(molecule) +
+                       "; " + formula(candidate) + "); " + only);
+      } else if (skip > 0) {
+        warn("--skip-units writes the images of molecule " + std::to_string(molecule.number) +
+             " only; the asymmetric unit holds 2 molecules");
+      } else if (2 * molecule.atoms.size() > 200) {
+        warn("two molecules of " + std::to_string(molecule.atoms.size()) +
+             " atoms exceed the 100 atoms a second atom set allows; " + only);
+      } else {
+        check_bonds(options, implausible_bonds(crystal, candidate, options.bond_tolerance), warn);
+        for (int k : *order) second_set.push_back(candidate.atoms[k].fract);
+        other = std::move(candidate);
+      }
+    } else if (molecule.molecule_count > 2) {
+      warn("the asymmetric unit holds " + std::to_string(molecule.molecule_count) +
+           " molecules; only molecule " + std::to_string(molecule.number) +
+           "'s neighbours are written");
+    }
+    UnitSearch search = other ? find_pair_units(crystal, molecule, second_set, options.cutoff)
+                              : find_units(crystal, molecule, options.cutoff, skip);
+    const std::vector<gemmi::Fractional>* second = other ? &search.second_set : nullptr;
     RunParams run = options.run;
     if (options.no_map)
       run.stack_unit = 0;
@@ -207,7 +263,7 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
     else
       run.stack_unit = nearest_translation(search.units);
     run.map = !options.no_map;
-    std::string text = write_input(crystal.cell, molecule, vdw, search.units, run);
+    std::string text = write_input(crystal.cell, molecule, vdw, search.units, run, nullptr, second);
 
     // The program reads the file back: its frame places the stacking
     // partner, around which the default map is laid, and its charge stage
@@ -218,11 +274,11 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
     if (run.stack_unit != 0 && run.map && !options.map_given && stack_names_unit) {
       const std::array<float, 3>& c = view.unit_centres[run.stack_unit - 1];
       run.map_values = default_map(c[0], c[1]);
-      text = write_input(crystal.cell, molecule, vdw, search.units, run);
+      text = write_input(crystal.cell, molecule, vdw, search.units, run, nullptr, second);
     }
 
     std::vector<std::string> inexact;
-    write_input(crystal.cell, molecule, vdw, search.units, run, &inexact);
+    write_input(crystal.cell, molecule, vdw, search.units, run, &inexact, second);
     for (const std::string& text : inexact) warn(text);
     for (const std::string& text : element_warnings(molecule)) warn(text);
     if (std::fabs(view.net_charge) > 0.005) {
@@ -265,7 +321,8 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
       warn("stacking unit " + std::to_string(run.stack_unit) + " names no unit (there are " +
            std::to_string(search.units.size()) + ")");
 
-    Outcome outcome{options, crystal, molecule, search, run, view, warnings};
+    Outcome outcome{options, crystal, molecule, search,
+                    run,     view,    warnings, other ? &*other : nullptr};
     write_summary(outcome, err);
     if (!options.json_path.empty()) write_whole_file(options.json_path, summary_json(outcome));
     if (options.output_path.empty()) {
