@@ -23,6 +23,15 @@ void read_operations(cif::Block& block, Crystal& crystal) {
     if (!column || column.length() == 0) continue;
     for (const std::string& value : column) {
       std::string triplet = cif::as_string(value);
+      // Symmetry operations hold small numbers (denominators up to 12);
+      // long ones would overflow the parser's integer arithmetic.
+      size_t digits = 0;
+      for (char c : triplet) {
+        digits = (c >= '0' && c <= '9') ? digits + 1 : 0;
+        if (digits > 3)
+          throw PrepError("bad symmetry operation '" + triplet + "' in " + tag +
+                          ": a number of more than three digits");
+      }
       try {
         crystal.ops.push_back(gemmi::parse_triplet(triplet));
       } catch (const std::exception& e) {
@@ -36,6 +45,10 @@ void read_operations(cif::Block& block, Crystal& crystal) {
     const std::string* value = block.find_value(tag);
     if (!value || cif::is_null(*value)) continue;
     std::string hall = cif::as_string(*value);
+    size_t digits = 0, longest = 0;
+    for (char c : hall)
+      longest = std::max(longest, digits = (c >= '0' && c <= '9') ? digits + 1 : 0);
+    if (longest > 3) continue;  // not a Hall symbol; its numbers are single digits
     try {
       for (const gemmi::Op& op : gemmi::symops_from_hall(hall.c_str())) crystal.ops.push_back(op);
       crystal.ops_source = std::string(tag) + " '" + hall + "'";

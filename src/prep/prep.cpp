@@ -167,10 +167,6 @@ std::string summary_json(const Outcome& o) {
   return j.dump(2) + "\n";
 }
 
-}  // namespace
-
-namespace {
-
 int run_on(const std::vector<std::string>& args, const std::string* cif_text, std::ostream& out,
            std::ostream& err) {
   try {

@@ -180,6 +180,12 @@ TEST(Run, ErrorsEndWithStatusTwo) {
                       "--ignore-occupancy\n"},
            std::tuple{"eight.cif", eight_types, Options{},
                       "error: the molecule has 8 element types; the input file holds at most 7\n"},
+           std::tuple{"long-op.cif",
+                      replace_all(anthracene, "'1/2-x,1/2+y,-z'",
+                                  "'1/2-x,1/2+y,-z-12222222222222222222/2'"),
+                      Options{},
+                      "error: bad symmetry operation '1/2-x,1/2+y,-z-12222222222222222222/2' in "
+                      "_symmetry_equiv_pos_as_xyz: a number of more than three digits\n"},
            std::tuple{"ok.cif", anthracene, Options{"--molecule", "2"},
                       "error: molecule 2 asked for, but the asymmetric unit holds 1 molecule\n"},
            std::tuple{"ok.cif", anthracene, Options{"--map", "1:2"},
