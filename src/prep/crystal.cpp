@@ -23,6 +23,15 @@ void read_operations(cif::Block& block, Crystal& crystal) {
     if (!column || column.length() == 0) continue;
     for (const std::string& value : column) {
       std::string triplet = cif::as_string(value);
+      // Symmetry operations hold small numbers (denominators up to 12);
+      // long ones would overflow the parser's integer arithmetic.
+      size_t digits = 0;
+      for (char c : triplet) {
+        digits = (c >= '0' && c <= '9') ? digits + 1 : 0;
+        if (digits > 3)
+          throw PrepError("bad symmetry operation '" + triplet + "' in " + tag +
+                          ": a number of more than three digits");
+      }
       try {
         crystal.ops.push_back(gemmi::parse_triplet(triplet));
       } catch (const std::exception& e) {
@@ -36,6 +45,10 @@ void read_operations(cif::Block& block, Crystal& crystal) {
     const std::string* value = block.find_value(tag);
     if (!value || cif::is_null(*value)) continue;
     std::string hall = cif::as_string(*value);
+    size_t digits = 0, longest = 0;
+    for (char c : hall)
+      longest = std::max(longest, digits = (c >= '0' && c <= '9') ? digits + 1 : 0);
+    if (longest > 3) continue;  // not a Hall symbol; its numbers are single digits
     try {
       for (const gemmi::Op& op : gemmi::symops_from_hall(hall.c_str())) crystal.ops.push_back(op);
       crystal.ops_source = std::string(tag) + " '" + hall + "'";
@@ -64,15 +77,50 @@ void read_operations(cif::Block& block, Crystal& crystal) {
       "_symmetry_equiv_pos_as_xyz nor a space-group symbol that is known");
 }
 
-Crystal crystal_from_document(cif::Document& doc, const std::string& name) {
-  if (doc.blocks.empty()) throw PrepError(name + ": not a CIF (no data block)");
-  cif::Block& block = doc.blocks.front();
+bool holds_cell_and_sites(cif::Block& block) {
+  return block.find_value("_cell_length_a") && block.find_values("_atom_site_fract_x");
+}
 
-  for (const char* tag : {"_cell_length_a", "_cell_length_b", "_cell_length_c", "_cell_angle_alpha",
-                          "_cell_angle_beta", "_cell_angle_gamma"}) {
+std::string block_names(const cif::Document& doc) {
+  std::string names;
+  for (const cif::Block& b : doc.blocks) names += (names.empty() ? "" : ", ") + b.name;
+  return names;
+}
+
+// The block asked for, or the first that holds a cell and atom sites (a
+// journal's file often starts with a "global" block of text only).
+cif::Block& choose_block(cif::Document& doc, const std::string& name, const std::string& wanted) {
+  if (doc.blocks.empty()) throw PrepError(name + ": not a CIF (no data block)");
+  if (!wanted.empty()) {
+    for (cif::Block& b : doc.blocks)
+      if (gemmi::iequal(b.name, gemmi::to_lower(wanted))) return b;
+    throw PrepError(name + ": no data block '" + wanted + "'; the blocks are " + block_names(doc));
+  }
+  if (doc.blocks.size() == 1) return doc.blocks.front();
+  for (cif::Block& b : doc.blocks)
+    if (holds_cell_and_sites(b)) return b;
+  throw PrepError(name + ": no data block holds both a cell and atom sites; the blocks are " +
+                  block_names(doc) + " (choose one with --block)");
+}
+
+Crystal crystal_from_document(cif::Document& doc, const std::string& name,
+                              const std::string& wanted) {
+  cif::Block& block = choose_block(doc, name, wanted);
+  std::vector<std::string> warnings;
+  for (const char* tag : {"_cell_length_a", "_cell_length_b", "_cell_length_c"}) {
     const std::string* value = block.find_value(tag);
     if (!value || cif::is_null(*value) || std::isnan(cif::as_number(*value)))
       throw PrepError(name + ": missing cell: no value for " + tag);
+  }
+  // The core dictionary's default for an angle that is not given.
+  for (const char* tag : {"_cell_angle_alpha", "_cell_angle_beta", "_cell_angle_gamma"}) {
+    const std::string* value = block.find_value(tag);
+    if (!value) {
+      block.set_pair(tag, "90");
+      warnings.push_back(std::string("no ") + tag + " in the CIF; taken as 90 degrees");
+    } else if (cif::is_null(*value) || std::isnan(cif::as_number(*value))) {
+      throw PrepError(name + ": missing cell: no value for " + tag);
+    }
   }
   if (!block.find_values("_atom_site_fract_x") || !block.find_values("_atom_site_fract_y") ||
       !block.find_values("_atom_site_fract_z"))
@@ -81,6 +129,9 @@ Crystal crystal_from_document(cif::Document& doc, const std::string& name) {
   gemmi::SmallStructure small = gemmi::make_small_structure_from_block(block);
   Crystal crystal;
   crystal.name = small.name;
+  crystal.warnings = warnings;
+  for (const cif::Block& b : doc.blocks)
+    if (&b != &block) crystal.other_blocks.push_back(b.name);
   crystal.spacegroup = small.spacegroup_hm;
   crystal.cell = small.cell;
   for (const auto& [tag, text] : {std::pair{"_chemical_formula_sum", &crystal.formula_sum},
@@ -93,6 +144,10 @@ Crystal crystal_from_document(cif::Document& doc, const std::string& name) {
   for (const gemmi::SmallStructure::Site& s : small.sites) {
     if (std::isnan(s.fract.x) || std::isnan(s.fract.y) || std::isnan(s.fract.z))
       throw PrepError(name + ": site " + s.label + " has no fractional coordinates");
+    if (!(std::fabs(s.fract.x) < 100 && std::fabs(s.fract.y) < 100 && std::fabs(s.fract.z) < 100))
+      throw PrepError(name + ": site " + s.label +
+                      " lies more than 100 cells from the origin; its coordinates are not "
+                      "fractional");
     if (s.element == gemmi::El::X)
       throw PrepError(name + ": site " + s.label + ": unknown element '" + s.type_symbol + "'");
     crystal.sites.push_back({s.label, s.element, s.fract, s.occ});
@@ -112,18 +167,19 @@ Crystal crystal_from_document(cif::Document& doc, const std::string& name) {
 
 }  // namespace
 
-Crystal read_crystal(const std::string& path) {
-  return read_crystal_text(read_whole_file(path, "the CIF"), path);
+Crystal read_crystal(const std::string& path, const std::string& block) {
+  return read_crystal_text(read_whole_file(path, "the CIF"), path, block);
 }
 
-Crystal read_crystal_text(const std::string& text, const std::string& name) {
+Crystal read_crystal_text(const std::string& text, const std::string& name,
+                          const std::string& block) {
   cif::Document doc;
   try {
     doc = cif::read_memory(text.data(), text.size(), name.c_str());
   } catch (const std::exception& e) {
     throw PrepError(std::string("not a CIF: ") + e.what());
   }
-  return crystal_from_document(doc, name);
+  return crystal_from_document(doc, name, block);
 }
 
 }  // namespace zelk8::prep

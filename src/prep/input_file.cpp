@@ -49,19 +49,27 @@ std::string format_f5(double value, bool* exact) {
 }
 
 std::string write_input(const gemmi::UnitCell& cell, const Molecule& molecule, const VdwTable& vdw,
-                        const std::vector<Unit>& units, const RunParams& params) {
+                        const std::vector<Unit>& units, const RunParams& params,
+                        std::vector<std::string>* inexact,
+                        const std::vector<gemmi::Fractional>* second_set) {
   std::string text;
   // Molecule size: 0, every atom of the list belongs to the molecule.
   text += "0\n";
   // Atom records "(I4,X,3F10.5,4X,A4,X,A4,2I5)"; a line ends after the symbol.
-  for (const MoleculeAtom& atom : molecule.atoms) {
-    std::string line =
-        printf_string("%4d %10.5f%10.5f%10.5f    %-4.4s %-4.4s", atom.type, atom.fract.x,
-                      atom.fract.y, atom.fract.z, atom.label.c_str(), atom.element.name());
+  auto atom_record = [&](const MoleculeAtom& atom, const gemmi::Fractional& f) {
+    std::string line = printf_string("%4d %10.5f%10.5f%10.5f    %-4.4s %-4.4s", atom.type, f.x, f.y,
+                                     f.z, atom.label.c_str(), atom.element.name());
     line.erase(line.find_last_not_of(' ') + 1);
     text += line + "\n";
+  };
+  for (const MoleculeAtom& atom : molecule.atoms) atom_record(atom, atom.fract);
+  if (second_set) {
+    text += "  -1\n";
+    for (size_t k = 0; k < molecule.atoms.size(); ++k)
+      atom_record(molecule.atoms[k], (*second_set)[k]);
+  } else {
+    text += "   0\n";
   }
-  text += "   0\n";
   // Element records: symbol, Emin, R0 (free format).
   for (gemmi::Element element : molecule.elements) {
     auto found = vdw.find(element.name());
@@ -78,7 +86,17 @@ std::string write_input(const gemmi::UnitCell& cell, const Molecule& molecule, c
                         cell.alpha, cell.beta, cell.gamma);
   // Unit records "(12F5.0,A4)", then the terminator when the list is short.
   for (const Unit& unit : units) {
-    for (double value : unit.op) text += format_f5(value);
+    for (double value : unit.op) {
+      bool exact = false;
+      std::string field = format_f5(value, &exact);
+      text += field;
+      if (!exact && inexact) {
+        size_t first = field.find_first_not_of(' ');
+        inexact->push_back("unit " + unit.name + ": " + printf_string("%.6g", value) +
+                           " is written as " + field.substr(first) +
+                           ", the nearest a 5-column field holds; equivalent units may differ");
+      }
+    }
     text += unit.name.substr(0, 4) + "\n";
   }
   if (units.size() < static_cast<size_t>(max_units)) text += " 99.0\n";

@@ -25,8 +25,13 @@ struct RunParams {
 std::string format_f5(double value, bool* exact = nullptr);
 
 // The whole input file, record by record. `vdw` must hold every element of
-// the molecule (throws PrepError otherwise).
+// the molecule (throws PrepError otherwise). A unit value that its field
+// cannot hold exactly adds a line to `inexact`, when given. A second atom
+// set (the molecule's atoms in the same order, other positions) follows a
+// negative terminator.
 std::string write_input(const gemmi::UnitCell& cell, const Molecule& molecule, const VdwTable& vdw,
-                        const std::vector<Unit>& units, const RunParams& params);
+                        const std::vector<Unit>& units, const RunParams& params,
+                        std::vector<std::string>* inexact = nullptr,
+                        const std::vector<gemmi::Fractional>* second_set = nullptr);
 
 }  // namespace zelk8::prep

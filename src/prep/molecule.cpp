@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <functional>
 #include <map>
 #include <numeric>
 
@@ -40,6 +41,12 @@ std::vector<CellAtom> expand_sites(const Crystal& crystal, double merge_distance
     return s;
   };
 
+  // The merge below is quadratic in the cell's atoms.
+  constexpr size_t max_cell_atoms = 40000;
+  if (crystal.ops.size() * crystal.sites.size() > max_cell_atoms)
+    throw PrepError(std::to_string(crystal.sites.size()) + " sites under " +
+                    std::to_string(crystal.ops.size()) + " operations exceed the " +
+                    std::to_string(max_cell_atoms) + " cell atoms this tool expands");
   std::vector<CellAtom> atoms;
   // Operations outer, sites inner: the identity comes first, so every listed
   // site keeps the coordinates it is listed with.
@@ -237,6 +244,109 @@ std::string formula(const Molecule& molecule) {
     text += (text.empty() ? "" : " ") + symbol + (n > 1 ? std::to_string(n) : "");
   }
   return text;
+}
+
+}  // namespace zelk8::prep
+
+namespace zelk8::prep {
+
+namespace {
+
+std::vector<std::vector<int>> bond_graph(const gemmi::UnitCell& cell, const Molecule& m,
+                                         double bond_tolerance) {
+  const size_t n = m.atoms.size();
+  std::vector<std::vector<int>> graph(n);
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = i + 1; j < n; ++j) {
+      const double d = cell.orthogonalize_difference(m.atoms[j].fract - m.atoms[i].fract).length();
+      const double bond =
+          (m.atoms[i].element.covalent_r() + m.atoms[j].element.covalent_r()) + bond_tolerance;
+      if (d < bond) {
+        graph[i].push_back(static_cast<int>(j));
+        graph[j].push_back(static_cast<int>(i));
+      }
+    }
+  return graph;
+}
+
+}  // namespace
+
+std::optional<std::vector<int>> corresponding_atoms(const gemmi::UnitCell& cell, const Molecule& a,
+                                                    const Molecule& b, double bond_tolerance) {
+  const size_t n = a.atoms.size();
+  if (b.atoms.size() != n || n == 0) return std::nullopt;
+  const auto ga = bond_graph(cell, a, bond_tolerance), gb = bond_graph(cell, b, bond_tolerance);
+  // Colour refinement over both graphs with one dictionary: an atom's colour
+  // is its element, then its colour with the sorted colours of its
+  // neighbours, until the number of colours stops growing.
+  std::vector<int> ca(n), cb(n);
+  for (size_t k = 0; k < n; ++k) {
+    ca[k] = a.atoms[k].element.atomic_number();
+    cb[k] = b.atoms[k].element.atomic_number();
+  }
+  size_t colours = 0;
+  for (size_t round = 0; round <= n; ++round) {
+    std::map<std::vector<int>, int> dictionary;
+    auto refine = [&](const std::vector<int>& c, const std::vector<std::vector<int>>& g) {
+      std::vector<int> next(n);
+      for (size_t k = 0; k < n; ++k) {
+        std::vector<int> key{c[k]};
+        std::vector<int> around;
+        for (int j : g[k]) around.push_back(c[j]);
+        std::sort(around.begin(), around.end());
+        key.insert(key.end(), around.begin(), around.end());
+        next[k] = dictionary.emplace(key, static_cast<int>(dictionary.size())).first->second;
+      }
+      return next;
+    };
+    ca = refine(ca, ga);
+    cb = refine(cb, gb);
+    if (dictionary.size() == colours) break;
+    colours = dictionary.size();
+  }
+  std::vector<int> sa = ca, sb = cb;
+  std::sort(sa.begin(), sa.end());
+  std::sort(sb.begin(), sb.end());
+  if (sa != sb) return std::nullopt;
+
+  // Atoms of `a` in breadth-first order, so that each meets mapped neighbours.
+  std::vector<int> order;
+  std::vector<bool> queued(n, false);
+  for (size_t start = 0; start < n; ++start) {
+    if (queued[start]) continue;
+    queued[start] = true;
+    order.push_back(static_cast<int>(start));
+    for (size_t at = order.size() - 1; at < order.size(); ++at)
+      for (int j : ga[order[at]])
+        if (!queued[j]) {
+          queued[j] = true;
+          order.push_back(j);
+        }
+  }
+  std::vector<int> map(n, -1);
+  std::vector<bool> used(n, false);
+  long steps = 0;
+  std::function<bool(size_t)> extend = [&](size_t depth) {
+    if (depth == n) return true;
+    if (++steps > 1000000) return false;
+    const int i = order[depth];
+    for (size_t j = 0; j < n; ++j) {
+      if (used[j] || cb[j] != ca[i]) continue;
+      bool fits = true;
+      for (int k : ga[i])
+        if (map[k] >= 0 && std::find(gb[j].begin(), gb[j].end(), map[k]) == gb[j].end())
+          fits = false;
+      if (!fits) continue;
+      map[i] = static_cast<int>(j);
+      used[j] = true;
+      if (extend(depth + 1)) return true;
+      map[i] = -1;
+      used[j] = false;
+    }
+    return false;
+  };
+  if (!extend(0)) return std::nullopt;
+  return map;
 }
 
 }  // namespace zelk8::prep

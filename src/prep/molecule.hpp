@@ -2,6 +2,7 @@
 // radii and gathered into one whole molecule.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,13 @@ std::vector<CellAtom> expand_sites(const Crystal& crystal, double merge_distance
 // The whole molecule that holds the first site (or the first site of
 // molecule `number`). Throws PrepError for networks and oversized molecules.
 Molecule build_molecule(const Crystal& crystal, const MoleculeOptions& options);
+
+// The atoms of `b` in the order of the atoms of `a`: position k of the
+// result is the atom of `b` that plays the part of atom k of `a` (same
+// element, bonded to the counterparts of its neighbours; bonds as the
+// molecules were gathered). Nothing when the two are not the same molecule.
+std::optional<std::vector<int>> corresponding_atoms(const gemmi::UnitCell& cell, const Molecule& a,
+                                                    const Molecule& b, double bond_tolerance);
 
 // Warnings about compositions the input file's conventions do not cover.
 std::vector<std::string> element_warnings(const Molecule& molecule);

@@ -123,6 +123,16 @@ void define(CLI::App& app, Options& o, Texts& t) {
       ->type_name("T");
   app.add_flag("--ignore-occupancy", o.ignore_occupancy,
                "accept sites of partial occupancy (disorder)");
+  app.add_option("--block", o.block,
+                 "the CIF data block to read (default: the first that holds a cell and atom "
+                 "sites)")
+      ->type_name("NAME");
+  app.add_flag("--single", o.single,
+               "write one molecule and its images only, also when the asymmetric unit holds two "
+               "(by default both are written: the second as the second atom set)");
+  app.add_flag("--force", o.force,
+               "write the file even when a bond is implausibly short or a hydrogen has two "
+               "neighbours");
   app.add_option("--skip-units", t.skip_units,
                  "write the units ranked N+1 to N+20 (nearest first) among the images within the "
                  "cutoff instead of the nearest 20; stacking unit 0 and no map unless --stack or "

@@ -14,6 +14,7 @@ struct Options {
   std::string output_path;  // empty: standard output
   std::string params_path;  // empty: the built-in table only
   std::string json_path;    // empty: no machine-readable summary
+  std::string block;        // empty: the first block with a cell and atom sites
   int skip_units = 0;       // the units ranked skip_units + 1 to skip_units + 20
   int molecule = 1;
   double cutoff = 10.0;
@@ -22,7 +23,9 @@ struct Options {
   bool no_map = false;
   bool map_given = false;
   bool ignore_occupancy = false;
-  RunParams run;  // charges and map values
+  bool single = false;  // one molecule even when the asymmetric unit holds two
+  bool force = false;   // write a molecule whose bonds look implausible
+  RunParams run;        // charges and map values
 };
 
 // What the command line asks for: a run with `options`, or a text to print

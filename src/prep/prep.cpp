@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 
+#include "checks.hpp"
 #include "crystal.hpp"
 #include "files.hpp"
 #include "map_range.hpp"
@@ -31,6 +34,18 @@ struct Warnings {
   }
 };
 
+// Refuses implausible bonds unless --force; with it they are warnings.
+void check_bonds(const Options& options, const std::vector<std::string>& bonds,
+                 const std::function<void(const std::string&)>& warn) {
+  if (!bonds.empty() && !options.force) {
+    std::string text;
+    for (const std::string& bond : bonds) text += "; " + bond;
+    throw PrepError("implausible molecule: " + text.substr(2) +
+                    ". Check the sites in the CIF, or give --force to write it anyway");
+  }
+  for (const std::string& bond : bonds) warn(bond);
+}
+
 double rounded(double value, double scale) { return std::round(value * scale) / scale; }
 
 // Everything the run decided, for the summary and the JSON file.
@@ -42,11 +57,19 @@ struct Outcome {
   const RunParams& run;
   const ProgramView& view;
   const Warnings& warnings;
+  const Molecule* second;  // the second molecule, when written
 };
 
 void write_summary(const Outcome& o, std::ostream& err) {
   char line[240];
   err << "zelk8-prep: " << o.options.cif_path << '\n';
+  err << "  block        " << o.crystal.name;
+  if (!o.crystal.other_blocks.empty()) {
+    err << " (the file's other blocks:";
+    for (const std::string& name : o.crystal.other_blocks) err << ' ' << name;
+    err << ")";
+  }
+  err << '\n';
   err << "  formula      " << formula(o.molecule) << '\n';
   std::snprintf(line, sizeof line,
                 "  cell         a %.4f  b %.4f  c %.4f  alpha %.3f  beta %.3f  gamma %.3f\n",
@@ -60,6 +83,15 @@ void write_summary(const Outcome& o, std::ostream& err) {
   for (size_t e = 0; e < o.molecule.elements.size(); ++e)
     err << ' ' << e + 1 << '=' << o.molecule.elements[e].name();
   err << '\n';
+  if (o.second) {
+    auto marker = std::find_if(o.search.units.begin(), o.search.units.end(),
+                               [](const Unit& u) { return u.marker; });
+    err << "  molecule     " << o.second->number << ": " << o.second->atoms.size()
+        << " atoms, written as the second atom set (its image nearest to molecule "
+        << o.molecule.number << ")";
+    if (marker != o.search.units.end()) err << ", placed by the marker unit " << marker->name;
+    err << '\n';
+  }
   std::snprintf(line, sizeof line, "  net charge   %.4f e\n", o.view.net_charge);
   err << line;
   const int skip = o.options.skip_units;
@@ -111,12 +143,13 @@ std::string summary_json(const Outcome& o) {
   compact.erase(std::remove(compact.begin(), compact.end(), ' '), compact.end());
   j["cif"] = o.options.cif_path;
   j["block"] = o.crystal.name;
+  j["other_blocks"] = o.crystal.other_blocks;
   j["formula"] = compact;
   j["cif_formula"] = text_or_null(o.crystal.formula_sum.empty() ? o.crystal.formula_moiety
                                                                 : o.crystal.formula_sum);
   j["space_group"] = text_or_null(o.crystal.spacegroup);
   j["molecules_in_asymmetric_unit"] = o.molecule.molecule_count;
-  j["z_prime_written"] = 1;
+  j["z_prime_written"] = o.second ? 2 : 1;
   j["atoms"] = o.molecule.atoms.size();
   j["element_types"] = o.molecule.elements.size();
   j["within_cutoff"] = o.search.inside_cutoff;
@@ -124,6 +157,7 @@ std::string summary_json(const Outcome& o) {
   for (const Unit& unit : o.search.units)
     units.push_back({{"rank", unit.rank},
                      {"name", unit.name},
+                     {"molecule", unit.second ? 2 : 1},
                      {"distance", rounded(unit.distance, 1e4)},
                      {"operation", unit_triplet(unit)}});
   j["units"] = units;
@@ -133,9 +167,8 @@ std::string summary_json(const Outcome& o) {
   return j.dump(2) + "\n";
 }
 
-}  // namespace
-
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int run_on(const std::vector<std::string>& args, const std::string* cif_text, std::ostream& out,
+           std::ostream& err) {
   try {
     Command command = parse_command_line(args);
     if (command.print) {
@@ -146,7 +179,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     Warnings warnings;
     auto warn = [&](const std::string& text) { warnings.add(text); };
 
-    Crystal crystal = read_crystal(options.cif_path);
+    Crystal crystal = cif_text ? read_crystal_text(*cif_text, options.cif_path, options.block)
+                               : read_crystal(options.cif_path, options.block);
+    for (const std::string& text : crystal.warnings) warn(text);
     for (const Site& site : crystal.sites)
       if (site.occ < 1.0 - 1e-6) {
         if (!options.ignore_occupancy)
@@ -161,11 +196,59 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     molecule_options.bond_tolerance = options.bond_tolerance;
     Molecule molecule = build_molecule(crystal, molecule_options);
 
+    const std::string& cif_formula =
+        crystal.formula_sum.empty() ? crystal.formula_moiety : crystal.formula_sum;
+    if (!cif_formula.empty()) {
+      std::optional<std::string> mismatch = formula_mismatch(
+          molecule, cif_formula,
+          crystal.formula_sum.empty() ? "_chemical_formula_moiety" : "_chemical_formula_sum");
+      if (mismatch) warn(*mismatch);
+    }
+    check_bonds(options, implausible_bonds(crystal, molecule, options.bond_tolerance), warn);
+
     VdwTable vdw = builtin_vdw_table();
     if (!options.params_path.empty()) read_vdw_params(options.params_path, vdw);
 
     const int skip = options.skip_units;
-    UnitSearch search = find_units(crystal, molecule, options.cutoff, skip);
+    // Two molecules in the asymmetric unit: the second is written as the
+    // second atom set, atom for atom in the first's order, and its images
+    // join the units.
+    std::optional<Molecule> other;
+    std::vector<gemmi::Fractional> second_set;
+    if (molecule.molecule_count == 2 && !options.single) {
+      MoleculeOptions other_options = molecule_options;
+      other_options.number = 3 - molecule.number;
+      Molecule candidate = build_molecule(crystal, other_options);
+      std::optional<std::vector<int>> order;
+      if (formula(candidate) == formula(molecule))
+        order = corresponding_atoms(crystal.cell, molecule, candidate, options.bond_tolerance);
+      const std::string only = "only molecule " + std::to_string(molecule.number) +
+                               "'s neighbours are written (--molecule N chooses)";
+      if (!order) {
+        warn(formula(candidate) == formula(molecule)
+                 ? "the asymmetric unit holds 2 molecules of " + formula(molecule) +
+                       " whose bonds differ; " + only
+                 : "the asymmetric unit holds 2 molecules that differ (" + formula(molecule) +
+                       "; " + formula(candidate) + "); " + only);
+      } else if (skip > 0) {
+        warn("--skip-units writes the images of molecule " + std::to_string(molecule.number) +
+             " only; the asymmetric unit holds 2 molecules");
+      } else if (2 * molecule.atoms.size() > 200) {
+        warn("two molecules of " + std::to_string(molecule.atoms.size()) +
+             " atoms exceed the 100 atoms a second atom set allows; " + only);
+      } else {
+        check_bonds(options, implausible_bonds(crystal, candidate, options.bond_tolerance), warn);
+        for (int k : *order) second_set.push_back(candidate.atoms[k].fract);
+        other = std::move(candidate);
+      }
+    } else if (molecule.molecule_count > 2) {
+      warn("the asymmetric unit holds " + std::to_string(molecule.molecule_count) +
+           " molecules; only molecule " + std::to_string(molecule.number) +
+           "'s neighbours are written");
+    }
+    UnitSearch search = other ? find_pair_units(crystal, molecule, second_set, options.cutoff)
+                              : find_units(crystal, molecule, options.cutoff, skip);
+    const std::vector<gemmi::Fractional>* second = other ? &search.second_set : nullptr;
     RunParams run = options.run;
     if (options.no_map)
       run.stack_unit = 0;
@@ -176,7 +259,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     else
       run.stack_unit = nearest_translation(search.units);
     run.map = !options.no_map;
-    std::string text = write_input(crystal.cell, molecule, vdw, search.units, run);
+    std::string text = write_input(crystal.cell, molecule, vdw, search.units, run, nullptr, second);
 
     // The program reads the file back: its frame places the stacking
     // partner, around which the default map is laid, and its charge stage
@@ -187,14 +270,43 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (run.stack_unit != 0 && run.map && !options.map_given && stack_names_unit) {
       const std::array<float, 3>& c = view.unit_centres[run.stack_unit - 1];
       run.map_values = default_map(c[0], c[1]);
-      text = write_input(crystal.cell, molecule, vdw, search.units, run);
+      text = write_input(crystal.cell, molecule, vdw, search.units, run, nullptr, second);
     }
 
+    std::vector<std::string> inexact;
+    write_input(crystal.cell, molecule, vdw, search.units, run, &inexact, second);
+    for (const std::string& text : inexact) warn(text);
     for (const std::string& text : element_warnings(molecule)) warn(text);
+    if (std::fabs(view.net_charge) > 0.005) {
+      char line[200];
+      std::snprintf(line, sizeof line,
+                    "the molecule's net charge is %+.4f e with the charge increments %g,%g,%g,%g; "
+                    "its electrostatic lattice sum does not converge (check --charges)",
+                    view.net_charge, run.charges[0], run.charges[1], run.charges[2],
+                    run.charges[3]);
+      warn(line);
+    }
     if (skip == 0 && search.inside_cutoff > max_units)
       warn(std::to_string(search.inside_cutoff) +
            " units lie within the cutoff; only the nearest " + std::to_string(max_units) +
            " are written");
+    // A cut inside a set of units at one centroid distance (symmetry
+    // equivalents) counts some of them and not the others.
+    if (skip == 0 && search.inside_cutoff > max_units &&
+        search.distances[max_units] - search.distances[max_units - 1] < 0.01) {
+      const double d = search.distances[max_units - 1];
+      int first = max_units - 1, last = max_units;
+      while (first > 0 && d - search.distances[first - 1] < 0.01) --first;
+      while (last + 1 < search.inside_cutoff && search.distances[last + 1] - d < 0.01) ++last;
+      char line[240];
+      std::snprintf(line, sizeof line,
+                    "the 20 units written end inside a set of %d units at %.2f A, of which %d "
+                    "are written; --cutoff %.2f writes none of the set, or take the rest with "
+                    "--skip-units 20",
+                    last - first + 1, d, max_units - first,
+                    std::floor((search.distances[first] - 0.01) * 100.0) / 100.0);
+      warn(line);
+    }
     if (search.units.empty())
       warn(skip > 0 ? "no unit ranked above " + std::to_string(skip) + " lies within the cutoff"
                     : std::string("no unit lies within the cutoff"));
@@ -205,7 +317,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       warn("stacking unit " + std::to_string(run.stack_unit) + " names no unit (there are " +
            std::to_string(search.units.size()) + ")");
 
-    Outcome outcome{options, crystal, molecule, search, run, view, warnings};
+    Outcome outcome{options, crystal, molecule, search,
+                    run,     view,    warnings, other ? &*other : nullptr};
     write_summary(outcome, err);
     if (!options.json_path.empty()) write_whole_file(options.json_path, summary_json(outcome));
     if (options.output_path.empty()) {
@@ -218,6 +331,17 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     err << "zelk8-prep: error: " << e.what() << '\n';
     return 2;
   }
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  return run_on(args, nullptr, out, err);
+}
+
+int run_on_text(const std::string& cif_text, const std::vector<std::string>& args,
+                std::ostream& out, std::ostream& err) {
+  return run_on(args, &cif_text, out, err);
 }
 
 }  // namespace zelk8::prep

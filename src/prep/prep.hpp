@@ -14,4 +14,9 @@ namespace zelk8::prep {
 // file; the summary, warnings and errors go to `err`.
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// The same on a CIF given as text; the CIF argument of `args` names it in
+// messages and the JSON summary.
+int run_on_text(const std::string& cif_text, const std::vector<std::string>& args,
+                std::ostream& out, std::ostream& err);
+
 }  // namespace zelk8::prep

@@ -34,27 +34,35 @@ gemmi::Fractional centroid(const std::vector<gemmi::Fractional>& atoms) {
 
 // Same molecule: every atom of one lies on an atom of the same element of
 // the other (atoms are compared in Cartesian space to 0.01 Angstrom).
-bool same_molecule(const gemmi::UnitCell& cell, const Molecule& molecule,
+bool same_molecule(const gemmi::UnitCell& cell, const std::vector<int>& types,
                    const std::vector<gemmi::Fractional>& p,
                    const std::vector<gemmi::Fractional>& q) {
   constexpr double tolerance = 0.01;
   for (size_t i = 0; i < p.size(); ++i) {
     bool found = false;
     for (size_t j = 0; j < q.size() && !found; ++j)
-      found = molecule.atoms[i].type == molecule.atoms[j].type &&
-              cell.orthogonalize_difference(q[j] - p[i]).length() < tolerance;
+      found =
+          types[i] == types[j] && cell.orthogonalize_difference(q[j] - p[i]).length() < tolerance;
     if (!found) return false;
   }
   return true;
 }
 
-}  // namespace
-
-UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double cutoff, int skip) {
+// Every image of the molecule `source` (element types `types`) under an
+// operation and a lattice translation whose centroid lies within `cutoff`
+// of `centre`, nearest first, each molecule once; images that coincide with
+// `excluded` are dropped.
+std::vector<Image> images_within(const Crystal& crystal, const std::vector<int>& types,
+                                 const std::vector<gemmi::Fractional>& central,
+                                 const gemmi::Fractional& centre, double cutoff,
+                                 const std::vector<gemmi::Fractional>& excluded) {
+  // Far more than any molecular crystal has within a cutoff of 30 A; the
+  // duplicate search below is quadratic in it.
+  constexpr size_t max_images = 20000;
   const gemmi::UnitCell& cell = crystal.cell;
-  std::vector<gemmi::Fractional> central;
-  for (const MoleculeAtom& atom : molecule.atoms) central.push_back(atom.fract);
-  gemmi::Fractional centre = centroid(central);
+  char cutoff_text[32];
+  std::snprintf(cutoff_text, sizeof cutoff_text, "%g", cutoff);
+  const gemmi::Fractional excluded_centre = centroid(excluded);
 
   std::vector<Image> candidates;
   for (int s = 0; s < static_cast<int>(crystal.ops.size()); ++s) {
@@ -76,6 +84,9 @@ UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double c
     double reach[3] = {cutoff * cell.ar, cutoff * cell.br, cutoff * cell.cr};
     int lo[3], hi[3];
     for (int i = 0; i < 3; ++i) {
+      if (!(reach[i] < 1000.0))
+        throw PrepError(std::string("the cell is too small for a cutoff of ") + cutoff_text +
+                        " A (over 1000 cells along an axis)");
       lo[i] = static_cast<int>(std::floor(delta[i] - reach[i]));
       hi[i] = static_cast<int>(std::ceil(delta[i] + reach[i]));
     }
@@ -85,6 +96,10 @@ UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double c
           gemmi::Fractional c(moved.x + t0, moved.y + t1, moved.z + t2);
           double d = cell.orthogonalize_difference(c - centre).length();
           if (d > cutoff) continue;
+          if (candidates.size() == max_images)
+            throw PrepError("more than " + std::to_string(max_images) +
+                            " images lie within the cutoff of " + cutoff_text +
+                            " A; the cell is too small for this cutoff (give a smaller --cutoff)");
           Image image;
           image.symop = s;
           image.op = base;
@@ -103,40 +118,163 @@ UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double c
            std::tie(q.distance_key, q.symop, q.op[9], q.op[10], q.op[11]);
   });
 
-  UnitSearch search;
   std::vector<Image> kept;
   auto coincide = [&](const Image& image, const gemmi::Fractional& c,
                       const std::vector<gemmi::Fractional>& atoms) {
     return cell.orthogonalize_difference(c - image.centroid).length() < 0.01 &&
-           same_molecule(cell, molecule, image.atoms, atoms);
+           same_molecule(cell, types, image.atoms, atoms);
   };
   for (Image& image : candidates) {
     for (const gemmi::Fractional& f : central) image.atoms.push_back(apply_op(image.op, f));
-    if (coincide(image, centre, central)) continue;
+    if (!excluded.empty() && coincide(image, excluded_centre, excluded)) continue;
     bool seen = false;
     for (const Image& other : kept) seen = seen || coincide(image, other.centroid, other.atoms);
     if (seen) continue;
     kept.push_back(image);
   }
+  return kept;
+}
+
+std::vector<int> types_of(const Molecule& molecule) {
+  std::vector<int> types;
+  for (const MoleculeAtom& atom : molecule.atoms) types.push_back(atom.type);
+  return types;
+}
+
+std::vector<gemmi::Fractional> positions_of(const Molecule& molecule) {
+  std::vector<gemmi::Fractional> positions;
+  for (const MoleculeAtom& atom : molecule.atoms) positions.push_back(atom.fract);
+  return positions;
+}
+
+Unit unit_of(const Crystal& crystal, const Image& image, int rank, bool second) {
+  Unit unit;
+  unit.op = image.op;
+  unit.symop = image.symop;
+  unit.distance = image.distance;
+  unit.translation = crystal.ops[image.symop].rot == gemmi::Op::identity().rot;
+  unit.second = second;
+  unit.rank = rank;
+  char name[16];
+  // Images of the second molecule in lower case.
+  std::snprintf(name, sizeof name, "%c%02d",
+                unit.translation ? (second ? 't' : 'T') : (second ? 'r' : 'R'), rank % 1000);
+  unit.name = name;
+  return unit;
+}
+
+}  // namespace
+
+UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double cutoff, int skip) {
+  const std::vector<gemmi::Fractional> central = positions_of(molecule);
+  std::vector<Image> kept =
+      images_within(crystal, types_of(molecule), central, centroid(central), cutoff, central);
+  UnitSearch search;
   search.inside_cutoff = static_cast<int>(kept.size());
+  for (const Image& image : kept) search.distances.push_back(image.distance);
   for (int rank = skip + 1; rank <= static_cast<int>(kept.size()); ++rank) {
-    const Image& image = kept[rank - 1];
     if (static_cast<int>(search.units.size()) == max_units) break;
-    Unit unit;
-    unit.op = image.op;
-    unit.symop = image.symop;
-    unit.distance = image.distance;
-    unit.translation = crystal.ops[image.symop].rot == gemmi::Op::identity().rot;
-    char name[16];
-    std::snprintf(name, sizeof name, "%c%02d", unit.translation ? 'T' : 'R', rank % 1000);
-    unit.rank = rank;
-    unit.name = name;
-    search.units.push_back(unit);
+    search.units.push_back(unit_of(crystal, kept[rank - 1], rank, false));
   }
   return search;
 }
 
+UnitSearch find_pair_units(const Crystal& crystal, const Molecule& first,
+                           const std::vector<gemmi::Fractional>& second, double cutoff) {
+  const gemmi::UnitCell& cell = crystal.cell;
+  const std::vector<int> types = types_of(first);
+  const std::vector<gemmi::Fractional> a = positions_of(first);
+  const gemmi::Fractional centre = centroid(a);
+  const gemmi::Fractional b_centre = centroid(second);
+
+  // The second molecule's image nearest to the first.
+  std::array<double, 12> placing{};
+  double nearest = INFINITY;
+  for (const gemmi::Op& op : crystal.ops) {
+    std::array<double, 12> base{};
+    for (int i = 0; i < 3; ++i) {
+      for (int j = 0; j < 3; ++j)
+        base[3 * i + j] = static_cast<double>(op.rot[i][j]) / gemmi::Op::DEN;
+      base[9 + i] = static_cast<double>(op.tran[i]) / gemmi::Op::DEN;
+    }
+    const gemmi::Fractional moved = apply_op(base, b_centre);
+    const NearestImage near = nearest_image(cell, centre, moved);
+    if (near.distance < nearest - 1e-6) {
+      nearest = near.distance;
+      placing = base;
+      for (int i = 0; i < 3; ++i) placing[9 + i] += near.t[i];
+    }
+  }
+  UnitSearch search;
+  for (const gemmi::Fractional& f : second) {
+    const gemmi::Fractional p = apply_op(placing, f);
+    auto round5 = [](double v) {
+      const double r = std::round(v * 1e5) / 1e5;
+      return r == 0.0 ? 0.0 : r;
+    };
+    search.second_set.emplace_back(round5(p.x), round5(p.y), round5(p.z));
+  }
+  const gemmi::Fractional placed_centre = centroid(search.second_set);
+  const double marker_distance = cell.orthogonalize_difference(placed_centre - centre).length();
+
+  std::vector<Image> own = images_within(crystal, types, a, centre, cutoff, a);
+  std::vector<Image> others =
+      images_within(crystal, types, search.second_set, centre, cutoff, search.second_set);
+  // One ranking of all: the first molecule's images, the marker and the
+  // second's, nearest first (at one distance in that order).
+  struct Ranked {
+    double distance;
+    int kind;  // 0 first molecule, 1 marker, 2 second molecule
+    size_t index;
+  };
+  std::vector<Ranked> ranked;
+  for (size_t i = 0; i < own.size(); ++i) ranked.push_back({own[i].distance, 0, i});
+  if (marker_distance <= cutoff) {
+    ranked.push_back({marker_distance, 1, 0});
+    for (size_t i = 0; i < others.size(); ++i) ranked.push_back({others[i].distance, 2, i});
+  }
+  // Distances to 1e-4 A, as for one molecule; each list keeps its own order.
+  std::stable_sort(ranked.begin(), ranked.end(), [](const Ranked& p, const Ranked& q) {
+    return std::make_tuple(std::llround(p.distance * 1e4), p.kind) <
+           std::make_tuple(std::llround(q.distance * 1e4), q.kind);
+  });
+  search.inside_cutoff = static_cast<int>(ranked.size());
+  for (const Ranked& r : ranked) search.distances.push_back(r.distance);
+  size_t take = std::min(ranked.size(), static_cast<size_t>(max_units));
+  // Images of the second molecule need the marker before them.
+  auto marker_at =
+      std::find_if(ranked.begin(), ranked.end(), [](const Ranked& r) { return r.kind == 1; });
+  bool second_taken = std::any_of(ranked.begin(), ranked.begin() + take,
+                                  [](const Ranked& r) { return r.kind == 2; });
+  if (second_taken && marker_at - ranked.begin() >= static_cast<long>(take)) {
+    std::rotate(ranked.begin() + take - 1, marker_at, marker_at + 1);
+  }
+  std::vector<std::pair<int, Ranked>> chosen;  // rank, entry
+  for (size_t k = 0; k < take; ++k) chosen.push_back({static_cast<int>(k) + 1, ranked[k]});
+  for (int kind : {0, 1, 2})
+    for (const auto& [rank, r] : chosen) {
+      if (r.kind != kind) continue;
+      if (kind == 1) {
+        Unit unit;
+        unit.op[0] = 5.0;
+        unit.marker = true;
+        unit.second = true;
+        unit.distance = marker_distance;
+        unit.rank = rank;
+        char name[16];
+        std::snprintf(name, sizeof name, "M%02d", rank % 1000);
+        unit.name = name;
+        search.units.push_back(unit);
+      } else {
+        search.units.push_back(
+            unit_of(crystal, kind == 0 ? own[r.index] : others[r.index], rank, kind == 2));
+      }
+    }
+  return search;
+}
+
 std::string unit_triplet(const Unit& unit) {
+  if (unit.marker) return "the second molecule as written";
   gemmi::Op op;
   for (int i = 0; i < 3; ++i) {
     for (int j = 0; j < 3; ++j)
@@ -148,7 +286,7 @@ std::string unit_triplet(const Unit& unit) {
 
 int nearest_translation(const std::vector<Unit>& units) {
   for (size_t i = 0; i < units.size(); ++i)
-    if (units[i].translation) return static_cast<int>(i) + 1;
+    if (units[i].translation && !units[i].second) return static_cast<int>(i) + 1;
   return 0;
 }
 

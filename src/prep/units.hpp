@@ -21,11 +21,17 @@ struct Unit {
   double distance = 0.0;  // between the centroids, Angstrom
   int symop = 0;          // index into Crystal::ops
   bool translation = false;
+  bool second = false;  // an image of the second molecule (after the marker)
+  bool marker = false;  // the marker unit: the second atom set as written
 };
 
 struct UnitSearch {
-  std::vector<Unit> units;  // nearest first, at most max_units after the skipped ones
-  int inside_cutoff = 0;    // distinct images within the cutoff
+  // With two molecules: the second atom set as written (the second
+  // molecule's image nearest to the first), atoms in the first's order.
+  std::vector<gemmi::Fractional> second_set;
+  std::vector<Unit> units;        // nearest first, at most max_units after the skipped ones
+  int inside_cutoff = 0;          // distinct images within the cutoff
+  std::vector<double> distances;  // of every one of them, nearest first
 };
 
 // Every image of the molecule under an operation and a lattice translation
@@ -35,6 +41,15 @@ struct UnitSearch {
 // skip + max_units, each named by its rank.
 UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double cutoff,
                       int skip = 0);
+
+// Two molecules in the asymmetric unit: the units of the first molecule
+// `first` among the images of both, nearest first within the cutoff, at
+// most max_units together, written as the images of the first, the marker
+// unit (the second molecule's image nearest to the first, as the second
+// atom set) and the images of the second. `second` holds its atoms in the
+// order of the first's.
+UnitSearch find_pair_units(const Crystal& crystal, const Molecule& first,
+                           const std::vector<gemmi::Fractional>& second, double cutoff);
 
 // The operation as a triplet, e.g. "-x-1/2,y-1/2,-z".
 std::string unit_triplet(const Unit& unit);

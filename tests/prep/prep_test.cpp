@@ -168,8 +168,11 @@ TEST(Run, ErrorsEndWithStatusTwo) {
                       "error: no symmetry operations: the CIF has neither "
                       "_space_group_symop_operation_xyz nor "
                       "_symmetry_equiv_pos_as_xyz nor a space-group symbol that is known\n"},
-           std::tuple{"no-cell.cif", without_lines(anthracene, "_cell_angle_beta"), Options{},
-                      "missing cell: no value for _cell_angle_beta\n"},
+           std::tuple{"no-cell.cif", without_lines(anthracene, "_cell_length_b"), Options{},
+                      "missing cell: no value for _cell_length_b\n"},
+           std::tuple{"no-cell.cif",
+                      replace_all(anthracene, "_cell_angle_beta 124.70", "_cell_angle_beta ?"),
+                      Options{}, "missing cell: no value for _cell_angle_beta\n"},
            std::tuple{"no-sites.cif", anthracene.substr(0, anthracene.find("loop_\n_atom_site")),
                       Options{}, "missing sites: no _atom_site_fract_x/y/z loop\n"},
            std::tuple{"partial.cif", partial, Options{},
@@ -177,6 +180,12 @@ TEST(Run, ErrorsEndWithStatusTwo) {
                       "--ignore-occupancy\n"},
            std::tuple{"eight.cif", eight_types, Options{},
                       "error: the molecule has 8 element types; the input file holds at most 7\n"},
+           std::tuple{"long-op.cif",
+                      replace_all(anthracene, "'1/2-x,1/2+y,-z'",
+                                  "'1/2-x,1/2+y,-z-12222222222222222222/2'"),
+                      Options{},
+                      "error: bad symmetry operation '1/2-x,1/2+y,-z-12222222222222222222/2' in "
+                      "_symmetry_equiv_pos_as_xyz: a number of more than three digits\n"},
            std::tuple{"ok.cif", anthracene, Options{"--molecule", "2"},
                       "error: molecule 2 asked for, but the asymmetric unit holds 1 molecule\n"},
            std::tuple{"ok.cif", anthracene, Options{"--map", "1:2"},

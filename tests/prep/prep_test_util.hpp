@@ -1,6 +1,7 @@
 // Shared helpers of the zelk8-prep tests: the bundled CIFs and edits of them.
 #pragma once
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -34,6 +35,14 @@ inline std::string replace_all(std::string text, const std::string& from, const 
   for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
     text.replace(at, from.size(), to);
   return text;
+}
+
+// Writes `text` to a file of that name in the temporary folder; its path.
+inline std::string write_temp_file(const std::string& name, const std::string& text) {
+  std::string path =
+      (std::filesystem::temp_directory_path() / ("zelk8-prep-test-" + name)).string();
+  std::ofstream(path) << text;
+  return path;
 }
 
 }  // namespace zelk8::prep::testing
