@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -86,6 +88,49 @@ std::string render_page(const nlohmann::json& data) {
 
 namespace {
 
+// The temporary file being written, for the signal handler: an interrupt
+// removes it before the process ends, so that no partial page is left.
+char pending_temporary[4096] = {};
+volatile std::sig_atomic_t temporary_pending = 0;
+
+extern "C" void remove_temporary_and_stop(int signal_number) {
+  if (temporary_pending != 0) {
+    ::unlink(pending_temporary);
+  }
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+// While it lives, SIGINT, SIGTERM, SIGHUP and SIGXFSZ (a file size limit)
+// remove the temporary file; a signal the process ignores stays ignored.
+class TemporaryGuard {
+ public:
+  explicit TemporaryGuard(const std::string& name) {
+    if (name.size() < sizeof pending_temporary) {
+      std::memcpy(pending_temporary, name.c_str(), name.size() + 1);
+      temporary_pending = 1;
+    }
+    for (std::size_t k = 0; k < signals_.size(); ++k) {
+      previous_[k] = std::signal(signals_[k], remove_temporary_and_stop);
+      if (previous_[k] == SIG_IGN) {
+        std::signal(signals_[k], SIG_IGN);
+      }
+    }
+  }
+  ~TemporaryGuard() {
+    for (std::size_t k = 0; k < signals_.size(); ++k) {
+      std::signal(signals_[k], previous_[k] == SIG_ERR ? SIG_DFL : previous_[k]);
+    }
+    temporary_pending = 0;
+  }
+  TemporaryGuard(const TemporaryGuard&) = delete;
+  TemporaryGuard& operator=(const TemporaryGuard&) = delete;
+
+ private:
+  static constexpr std::array<int, 4> signals_ = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
+  std::array<void (*)(int), 4> previous_{};
+};
+
 // Writes all of `text` to `fd`; returns 0 or the error number.
 int write_all(int fd, std::string_view text) {
   const char* data = text.data();
@@ -141,6 +186,7 @@ void write_whole_file(const std::filesystem::path& given, std::string_view text)
   if (fd < 0) {
     throw WriteError(system_error("cannot write '" + given.string() + "'", errno));
   }
+  const TemporaryGuard guard(temporary);
   auto fail = [&](int error) {
     ::close(fd);
     ::unlink(temporary.c_str());

@@ -189,6 +189,7 @@ json unit_data(const report::Unit& unit, int atom_set, bool marker,
   out["operation_text"] =
       marker ? std::string("second atom set as read") : report::symmetry_text(unit.operation);
   out["atom_set"] = atom_set;
+  out["marker"] = marker;
   put_field(out, "EvdW", unit.evdw);
   put_field(out, "Estat", unit.estat);
   put_field(out, "Etot", unit.etot);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -87,6 +89,33 @@ TEST(WriteWholeFile, AFailedWriteLeavesThePreviousFile) {
     EXPECT_EQ(std::string(error.what()), "cannot write '" + target.string() + "': File too large");
   }
   ::setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_EQ(slurp(target), "previous page");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1)
+      << "a temporary file was left behind";
+  fs::remove_all(dir);
+}
+
+TEST(WriteWholeFile, ASignalDuringTheWriteLeavesNoTemporaryFile) {
+  const fs::path dir = scratch("signal");
+  const fs::path target = dir / "report.html";
+  write_whole_file(target, "previous page");
+  // In a child whose file size limit kills it (SIGXFSZ by default) mid-write.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_DFL);
+    rlimit small{4096, 4096};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    try {
+      write_whole_file(target, std::string(100000, 'x'));
+    } catch (...) {
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the child was not stopped by the signal";
+  EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
   EXPECT_EQ(slurp(target), "previous page");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1)
       << "a temporary file was left behind";

@@ -252,7 +252,8 @@
   const columns = [
     { title: "No.", get: function (u) { return field(u, "number"); }, key: function (u) { return u.number; } },
     { title: "Name", text: true, get: function (u) { return [u.name, false]; }, key: function (u) { return u.name; } },
-    { title: "Operation", text: true, get: function (u) { return [u.operation_text, false]; }, key: function (u) { return u.operation_text; } },
+    { title: "Operation", text: true, key: function (u) { return u.operation_text; },
+      get: function (u) { return [u.operation_text + (u.atom_set === 2 && !u.marker ? " (set 2)" : ""), false]; } },
     { title: "d shortest", get: function (u) { return field(u, "d_shortest", 5); }, key: function (u) { return u.d_shortest; } },
     { title: "d centre", get: function (u) { return field(u, "d_center", 5); }, key: function (u) { return u.d_center; } },
     { title: "Dihedral", get: function (u) { return field(u, "dihedral_angle", 5); }, key: function (u) { return u.dihedral_angle; } },
@@ -294,7 +295,8 @@
     });
     const notes = [];
     if (data.units.some(function (u) { return u.atom_set === 2; })) {
-      notes.push("Units from the second atom set are marked by a tooltip; the first of them is that set as read.");
+      notes.push("From the marker unit on, units come from the second atom set: the marker is that set as read, " +
+        "the operations of the later ones (set 2) apply to it.");
     }
     if (!data.complete && data.stopped_at) {
       notes.push("The report stops after unit " + data.units.length + " (" + data.stopped_at.message + ")");
