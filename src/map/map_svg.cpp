@@ -10,6 +10,9 @@ namespace zelk8::map {
 
 namespace {
 
+// The energies are drawn in single precision, as the program computed them.
+float value_of(const Field& field) { return static_cast<float>(*field.value); }
+
 // Colour stops from the pale centre outwards (a red-blue diverging ramp).
 constexpr std::array<Rgb, 6> attractive_ramp = {Rgb{247, 247, 247}, Rgb{209, 229, 240},
                                                 Rgb{146, 197, 222}, Rgb{67, 147, 195},
@@ -96,7 +99,7 @@ std::optional<float> step_of(const std::vector<Field>& labels) {
   if (labels.size() < 2 || !labels[0].finite() || !labels[1].finite()) {
     return std::nullopt;
   }
-  const float step = std::fabs(labels[1].value - labels[0].value);
+  const float step = std::fabs(value_of(labels[1]) - value_of(labels[0]));
   return step > 0.0f ? std::optional<float>(step) : std::nullopt;
 }
 
@@ -116,7 +119,7 @@ std::optional<std::size_t> find_label(const std::vector<Field>& labels, const Fi
   float best_distance = *step / 2.0f;
   for (std::size_t k = 0; k < labels.size(); ++k) {
     if (labels[k].finite()) {
-      const float distance = std::fabs(labels[k].value - wanted.value);
+      const float distance = std::fabs(value_of(labels[k]) - value_of(wanted));
       if (distance <= best_distance) {
         best = k;
         best_distance = distance;
@@ -130,7 +133,35 @@ std::optional<std::size_t> find_label(const std::vector<Field>& labels, const Fi
 // below zero; otherwise it still holds its starting value 0.000.
 bool minimum_is_real(const MapMinimum& minimum) {
   const Field& e = minimum.energy;
-  return e.kind == FieldKind::overflow || (!e.text.empty() && e.text.front() == '-');
+  return e.overflow() || (!e.text.empty() && e.text.front() == '-');
+}
+
+// Where a shift falls along an axis, in cells from the centre of the first
+// (0 at the first label, one per label after it); nothing when it lies more
+// than half a cell beyond the first or last label, or the labels do not say.
+std::optional<double> axis_position(const std::vector<Field>& labels, const Field& shift) {
+  if (!shift.finite() || labels.empty() || !labels.front().finite() || !labels.back().finite()) {
+    return std::nullopt;
+  }
+  const double first = *labels.front().value;
+  const double last = *labels.back().value;
+  const double wanted = *shift.value;
+  const double cells = static_cast<double>(labels.size());
+  double at = 0.0;
+  if (labels.size() == 1) {
+    // No step to go by: inside only at the label itself, to its printed digits.
+    if (std::fabs(wanted - first) > 0.0005) {
+      return std::nullopt;
+    }
+  } else if (last == first) {
+    return std::nullopt;
+  } else {
+    at = (wanted - first) / (last - first) * (cells - 1.0);
+  }
+  if (at < -0.5 || at > cells - 0.5) {
+    return std::nullopt;
+  }
+  return at;
 }
 
 // Every label of an axis that fits at the given spacing: first, and every k-th.
@@ -140,15 +171,51 @@ std::size_t tick_every(double cell, double spacing) {
 
 }  // namespace
 
+StackMap stack_map_of(const report::Report& report) {
+  if (report.map && report.map_height) {
+    StackMap map;
+    static_cast<report::ShiftMap&>(map) = *report.map;
+    map.height = *report.map_height;
+    map.stack_unit = report.run_parameters.stack_unit;
+    if (const report::Unit* unit = report.stacking_unit()) {
+      map.crystal =
+          StackMap::Crystal{unit->centre[0], unit->centre[1], unit->number.text + " " + unit->name};
+    }
+    return map;
+  }
+  if (!report.complete) {
+    const report::Stop& stop = *report.stopped_at;
+    std::string what = "the report ends at line " + std::to_string(stop.line) + " before " +
+                       std::string(report::section_name(stop.expected));
+    if (stop.expected <= report::Section::map_heading) {
+      what += ": the run stopped before its map (see the run's error output)";
+    }
+    throw NoMap(what);
+  }
+  if (report.map_height) {
+    throw NoMap("the report has the map heading (Z = " + report.map_height->text +
+                ") but no tables: the run had stack_unit above 40 and wrote the shift scan to "
+                "coord.xyz instead");
+  }
+  throw NoMap(
+      "the report has no stacking shift map (no line \"Map of the stacked molecule shift at Z "
+      "=\"): the run had stack_unit 0");
+}
+
 ColourScale panel_scale(const MapTable& table, std::optional<float> max) {
   ColourScale scale;
   std::vector<float> repulsive;
+  std::optional<float> lowest;
+  std::optional<float> highest;
   for (const auto& row : table.cells) {
     for (const Field& cell : row) {
       if (cell.finite()) {
-        scale.deepest = std::min(scale.deepest, cell.value);
-        if (cell.value > 0.0f) {
-          repulsive.push_back(cell.value);
+        const float value = value_of(cell);
+        lowest = std::min(lowest.value_or(value), value);
+        highest = std::max(highest.value_or(value), value);
+        scale.deepest = std::min(scale.deepest, value);
+        if (value > 0.0f) {
+          repulsive.push_back(value);
         }
       }
     }
@@ -169,10 +236,27 @@ ColourScale panel_scale(const MapTable& table, std::optional<float> max) {
   } else if (!repulsive.empty()) {
     scale.clip = *std::max_element(repulsive.begin(), repulsive.end());
   }
+  if (highest && *highest < 0.0f) {
+    scale.span = ScaleSpan::attractive_only;
+    scale.base = *highest;
+  } else if (lowest && *lowest > 0.0f) {
+    scale.span = ScaleSpan::repulsive_only;
+    scale.base = *lowest;
+  }
   return scale;
 }
 
 Rgb energy_colour(float energy, const ColourScale& scale) {
+  // One-sided spans: the pale colour at `base`, the full colour at the far end.
+  const auto fraction = [](float energy, float from, float to) {
+    return to == from ? 1.0f : (energy - from) / (to - from);
+  };
+  if (scale.span == ScaleSpan::attractive_only) {
+    return ramp_colour(attractive_ramp, fraction(energy, scale.base, scale.deepest));
+  }
+  if (scale.span == ScaleSpan::repulsive_only) {
+    return ramp_colour(repulsive_ramp, fraction(energy, scale.base, scale.clip));
+  }
   if (energy < 0.0f) {
     return scale.deepest < 0.0f ? ramp_colour(attractive_ramp, energy / scale.deepest)
                                 : attractive_ramp.back();
@@ -181,7 +265,7 @@ Rgb energy_colour(float energy, const ColourScale& scale) {
 }
 
 Rgb field_colour(const Field& field, const ColourScale& scale) {
-  return field.finite() ? energy_colour(field.value, scale) : off_scale_colour;
+  return field.finite() ? energy_colour(value_of(field), scale) : off_scale_colour;
 }
 
 std::vector<Panel> layout_panels(const StackMap& map, const RenderOptions& options) {
@@ -231,11 +315,11 @@ std::vector<Panel> layout_panels(const StackMap& map, const RenderOptions& optio
         box.height = cell_height;
         box.fill = field_colour(field, panel.scale);
         panel.cells.push_back(box);
-        if (field.kind == FieldKind::overflow) {
+        if (field.overflow()) {
           ++panel.overflow_cells;
-        } else if (field.kind == FieldKind::non_finite) {
+        } else if (!field.finite()) {
           ++panel.non_finite_cells;
-        } else if (field.value > panel.scale.clip) {
+        } else if (value_of(field) > panel.scale.clip) {
           ++panel.clipped_cells;
         }
       }
@@ -248,6 +332,15 @@ std::vector<Panel> layout_panels(const StackMap& map, const RenderOptions& optio
         const CellBox& box = panel.cells[*row * table->columns() + *column];
         panel.marker = MinimumMarker{*row, *column, box.x + (box.width / 2.0),
                                      box.y + (box.height / 2.0), minimum->energy.text};
+      }
+    }
+    if (map.crystal) {
+      const auto column = axis_position(table->l_shifts, map.crystal->l);
+      const auto row = axis_position(table->s_shifts, map.crystal->s);
+      if (column && row) {
+        panel.crystal = CrystalMarker{
+            panel.x + (cell_width * (*column + 0.5)),
+            panel.y + (cell_height * (static_cast<double>(table->rows()) - 0.5 - *row))};
       }
     }
     panels.push_back(std::move(panel));
@@ -274,7 +367,7 @@ void text_at(std::string& svg, double x, double y, const std::string& anchor,
          ">" + escape(text) + "</text>\n";
 }
 
-void write_panel(std::string& svg, const Panel& panel) {
+void write_panel(std::string& svg, const Panel& panel, const std::string& crystal_note) {
   const MapTable& table = *panel.table;
   const double bottom = panel.y + panel.height;
 
@@ -335,25 +428,59 @@ void write_panel(std::string& svg, const Panel& panel) {
     svg += "</g>\n";
   }
 
-  // Colour bar: attractive half (deepest to 0) and repulsive half (0 to the clip).
+  // The crystal's own offset: a diamond, named beside it.
+  if (panel.crystal) {
+    const CrystalMarker& c = *panel.crystal;
+    const double size = std::clamp(std::min(panel.cell_width, panel.cell_height) * 0.45, 5.0, 12.0);
+    const std::string diamond = "M" + num(c.x) + " " + num(c.y - size) + "L" + num(c.x + size) +
+                                " " + num(c.y) + "L" + num(c.x) + " " + num(c.y + size) + "L" +
+                                num(c.x - size) + " " + num(c.y) + "Z";
+    svg += "<g class=\"crystal\">\n";
+    svg += "<path d=\"" + diamond + "\" fill=\"none\" stroke=\"#ffffff\" stroke-width=\"3\"/>\n";
+    svg +=
+        "<path d=\"" + diamond + "\" fill=\"#ffd700\" stroke=\"#000000\" stroke-width=\"1.5\"/>\n";
+    const bool right_half = c.x > panel.x + (panel.width * 0.6);
+    text_at(svg, right_half ? c.x - size - 3.0 : c.x + size + 3.0, c.y + size + 10.0,
+            right_half ? "end" : "start", "crystal",
+            " stroke=\"#ffffff\" stroke-width=\"3\" paint-order=\"stroke\"");
+    svg += "</g>\n";
+  }
+
+  // Colour bar. Around zero: an attractive half (deepest to 0) and a
+  // repulsive half (0 to the clip); one-sided: the whole bar spans the data.
   const ColourScale& scale = panel.scale;
   const double bar_y = bottom + 48.0;
   const double bar_width = std::clamp(panel.width, 200.0, 300.0);
   const double bar_x = panel.x;
-  const bool has_well = scale.deepest < 0.0f;
-  const double zero_x = has_well ? bar_x + (bar_width / 2.0) : bar_x;
-  if (has_well) {
-    svg += "<rect x=\"" + num(bar_x) + "\" y=\"" + num(bar_y) + "\" width=\"" +
-           num(zero_x - bar_x) + "\" height=\"12\" fill=\"url(#attractive)\"/>\n";
-    text_at(svg, bar_x, bar_y + 26.0, "start", energy_text(scale.deepest));
+  const std::string clip_text =
+      "\u2265 " + energy_text(scale.clip) + (scale.clip_given ? " (--max)" : "");
+  std::string span_text;
+  if (scale.span == ScaleSpan::around_zero) {
+    const bool has_well = scale.deepest < 0.0f;
+    const double zero_x = has_well ? bar_x + (bar_width / 2.0) : bar_x;
+    if (has_well) {
+      svg += "<rect x=\"" + num(bar_x) + "\" y=\"" + num(bar_y) + "\" width=\"" +
+             num(zero_x - bar_x) + "\" height=\"12\" fill=\"url(#attractive)\"/>\n";
+      text_at(svg, bar_x, bar_y + 26.0, "start", energy_text(scale.deepest));
+    }
+    svg += "<rect x=\"" + num(zero_x) + "\" y=\"" + num(bar_y) + "\" width=\"" +
+           num(bar_x + bar_width - zero_x) + "\" height=\"12\" fill=\"url(#repulsive)\"/>\n";
+    text_at(svg, zero_x, bar_y + 26.0, has_well ? "middle" : "start", "0");
+    text_at(svg, bar_x + bar_width, bar_y + 26.0, "end", clip_text);
+    span_text = "scale centred on 0 kJ/mol";
+  } else {
+    const bool attractive = scale.span == ScaleSpan::attractive_only;
+    svg += "<rect x=\"" + num(bar_x) + "\" y=\"" + num(bar_y) + "\" width=\"" + num(bar_width) +
+           "\" height=\"12\" fill=\"url(#" + (attractive ? "attractive" : "repulsive") + ")\"/>\n";
+    text_at(svg, bar_x, bar_y + 26.0, "start",
+            energy_text(attractive ? scale.deepest : scale.base));
+    text_at(svg, bar_x + bar_width, bar_y + 26.0, "end",
+            attractive ? energy_text(scale.base) : clip_text);
+    span_text = attractive ? "attractive only: the scale spans the data, not 0"
+                           : "repulsive only: the scale spans the data, not 0";
   }
-  svg += "<rect x=\"" + num(zero_x) + "\" y=\"" + num(bar_y) + "\" width=\"" +
-         num(bar_x + bar_width - zero_x) + "\" height=\"12\" fill=\"url(#repulsive)\"/>\n";
   svg += "<rect x=\"" + num(bar_x) + "\" y=\"" + num(bar_y) + "\" width=\"" + num(bar_width) +
          "\" height=\"12\" fill=\"none\" stroke=\"#333333\"/>\n";
-  text_at(svg, zero_x, bar_y + 26.0, has_well ? "middle" : "start", "0");
-  text_at(svg, bar_x + bar_width, bar_y + 26.0, "end",
-          "\u2265 " + energy_text(scale.clip) + (scale.clip_given ? " (--max)" : ""));
   // Off-scale swatch beside the bar.
   svg += "<rect x=\"" + num(bar_x + bar_width + 10.0) + "\" y=\"" + num(bar_y) +
          "\" width=\"12\" height=\"12\" fill=\"" + hex(off_scale_colour) +
@@ -377,6 +504,10 @@ void write_panel(std::string& svg, const Panel& panel) {
       legend("minimum " + minimum.energy.text + " kJ/mol at VL " + minimum.l.text + ", VS " +
              minimum.s.text + " \u00c5 (not a grid point)");
     }
+  }
+  legend(span_text);
+  if (!crystal_note.empty()) {
+    legend(crystal_note);
   }
   legend(
       "off-scale cells (grey): " + std::to_string(panel.overflow_cells + panel.non_finite_cells) +
@@ -419,7 +550,16 @@ std::string render_svg(const StackMap& map, const RenderOptions& options) {
   text_at(svg, page_margin, 54.0, "start", note, " fill=\"#444444\"");
 
   for (const Panel& panel : panels) {
-    write_panel(svg, panel);
+    std::string crystal_note;
+    if (map.crystal) {
+      crystal_note = "crystal (unit " + map.crystal->unit + ") at VL " + map.crystal->l.text +
+                     ", VS " + map.crystal->s.text + " \u00c5" +
+                     (panel.crystal ? "" : ": outside the grid");
+    } else {
+      crystal_note = "no crystal position: stacking unit " + map.stack_unit.text +
+                     " names no unit of the report";
+    }
+    write_panel(svg, panel, crystal_note);
   }
   svg += "</svg>\n";
   return svg;

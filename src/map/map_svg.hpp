@@ -4,12 +4,44 @@
 
 #include <cstddef>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "map_report.hpp"
+#include "report.hpp"
 
 namespace zelk8::map {
+
+using report::Field;
+using report::MapMinimum;
+using report::MapTable;
+
+// What the picture shows of a report: the three tables, both minimum lines
+// and the height of the heading.
+struct StackMap : report::ShiftMap {
+  Field height;      // the Z of the map heading (Å)
+  Field stack_unit;  // as the run-parameter line echoes it
+  // The crystal's own stacking offset: the VL and VS components of the
+  // stacking unit's centre, as its unit block prints them; absent when the
+  // stacking unit names no unit of the report.
+  struct Crystal {
+    Field l;
+    Field s;
+    std::string unit;  // number and name, e.g. "5 T05"
+  };
+  std::optional<Crystal> crystal;
+};
+
+// A report that holds no map to draw; the message says why.
+class NoMap : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The map of a report read by the report library; throws NoMap when the
+// report has none (a run without stacking unit, a shift scan, a report cut
+// short before or inside its map).
+StackMap stack_map_of(const report::Report& report);
 
 struct Rgb {
   int r = 0;
@@ -22,19 +54,31 @@ struct Rgb {
 // to neither side of the scale.
 inline constexpr Rgb off_scale_colour{140, 140, 140};
 
-// A diverging scale around 0 kJ/mol. Attractive energies run from the pale
-// centre colour at 0 to deep blue at `deepest`; repulsive energies run to deep
-// red at `clip` and stay there above it.
+// Which energies a panel holds, and so where its scale starts.
+enum class ScaleSpan {
+  around_zero,      // both signs (or zeros): the pale centre colour is 0 kJ/mol
+  attractive_only,  // every finite energy below 0: blue from the shallowest to the deepest
+  repulsive_only,   // every finite energy above 0: red from the lowest to the clip
+};
+
+// A colour scale. Around zero, attractive energies run from the pale centre
+// colour at 0 to deep blue at `deepest`, repulsive energies to deep red at
+// `clip` and stay there above it. A panel of one sign spans its data instead:
+// the pale colour sits at `base`, the panel's energy nearest to 0, so that the
+// shape of a well that lies wholly below 0 (or a slope wholly above) shows.
 struct ColourScale {
   float deepest = 0.0f;     // the lowest finite energy of the panel, or 0 when none is negative
   float clip = 1.0f;        // repulsive energy drawn at full red (> 0)
   bool clip_given = false;  // from --max rather than from the panel
+  ScaleSpan span = ScaleSpan::around_zero;
+  float base = 0.0f;  // the pale end: 0 around zero, else the energy nearest 0
 };
 
 // The scale of one table: `deepest` from its finite cells; `clip` is `max`
 // when given, otherwise the larger of the depth of the deepest well and the
 // median of the repulsive (positive) energies; a table without a well clips
-// at its largest energy, so that nothing is clipped.
+// at its largest energy, so that nothing is clipped. A table whose finite
+// energies all lie below 0 (or all above) gets a one-sided span.
 ColourScale panel_scale(const MapTable& table, std::optional<float> max);
 
 Rgb energy_colour(float energy, const ColourScale& scale);
@@ -58,6 +102,12 @@ struct MinimumMarker {
   std::string label;  // the energy as the report prints it
 };
 
+// Where the crystal's own offset falls in a panel.
+struct CrystalMarker {
+  double x = 0.0;
+  double y = 0.0;
+};
+
 struct Panel {
   const MapTable* table = nullptr;
   const MapMinimum* minimum = nullptr;  // EvdW and Etot only
@@ -70,9 +120,10 @@ struct Panel {
   double cell_height = 0.0;
   std::vector<CellBox> cells;  // row by row, columns in order
   std::optional<MinimumMarker> marker;
-  std::size_t overflow_cells = 0;    // asterisks
-  std::size_t non_finite_cells = 0;  // NaN, Infinity
-  std::size_t clipped_cells = 0;     // finite and above scale.clip
+  std::optional<CrystalMarker> crystal;  // absent when outside the grid or unknown
+  std::size_t overflow_cells = 0;        // asterisks
+  std::size_t non_finite_cells = 0;      // NaN, Infinity
+  std::size_t clipped_cells = 0;         // finite and above scale.clip
 };
 
 struct RenderOptions {

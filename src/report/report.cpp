@@ -202,7 +202,7 @@ class Reader {
     read_transfer_matrix(report.transfer_matrix);
     begin(Section::centre_of_gravity);
     {
-      const std::size_t at = heading(centre_heading);
+      const std::size_t at = heading(centre_heading, false);
       const std::string& line = lines_[at];
       report.centre_of_gravity = vector3(line, at, centre_heading.size(), "the centre of gravity");
       literal(line, at, centre_heading.size() + 30, "  )");
@@ -288,7 +288,7 @@ class Reader {
       return;
     }
     {
-      const std::size_t at = heading(map_heading);
+      const std::size_t at = heading(map_heading, false);
       const std::string& line = lines_[at];
       report.map_height = field(line, at, map_heading.size(), 10, "the map height");
       ends(line, at, map_heading.size() + 10);
@@ -355,7 +355,7 @@ class Reader {
   }
 
   void read_elements(ElementTable& table) {
-    const std::size_t at = heading(element_heading);
+    const std::size_t at = heading(element_heading, false);
     table.heading_value = field(lines_[at], at, element_heading.size(), 10, "the heading value");
     ends(lines_[at], at, element_heading.size() + 10);
     while (true) {
@@ -574,9 +574,12 @@ class Reader {
   }
 
   // A heading line after any number of empty lines; its index (consumed).
-  std::size_t heading(std::string_view text) {
+  // A heading that is a line of its own is compared whole, one followed by
+  // fields only as far as its text goes.
+  std::size_t heading(std::string_view text, bool whole_line = true) {
     const std::size_t at = skip_empty();
-    if (lines_[at].compare(0, text.size(), text) != 0) {
+    const std::string& line = lines_[at];
+    if (whole_line ? line != text : line.compare(0, text.size(), text) != 0) {
       fail(at, "expected " + std::string(section_name(section_)) + " (\"" +
                    std::string(trim(text)) + "\")");
     }
@@ -699,7 +702,9 @@ std::string magnitude_text(const Field& field) {
   if (!as_fraction.empty()) {
     return as_fraction;
   }
-  return field.text.front() == '-' || field.text.front() == '+' ? field.text.substr(1) : field.text;
+  const bool signed_text =
+      !field.text.empty() && (field.text.front() == '-' || field.text.front() == '+');
+  return signed_text ? field.text.substr(1) : field.text;
 }
 
 }  // namespace
@@ -729,7 +734,8 @@ std::string symmetry_text(const std::array<Field, 12>& operation) {
   for (std::size_t row = 0; row < 3; ++row) {
     std::string term;
     const auto append = [&term](const Field& field, std::string_view suffix) {
-      const bool negative = field.value ? *field.value < 0.0 : field.text.front() == '-';
+      const bool negative =
+          field.value ? *field.value < 0.0 : !field.text.empty() && field.text.front() == '-';
       if (negative) {
         term += '-';
       } else if (!term.empty()) {

@@ -1,14 +1,7 @@
 #include "page.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <array>
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <cstring>
+#include <stdexcept>
+#include <string>
 
 #include "embedded.hpp"
 
@@ -48,10 +41,6 @@ std::string html_escape(std::string_view text) {
   return out;
 }
 
-std::string system_error(const std::string& what, int error) {
-  return what + ": " + std::strerror(error);
-}
-
 }  // namespace
 
 std::string script_safe_json(const nlohmann::json& data) {
@@ -84,133 +73,6 @@ std::string render_page(const nlohmann::json& data) {
   scripts += "</script>";
   fill(page, "@@SCRIPTS@@", scripts);
   return page;
-}
-
-namespace {
-
-// The temporary file being written, for the signal handler: an interrupt
-// removes it before the process ends, so that no partial page is left.
-char pending_temporary[4096] = {};
-volatile std::sig_atomic_t temporary_pending = 0;
-
-extern "C" void remove_temporary_and_stop(int signal_number) {
-  if (temporary_pending != 0) {
-    ::unlink(pending_temporary);
-  }
-  std::signal(signal_number, SIG_DFL);
-  std::raise(signal_number);
-}
-
-// While it lives, SIGINT, SIGTERM, SIGHUP and SIGXFSZ (a file size limit)
-// remove the temporary file; a signal the process ignores stays ignored.
-class TemporaryGuard {
- public:
-  explicit TemporaryGuard(const std::string& name) {
-    if (name.size() < sizeof pending_temporary) {
-      std::memcpy(pending_temporary, name.c_str(), name.size() + 1);
-      temporary_pending = 1;
-    }
-    for (std::size_t k = 0; k < signals_.size(); ++k) {
-      previous_[k] = std::signal(signals_[k], remove_temporary_and_stop);
-      if (previous_[k] == SIG_IGN) {
-        std::signal(signals_[k], SIG_IGN);
-      }
-    }
-  }
-  ~TemporaryGuard() {
-    for (std::size_t k = 0; k < signals_.size(); ++k) {
-      std::signal(signals_[k], previous_[k] == SIG_ERR ? SIG_DFL : previous_[k]);
-    }
-    temporary_pending = 0;
-  }
-  TemporaryGuard(const TemporaryGuard&) = delete;
-  TemporaryGuard& operator=(const TemporaryGuard&) = delete;
-
- private:
-  static constexpr std::array<int, 4> signals_ = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
-  std::array<void (*)(int), 4> previous_{};
-};
-
-// Writes all of `text` to `fd`; returns 0 or the error number.
-int write_all(int fd, std::string_view text) {
-  const char* data = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    const ssize_t written = ::write(fd, data, left);
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return errno;
-    }
-    data += written;
-    left -= static_cast<std::size_t>(written);
-  }
-  return 0;
-}
-
-}  // namespace
-
-void write_whole_file(const std::filesystem::path& given, std::string_view text) {
-  std::error_code ec;
-  std::filesystem::path path = given;
-  // A link is followed, so that the file it names is replaced, not the link.
-  if (std::filesystem::is_symlink(given, ec)) {
-    path = std::filesystem::weakly_canonical(given, ec);
-    if (ec) {
-      path = given;
-    }
-  }
-  // A device or a pipe (/dev/stdout, /dev/full) cannot be replaced by a
-  // rename: it is written in place.
-  const auto status = std::filesystem::status(path, ec);
-  if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) {
-      throw WriteError(system_error("cannot write '" + given.string() + "'", errno));
-    }
-    int error = write_all(fd, text);
-    if (::close(fd) != 0 && error == 0) {
-      error = errno;
-    }
-    if (error != 0) {
-      throw WriteError(system_error("cannot write '" + given.string() + "'", error));
-    }
-    return;
-  }
-
-  // The temporary file lies beside the target, so that the rename stays
-  // within one file system and replaces the target in one step.
-  std::string temporary = path.string() + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) {
-    throw WriteError(system_error("cannot write '" + given.string() + "'", errno));
-  }
-  const TemporaryGuard guard(temporary);
-  auto fail = [&](int error) {
-    ::close(fd);
-    ::unlink(temporary.c_str());
-    throw WriteError(system_error("cannot write '" + given.string() + "'", error));
-  };
-  if (const int error = write_all(fd, text); error != 0) {
-    fail(error);
-  }
-  // Readable like any file the user creates (mkstemp makes it private).
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  if (::fchmod(fd, 0666 & ~mask) != 0 || ::fsync(fd) != 0) {
-    fail(errno);
-  }
-  if (::close(fd) != 0) {
-    const int error = errno;
-    ::unlink(temporary.c_str());
-    throw WriteError(system_error("cannot write '" + given.string() + "'", error));
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temporary.c_str());
-    throw WriteError(system_error("cannot write '" + given.string() + "'", error));
-  }
 }
 
 }  // namespace zelk8::view

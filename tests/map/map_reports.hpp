@@ -7,17 +7,63 @@
 
 namespace zelk8::map::testing {
 
-// The tail of the unit report that precedes the map: the last unit block
-// (whose "EvdW =" must not be taken for a table) and the total line.
-inline const std::string report_before_map =
-    R"( 14TH UNIT R14    3.74312   9.05544  (  -1.12701   4.55306   7.75036 )  26.88472
-     (  -1.00000   0.00000   0.00000 )   0.50000   EvdW =    -1.2049
-     (   0.00000   1.00000   0.00000 )   0.50000   Est  =     0.0150
-     (   0.00000   0.00000  -1.00000 )   1.00000   Etot =    -1.1899
+// A whole report of a three-atom molecule up to the map: one unit block
+// (whose "EvdW =" must not be taken for a table) and the total line. The
+// run-parameter line names `stack_unit`.
+inline std::string report_head(int stack_unit) {
+  std::string head = R"(    8.0000    6.0000   10.0000   90.0000   90.0000   90.0000
+   1    0.10000   0.10000   0.10000    C1   C   
+   1    0.20000   0.10000   0.10000    C2   C   
+   2    0.10000   0.20000   0.10000    H1   H   
 
-                                                   Etot = -154.58481
+  Atom       NEL NOBL     Emin      R0    0.0000
+  C       2    8    8   0.23430   1.96000
+  H       1    1    1   0.08368   1.62000
+  Sum     3    9    9    2    3    0    3
+
+
+ TRANSFER MATRIX
+      8.00000  -0.00000  -0.00000
+                6.00000  -0.00000
+                         10.00000
+
+ CENTER OF GRAVITY= (   1.06667   0.80000   1.00000  )
+
+ Molecular moments
+   0.42667  -0.16000   0.00000
+  -0.16000   0.24000   0.00000
+   0.00000   0.00000   0.00000
+
+ Molecular orientation vectors
+   0.72012 A  VL =    0.86714  -0.49806   0.00000
+   0.38484 A  VS =    0.49806   0.86714  -0.00000
+   0.00005 A  VV =   -0.00000  -0.00000   1.00000
+   1    0.10000   0.00000   0.00000   0.00000
+
+ Molecular Coordinates
+       VL//      VS//      VV//
+   1   -0.13163  -0.30624   0.00000  -0.10000    C1  C   
+   1    0.56209   0.09220   0.00000  -0.10000    C2  C   
+   2   -0.43046   0.21404  -0.00000   0.10000    H1  H   
+ VV =    0.52029  VL =    0.99255
+
+Intermolecular potentials                X         Y         Z       Dihedral Angle
+                d shortest  d center (A)                      kJ/mol
+  1TH UNIT T01   10.00000  10.00000  (  -0.00000  -0.00000  10.00000 )   0.00000
+     (   1.00000   0.00000   0.00000 )   0.00000   EvdW =    -0.0104
+     (   0.00000   1.00000   0.00000 )   0.00000   Est  =     1.3899
+     (   0.00000   0.00000   1.00000 )   1.00000   Etot =     1.3795
+
+                                                   Etot =    1.37947
 
 )";
+  const std::string echo = "\n   1    0.10000   0.00000   0.00000   0.00000\n";
+  std::string number = std::to_string(stack_unit);
+  number.insert(0, 4 - number.size(), ' ');
+  return head.replace(head.find(echo) + 1, 4, number);
+}
+
+inline const std::string report_before_map = report_head(1);
 
 inline std::string minimum_line(const std::string& fields) {
   return std::string(110, ' ') + fields + "\n";

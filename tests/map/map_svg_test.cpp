@@ -12,9 +12,11 @@
 namespace zelk8::map {
 namespace {
 
+using report::parse_field;
+
 StackMap read(const std::string& text) {
   std::istringstream in(text);
-  return read_stack_map(in);
+  return stack_map_of(report::read_report(in));
 }
 
 std::size_t count(const std::string& text, const std::string& what) {
@@ -162,6 +164,113 @@ TEST(RenderSvg, OnePictureWithEveryCellTheTitleAndTheLegends) {
   // The report name is text, not markup.
   EXPECT_NE(render_svg(map, {std::nullopt, "a<b>&c.dat"}).find("a&lt;b&gt;&amp;c.dat: "),
             std::string::npos);
+}
+
+// A table of the 3 x 2 map with the six energies given.
+MapTable with_cells(const MapTable& table, const std::vector<std::string>& texts) {
+  MapTable changed = table;
+  for (std::size_t k = 0; k < 6; ++k) {
+    changed.cells[k / 3][k % 3] = parse_field(texts[k]);
+  }
+  return changed;
+}
+
+TEST(ColourScale, OneSignedPanelsSpanTheirData) {
+  const StackMap map = read(testing::map_3x2);
+  EXPECT_EQ(panel_scale(map.evdw, std::nullopt).span, ScaleSpan::around_zero);
+  EXPECT_EQ(
+      panel_scale(with_cells(map.evdw, {"-1.0", "0.000", "-3", "-4", "-5", "-6"}), std::nullopt)
+          .span,
+      ScaleSpan::around_zero);  // a zero is not attractive
+
+  // A well wholly below 0: pale at its shallowest energy, deep blue at its deepest.
+  const ColourScale well = panel_scale(
+      with_cells(map.evdw, {"-72.200", "-60.000", "-55.900", "NaN", "-64.000", "-70.000"}),
+      std::nullopt);
+  EXPECT_EQ(well.span, ScaleSpan::attractive_only);
+  EXPECT_EQ(well.base, -55.9f);
+  EXPECT_EQ(well.deepest, -72.2f);
+  EXPECT_EQ(energy_colour(-55.9f, well), (Rgb{247, 247, 247}));
+  EXPECT_EQ(energy_colour(-72.2f, well), (Rgb{5, 48, 97}));
+  EXPECT_GT(distance_from_centre(energy_colour(-70.0f, well)),
+            distance_from_centre(energy_colour(-64.0f, well)));
+
+  // Repulsion wholly above 0: pale at its lowest energy, full red at the clip.
+  const std::vector<std::string> slope = {"20.000", "25.000",     "30.000",
+                                          "40.000", "**********", "60.000"};
+  const ColourScale hill = panel_scale(with_cells(map.evdw, slope), std::nullopt);
+  EXPECT_EQ(hill.span, ScaleSpan::repulsive_only);
+  EXPECT_EQ(hill.base, 20.0f);
+  EXPECT_EQ(hill.clip, 60.0f);
+  EXPECT_EQ(energy_colour(20.0f, hill), (Rgb{247, 247, 247}));
+  EXPECT_EQ(energy_colour(60.0f, hill), (Rgb{103, 0, 31}));
+  const ColourScale clipped = panel_scale(with_cells(map.evdw, slope), 40.0f);
+  EXPECT_EQ(energy_colour(40.0f, clipped), (Rgb{103, 0, 31}));
+  EXPECT_EQ(energy_colour(30.0f, clipped), energy_colour(40.0f, hill));  // half way either way
+
+  // One energy all over: the full colour of its side.
+  const ColourScale flat = panel_scale(
+      with_cells(map.evdw, {"-2.000", "-2.000", "-2.000", "-2.000", "-2.000", "-2.000"}),
+      std::nullopt);
+  EXPECT_EQ(energy_colour(-2.0f, flat), (Rgb{5, 48, 97}));
+}
+
+TEST(Layout, TheCrystalsOwnOffsetIsMarkedInsideTheGrid) {
+  StackMap map = read(testing::map_3x2);
+  // The three-atom report's stacking unit sits at VL 0, VS 0: beyond the
+  // last VS row (-0.500) by more than half a cell.
+  ASSERT_TRUE(map.crystal.has_value());
+  EXPECT_EQ(map.crystal->unit, "1 T01");
+  EXPECT_EQ(map.crystal->s.text, "-0.00000");
+  for (const Panel& panel : layout_panels(map, {})) {
+    EXPECT_FALSE(panel.crystal.has_value());
+  }
+  const std::string outside = render_svg(map, {});
+  EXPECT_EQ(
+      count(outside, "crystal (unit 1 T01) at VL -0.00000, VS -0.00000 \u00c5: outside the grid"),
+      3u);
+  EXPECT_EQ(count(outside, "<g class=\"crystal\">"), 0u);
+
+  // On a label: the centre of that cell; between labels: in proportion.
+  map.crystal->l = parse_field("0.50000");
+  map.crystal->s = parse_field("-0.62500");
+  for (const Panel& panel : layout_panels(map, {})) {
+    ASSERT_TRUE(panel.crystal.has_value());
+    const CellBox& box = panel.cells[1];  // VS -1.000, VL 0.500
+    EXPECT_EQ(panel.crystal->x, box.x + box.width / 2);
+    EXPECT_EQ(panel.crystal->y, box.y - box.height / 4);
+  }
+  // Half a cell beyond the first label is still inside, a little more is not.
+  map.crystal->l = parse_field("-0.25000");
+  EXPECT_TRUE(layout_panels(map, {})[0].crystal.has_value());
+  map.crystal->l = parse_field("-0.26000");
+  EXPECT_FALSE(layout_panels(map, {})[0].crystal.has_value());
+  map.crystal->l = parse_field("NaN");
+  EXPECT_FALSE(layout_panels(map, {})[0].crystal.has_value());
+
+  map.crystal->l = parse_field("1.00000");
+  const std::string inside = render_svg(map, {});
+  EXPECT_EQ(count(inside, "<g class=\"crystal\">"), 3u);
+  EXPECT_EQ(count(inside, "crystal (unit 1 T01) at VL 1.00000, VS -0.62500 \u00c5</text>"), 3u);
+
+  map.crystal.reset();
+  map.stack_unit = parse_field("25");
+  EXPECT_EQ(count(render_svg(map, {}), "no crystal position: stacking unit 25 names no unit"), 3u);
+}
+
+TEST(RenderSvg, EachPanelSaysHowItsScaleIsSpanned) {
+  StackMap map = read(testing::map_3x2);
+  map.estat = with_cells(map.estat, {"1.0", "2.0", "3.0", "4.0", "5.0", "6.0"});
+  map.etot = with_cells(map.etot, {"-1.0", "-2.0", "-3.0", "-4.0", "-5.0", "-6.0"});
+  const std::string svg = render_svg(map, {});
+  EXPECT_EQ(count(svg, "scale centred on 0 kJ/mol"), 1u);
+  EXPECT_EQ(count(svg, "repulsive only: the scale spans the data, not 0"), 1u);
+  EXPECT_EQ(count(svg, "attractive only: the scale spans the data, not 0"), 1u);
+  // The one-sided bars are labelled with the data's ends.
+  EXPECT_NE(svg.find(">1.00</text>"), std::string::npos);
+  EXPECT_NE(svg.find(">\u2265 6.00</text>"), std::string::npos);
+  EXPECT_NE(svg.find(">-6.00</text>"), std::string::npos);
+  EXPECT_NE(svg.find(">-1.00</text>"), std::string::npos);
 }
 
 }  // namespace

@@ -58,29 +58,62 @@ TEST_F(MapTool, DefaultNamesOutputOptionAndHelp) {
   EXPECT_EQ(run("other.dat -o pictures.svg --max 40"), 0) << stderr_;
   EXPECT_NE(slurp("pictures.svg").find("clipped at 40.00 kJ/mol"), std::string::npos);
   EXPECT_EQ(run("--help"), 0);
-  EXPECT_NE(slurp("stdout.txt").find("Usage: zelk8-map"), std::string::npos);
+  for (const char* option : {"Usage: zelk8-map", "-o,--output FILE=map.svg", "--max KJ",
+                             "REPORT FILE=at8.dat", "--version", "Exit status"}) {
+    EXPECT_NE(slurp("stdout.txt").find(option), std::string::npos) << option;
+  }
+  EXPECT_EQ(run("--version"), 0);
+  EXPECT_EQ(slurp("stdout.txt"), "zelk8-map " ZELK8_VERSION "\n");
 }
 
 TEST_F(MapTool, StatusAndMessages) {
-  write("nomap.dat", testing::report_before_map);
+  write("nomap.dat", testing::report_head(0));
+  write("early.dat", testing::report_head(1));
   write("scan.dat",
-        testing::report_before_map + " Map of the stacked molecule shift at Z =   3.52041\n\n");
+        testing::report_head(45) + " Map of the stacked molecule shift at Z =   3.52041\n\n");
+  write("bad.dat", "    8.0000    6.0000   10.0000   90.0000   90.0000   9x.0000\n");
   write("cut.dat", testing::map_3x2.substr(0, testing::map_3x2.find(" Estat")));
   const std::vector<std::tuple<std::string, int, std::string>> cases = {
-      {"", 2, "cannot read the report 'at8.dat'"},
+      {"", 2, "zelk8-map: at8.dat: cannot open the report: No such file or directory"},
       {"nomap.dat", 2, "nomap.dat: the report has no stacking shift map"},
       {"scan.dat", 2, "scan.dat: the report has the map heading (Z = 3.52041) but no tables"},
-      {"cut.dat", 2, "cut.dat: the report ends before the Estat table"},
-      {"nomap.dat --max 0", 1, "--max wants a positive number of kJ/mol, not '0'"},
-      {"nomap.dat -o", 1, "-o needs a file name"},
-      {"--colour", 1, "unknown option '--colour'"},
-      {"a.dat b.dat", 1, "more than one report named"},
+      {"early.dat", 2, "early.dat: the report ends at line 46 before the map heading: the run"},
+      {"cut.dat", 2, "cut.dat: the report ends at line 55 before the Estat table"},
+      {"bad.dat", 2, "bad.dat line 1: unreadable number \"9x.0000\""},
+      {"nomap.dat --max 0", 1, "--max: wants a positive number of kJ/mol, not '0'"},
+      {"nomap.dat -o", 1, "--output: 1 required FILE missing"},
+      {"nomap.dat --max=inf", 1, "--max: wants a positive number of kJ/mol, not 'inf'"},
+      {"--colour", 1, "not expected: --colour"},
+      {"a.dat b.dat", 1, "not expected: b.dat"},
   };
   for (const auto& [arguments, status, message] : cases) {
     EXPECT_EQ(run(arguments), status) << arguments;
     EXPECT_NE(stderr_.find(message), std::string::npos) << arguments << ": " << stderr_;
     EXPECT_FALSE(fs::exists(folder_ / "map.svg")) << arguments;
   }
+}
+
+TEST_F(MapTool, APictureThatCannotBeWrittenWhole) {
+  write("at8.dat", testing::map_3x2);
+  write("map.svg", "previous picture\n");
+  // A file size limit stops the write half way, as a full disk would.
+  const int status =
+      std::system(("cd '" + folder_.string() +
+                   "' && (trap '' XFSZ; ulimit -f 2; exec '" ZELK8_MAP_BINARY "') 2>stderr.txt")
+                      .c_str());
+  stderr_ = slurp("stderr.txt");
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+  EXPECT_NE(stderr_.find("zelk8-map: cannot write 'map.svg': File too large"), std::string::npos)
+      << stderr_;
+  EXPECT_EQ(slurp("map.svg"), "previous picture\n");
+  std::size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(folder_)) {
+    files += entry.path().filename().string().find("map.svg") != std::string::npos ? 1 : 0;
+  }
+  EXPECT_EQ(files, 1u);  // no temporary file left beside it
+  EXPECT_EQ(run("-o /dev/full"), 1);
+  EXPECT_NE(stderr_.find("cannot write '/dev/full': No space left on device"), std::string::npos)
+      << stderr_;
 }
 
 }  // namespace

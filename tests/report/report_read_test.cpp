@@ -83,9 +83,7 @@ TEST(ReadReport, EveryBundledExamplePrintsBackByteForByte) {
 // Counts and values the program printed, found in the report text by other means.
 TEST(ReadReport, AnthraceneSectionsHoldThePrintedValues) {
   const Input input = Input::example("anthracene");
-  const std::string text = run_zelk8(input.text(), "");
-  const std::vector<std::string> lines = split_lines(text);
-  const Report report = read_text_report(text);
+  const Report report = read_text_report(run_zelk8(input.text(), ""));
 
   const std::size_t first_atom = 1;
   const std::size_t terminator = input.find("   0");
@@ -105,22 +103,8 @@ TEST(ReadReport, AnthraceneSectionsHoldThePrintedValues) {
     EXPECT_EQ(report.units[u].name, input.lines[terminator + 4 + u].substr(60));
   }
 
-  // The stacking unit's block, located by its number in the report text.
   const Unit* stack = report.stacking_unit();
-  ASSERT_NE(stack, nullptr);
-  for (const std::string& line : lines) {
-    if (line.rfind("  5TH UNIT ", 0) == 0) {
-      double shortest, centre, l, s, v, angle;
-      ASSERT_EQ(std::sscanf(line.c_str() + 15, "%lf %lf (%lf %lf %lf )%lf", &shortest, &centre, &l,
-                            &s, &v, &angle),
-                6);
-      EXPECT_EQ(stack->shortest_distance.value, shortest);
-      EXPECT_EQ(stack->centre[0].value, l);
-      EXPECT_EQ(stack->centre[1].value, s);
-      EXPECT_EQ(stack->centre[2].value, v);
-      EXPECT_EQ(stack->dihedral_angle.value, angle);
-    }
-  }
+  ASSERT_EQ(stack, &report.units[4]);  // the echoed stacking unit 5
   ASSERT_TRUE(report.map_height.has_value());
   EXPECT_EQ(report.map_height->text, stack->centre[2].text);  // map height 0: the stack's v
 
@@ -212,6 +196,27 @@ TEST(ReadReport, TwentyUnitsAndAHundredByHundredMap) {
   }
   EXPECT_EQ(single, 300u);
   EXPECT_TRUE(report.map->etot.cells[99][99].finite());
+}
+
+// The fuzzer's seeds: small reports with three and four element types, a
+// second atom set, a scan, a run cut short before its map, 100 map columns.
+TEST(ReadReport, EverySeedReportPrintsBack) {
+  std::size_t seeds = 0;
+  for (const auto& entry :
+       fs::directory_iterator(fs::path(ZELK8_SOURCE_DIR) / "fuzz" / "corpus" / "report_fuzz")) {
+    SCOPED_TRACE(entry.path().filename().string());
+    const std::string text = read_text(entry.path());
+    const Report report = read_text_report(text);
+    EXPECT_EQ(Printer().print(report), text);
+    EXPECT_EQ(report.complete, entry.path().filename() != "cut-before-map.dat");
+    ++seeds;
+  }
+  EXPECT_GE(seeds, 7u);
+  const Report four = read_report_file(fs::path(ZELK8_SOURCE_DIR) / "fuzz" / "corpus" /
+                                       "report_fuzz" / "four-types-flat-cell.dat");
+  ASSERT_EQ(four.elements.rows.size(), 4u);
+  EXPECT_EQ(four.elements.rows[1].symbol, "O");
+  EXPECT_EQ(four.elements.sum->nel.text, "16");
 }
 
 TEST(ReadReport, OffScaleFieldsFromARunKeepTheirText) {

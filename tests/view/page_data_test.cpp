@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "map_report.hpp"
 #include "map_svg.hpp"
 
 namespace zelk8::view {
@@ -230,22 +229,10 @@ TEST(PageData, MapTablesMinimaAndColours) {
   EXPECT_TRUE(etot_min["grid_point"].is_null());
 
   // The cells have the colours of zelk8-map's picture of the same table.
-  map::StackMap picture;
-  const auto to_map = [](const report::MapTable& t) {
-    map::MapTable out;
-    out.name = t.name;
-    for (const auto& f : t.l_shifts) out.l_shifts.push_back(map::parse_field(f.text));
-    for (const auto& f : t.s_shifts) out.s_shifts.push_back(map::parse_field(f.text));
-    for (const auto& row : t.cells) {
-      out.cells.emplace_back();
-      for (const auto& f : row) out.cells.back().push_back(map::parse_field(f.text));
-    }
-    return out;
-  };
   const report::Report r = report_with_map();
-  picture.evdw = to_map(r.map->evdw);
-  picture.estat = to_map(r.map->estat);
-  picture.etot = to_map(r.map->etot);
+  map::StackMap picture;
+  static_cast<report::ShiftMap&>(picture) = *r.map;
+  picture.height = *r.map_height;
   const std::string svg = map::render_svg(picture, {});
   for (const auto& [name, row, column, title] :
        {std::tuple{"EvdW", 1, 1, "VL 0.000, VS 1.000: -7.500"},
