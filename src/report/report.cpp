@@ -304,17 +304,11 @@ class Reader {
     begin(Section::evdw_minimum);
     read_minimum("EvdW", map.evdw_minimum);
     begin(Section::estat_table);
-    read_table("Estat", map.estat);
+    read_table("Estat", map.estat, &map.evdw);
     begin(Section::etot_table);
-    read_table("Etot", map.etot);
+    read_table("Etot", map.etot, &map.evdw);
     begin(Section::etot_minimum);
     read_minimum("Etot", map.etot_minimum);
-    for (const MapTable* table : {&map.estat, &map.etot}) {
-      if (!same_texts(table->l_shifts, map.evdw.l_shifts) ||
-          !same_texts(table->s_shifts, map.evdw.s_shifts)) {
-        fail(next_ - 1, "the " + table->name + " table has other shifts than the EvdW table");
-      }
-    }
     report.map = std::move(map);
     if (!remaining_empty()) {
       fail(skip_empty(), "unexpected text after the Etot minimum line");
@@ -484,7 +478,8 @@ class Reader {
 
   // A header line, rows of the row label and one energy per column (wrapped
   // after 100 fields), up to an empty line.
-  void read_table(const std::string& name, MapTable& table) {
+  // The tables after the first one must have its shifts (`like`).
+  void read_table(const std::string& name, MapTable& table, const MapTable* like = nullptr) {
     std::string label = " " + name;
     label.resize(map_field_width, ' ');
     const std::size_t at = skip_empty();
@@ -524,6 +519,10 @@ class Reader {
     }
     if (table.rows() == 0) {
       fail(next_, "the " + name + " table has no rows");
+    }
+    if (like && (!same_texts(table.l_shifts, like->l_shifts) ||
+                 !same_texts(table.s_shifts, like->s_shifts))) {
+      fail(at, "the " + name + " table has other shifts than the " + like->name + " table");
     }
   }
 

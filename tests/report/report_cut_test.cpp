@@ -173,6 +173,8 @@ TEST(DamagedReport, ErrorsNameTheLine) {
       {"    -2.000    86.415    86.529", "    -2.000    86.415", "    -2.000    86.415", "fields"},
       {" CENTER OF GRAVITY= (   0.00000", " CENTER OF GRAVITY= (          ", " CENTER OF GRAVITY",
        "blank field"},
+      {"\n Estat        -3.000    -2.750", "\n Estat        -3.000    -2.700",
+       " Estat        -3.000    -2.700", "other shifts than the EvdW table"},
   };
   try {
     read_text_report(good + "\n extra\n");
@@ -195,6 +197,35 @@ TEST(DamagedReport, ErrorsNameTheLine) {
       EXPECT_EQ(message.rfind("at8.dat line " + std::to_string(line) + ": ", 0), 0u) << message;
       EXPECT_NE(message.find(c.message), std::string::npos) << message;
     }
+  }
+}
+
+TEST(DamagedReport, AHundredColumnRowWithoutItsSecondLine) {
+  std::vector<std::string> input = split_lines(example_input("naphthalene"));
+  input.back() = "-2.50 9.00 0.05-1.00-0.90 0.05 3.50  0.0  0.0";  // 100 columns, 3 rows
+  std::string text;
+  for (const std::string& line : input) {
+    text += line + "\n";
+  }
+  std::vector<std::string> lines = split_lines(run_zelk8(text, ""));
+  // The EvdW table's last row: its 100-field line, then the line holding its
+  // last energy, then the empty line before the minimum line.
+  std::size_t last_row = 0;
+  while (lines[last_row].rfind(" EvdW", 0) != 0) {
+    ++last_row;
+  }
+  last_row += 5;
+  ASSERT_EQ(lines[last_row + 1].size(), 10u);
+  ASSERT_TRUE(lines[last_row + 2].empty());
+  lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(last_row) + 1);
+  try {
+    read_text_report(first_lines(lines, lines.size()));
+    ADD_FAILURE() << "no error";
+  } catch (const ReportError& error) {
+    EXPECT_EQ(error.line(), last_row + 2);
+    EXPECT_NE(std::string(error.what()).find("row 3 of the EvdW table is cut short"),
+              std::string::npos)
+        << error.what();
   }
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -66,17 +67,38 @@ TEST(WriteWhole, FailuresNameTheFileAndLeaveThePreviousOne) {
   EXPECT_EQ(entries(folder), 1u);  // the temporary file is gone
 }
 
+// Root writes into any folder: as root, the write is tried by a child that
+// has become the unprivileged user "nobody" (65534).
 TEST(WriteWhole, AFolderWithoutWritePermission) {
-  if (geteuid() == 0) {
-    GTEST_SKIP() << "running as root, which writes into any folder";
-  }
   const fs::path folder = fresh_folder("locked");
   write_text(folder / "map.svg", "previous\n");
-  fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
-  const std::string message = failure(folder / "map.svg", "new\n");
-  fs::permissions(folder, fs::perms::owner_all);
-  EXPECT_NE(message.find("Permission denied"), std::string::npos) << message;
+  fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+  if (geteuid() != 0) {
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+    const std::string message = failure(folder / "map.svg", "new\n");
+    fs::permissions(folder, fs::perms::owner_all);
+    EXPECT_NE(message.find("Permission denied"), std::string::npos) << message;
+  } else {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (setgid(65534) != 0 || setuid(65534) != 0) {
+        _exit(3);
+      }
+      const std::string message = failure(folder / "map.svg", "new\n");
+      _exit(message.find("Permission denied") != std::string::npos ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 3) {
+      GTEST_SKIP() << "cannot become the user nobody to test without root's rights";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "no \"Permission denied\" error";
+  }
   EXPECT_EQ(read_text(folder / "map.svg"), "previous\n");
+  EXPECT_EQ(entries(folder), 1u);
 }
 
 }  // namespace
