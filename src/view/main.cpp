@@ -76,6 +76,10 @@ int main(int argc, char** argv) {
     report = zelk8::report::read_report_file(report_path);
   } catch (const zelk8::report::ReportError& error) {
     std::cerr << "zelk8-view: " << error.what() << "\n";
+    if (!fs::exists(report_path, ec)) {
+      std::cerr << "zelk8-view: name the folder of a zelk8 run, or run zelk8 in '"
+                << folder.string() << "' first\n";
+    }
     return 2;
   }
 
