@@ -15,6 +15,7 @@
 #include "page.hpp"
 #include "page_data.hpp"
 #include "report.hpp"
+#include "write_whole.hpp"
 
 namespace {
 
@@ -75,6 +76,10 @@ int main(int argc, char** argv) {
     report = zelk8::report::read_report_file(report_path);
   } catch (const zelk8::report::ReportError& error) {
     std::cerr << "zelk8-view: " << error.what() << "\n";
+    if (!fs::exists(report_path, ec)) {
+      std::cerr << "zelk8-view: name the folder of a zelk8 run, or run zelk8 in '"
+                << folder.string() << "' first\n";
+    }
     return 2;
   }
 
@@ -110,10 +115,10 @@ int main(int argc, char** argv) {
 
   try {
     if (!params.json.empty()) {
-      zelk8::view::write_whole_file(params.json, data.dump(1) + "\n");
+      zelk8::report::write_whole(params.json, data.dump(1) + "\n");
     }
-    zelk8::view::write_whole_file(params.output, zelk8::view::render_page(data));
-  } catch (const zelk8::view::WriteError& error) {
+    zelk8::report::write_whole(params.output, zelk8::view::render_page(data));
+  } catch (const zelk8::report::WriteError& error) {
     std::cerr << "zelk8-view: " << error.what() << "\n";
     return 3;
   }

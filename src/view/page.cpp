@@ -1,12 +1,7 @@
 #include "page.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <stdexcept>
+#include <string>
 
 #include "embedded.hpp"
 
@@ -46,10 +41,6 @@ std::string html_escape(std::string_view text) {
   return out;
 }
 
-std::string system_error(const std::string& what, int error) {
-  return what + ": " + std::strerror(error);
-}
-
 }  // namespace
 
 std::string script_safe_json(const nlohmann::json& data) {
@@ -82,89 +73,6 @@ std::string render_page(const nlohmann::json& data) {
   scripts += "</script>";
   fill(page, "@@SCRIPTS@@", scripts);
   return page;
-}
-
-namespace {
-
-// Writes all of `text` to `fd`; returns 0 or the error number.
-int write_all(int fd, std::string_view text) {
-  const char* data = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    const ssize_t written = ::write(fd, data, left);
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return errno;
-    }
-    data += written;
-    left -= static_cast<std::size_t>(written);
-  }
-  return 0;
-}
-
-}  // namespace
-
-void write_whole_file(const std::filesystem::path& given, std::string_view text) {
-  std::error_code ec;
-  std::filesystem::path path = given;
-  // A link is followed, so that the file it names is replaced, not the link.
-  if (std::filesystem::is_symlink(given, ec)) {
-    path = std::filesystem::weakly_canonical(given, ec);
-    if (ec) {
-      path = given;
-    }
-  }
-  // A device or a pipe (/dev/stdout, /dev/full) cannot be replaced by a
-  // rename: it is written in place.
-  const auto status = std::filesystem::status(path, ec);
-  if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) {
-      throw WriteError(system_error("cannot write '" + given.string() + "'", errno));
-    }
-    int error = write_all(fd, text);
-    if (::close(fd) != 0 && error == 0) {
-      error = errno;
-    }
-    if (error != 0) {
-      throw WriteError(system_error("cannot write '" + given.string() + "'", error));
-    }
-    return;
-  }
-
-  // The temporary file lies beside the target, so that the rename stays
-  // within one file system and replaces the target in one step.
-  std::string temporary = path.string() + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) {
-    throw WriteError(system_error("cannot write '" + given.string() + "'", errno));
-  }
-  auto fail = [&](int error) {
-    ::close(fd);
-    ::unlink(temporary.c_str());
-    throw WriteError(system_error("cannot write '" + given.string() + "'", error));
-  };
-  if (const int error = write_all(fd, text); error != 0) {
-    fail(error);
-  }
-  // Readable like any file the user creates (mkstemp makes it private).
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  if (::fchmod(fd, 0666 & ~mask) != 0 || ::fsync(fd) != 0) {
-    fail(errno);
-  }
-  if (::close(fd) != 0) {
-    const int error = errno;
-    ::unlink(temporary.c_str());
-    throw WriteError(system_error("cannot write '" + given.string() + "'", error));
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temporary.c_str());
-    throw WriteError(system_error("cannot write '" + given.string() + "'", error));
-  }
 }
 
 }  // namespace zelk8::view

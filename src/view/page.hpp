@@ -18,16 +18,4 @@ std::string script_safe_json(const nlohmann::json& data);
 // The page for `data` (see page_data.hpp).
 std::string render_page(const nlohmann::json& data);
 
-// A file that could not be written; what() names it and says why.
-class WriteError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// Writes `text` to `path` whole or not at all: into a temporary file beside
-// it, flushed and closed, then renamed over it. On failure the temporary file
-// is removed, a previous file at `path` is left as it was, and WriteError is
-// thrown.
-void write_whole_file(const std::filesystem::path& path, std::string_view text);
-
 }  // namespace zelk8::view

@@ -6,7 +6,6 @@
 #include <utility>
 #include <vector>
 
-#include "map_report.hpp"
 #include "map_svg.hpp"
 
 namespace zelk8::view {
@@ -42,45 +41,47 @@ std::string hex(const map::Rgb& c) {
   return text;
 }
 
-map::Field map_field(const report::Field& field) {
-  map::Field out;
-  out.text = field.text;
-  if (field.value) {
-    out.kind = map::FieldKind::number;
-    out.value = static_cast<float>(*field.value);
-  } else {
-    out.kind = field.overflow() ? map::FieldKind::overflow : map::FieldKind::non_finite;
+// The colour bar of a scale, left to right in 21 steps: around zero, the
+// deepest well to 0 and 0 to the clip in halves of equal length; for a panel
+// of one sign, its data's span. `labels` are the energies at the left end,
+// the middle (0, or null for one span) and the right end.
+json scale_data(const map::ColourScale& scale) {
+  const bool halves = scale.span == map::ScaleSpan::around_zero && scale.deepest < 0.0f;
+  float left = 0.0f;
+  float right = scale.clip;
+  const char* span = "around_zero";
+  if (scale.span == map::ScaleSpan::attractive_only) {
+    span = "attractive_only";
+    left = scale.deepest;
+    right = scale.base;
+  } else if (scale.span == map::ScaleSpan::repulsive_only) {
+    span = "repulsive_only";
+    left = scale.base;
+  } else if (halves) {
+    left = scale.deepest;
   }
-  return out;
-}
-
-map::MapTable map_table(const report::MapTable& table) {
-  map::MapTable out;
-  out.name = table.name;
-  for (const report::Field& f : table.l_shifts) {
-    out.l_shifts.push_back(map_field(f));
-  }
-  for (const report::Field& f : table.s_shifts) {
-    out.s_shifts.push_back(map_field(f));
-  }
-  for (const auto& row : table.cells) {
-    std::vector<map::Field> cells;
-    for (const report::Field& f : row) {
-      cells.push_back(map_field(f));
+  json bar = json::array();
+  for (int k = 0; k <= 20; ++k) {
+    const float t = static_cast<float>(k) / 20.0f;
+    float energy = left + ((right - left) * t);
+    if (halves) {
+      energy = k <= 10 ? scale.deepest * (1.0f - (2.0f * t)) : scale.clip * ((2.0f * t) - 1.0f);
     }
-    out.cells.push_back(std::move(cells));
+    bar.push_back(hex(map::energy_colour(energy, scale)));
   }
-  return out;
-}
-
-map::MapMinimum map_minimum(const report::MapMinimum& minimum) {
-  return map::MapMinimum{map_field(minimum.l), map_field(minimum.s), map_field(minimum.energy)};
+  return {{"span", span},
+          {"deepest", scale.deepest},
+          {"clip", scale.clip},
+          {"base", scale.base},
+          {"bar", std::move(bar)},
+          {"labels", json::array({left, halves ? json(0.0) : json(nullptr), right})}};
 }
 
 // One table of the map with the colours zelk8-map paints it in: the panel's
 // own scale, the cell colours and the marked minimum, laid out by the
 // picture's own code so that page and picture agree.
-json table_data(const report::MapTable& table, const report::MapMinimum* minimum) {
+json table_data(const report::MapTable& table, const report::MapMinimum* minimum,
+                const std::optional<map::StackMap::Crystal>& crystal) {
   json out;
   json values = json::array();
   json off_scale = json::array();
@@ -99,12 +100,13 @@ json table_data(const report::MapTable& table, const report::MapMinimum* minimum
   out["off_scale"] = std::move(off_scale);
 
   map::StackMap single;
-  single.evdw = map_table(table);
-  single.estat = single.evdw;
-  single.etot = single.evdw;
+  single.evdw = table;
+  single.estat = table;
+  single.etot = table;
   if (minimum) {
-    single.evdw_minimum = map_minimum(*minimum);
+    single.evdw_minimum = *minimum;
   }
+  single.crystal = crystal;
   if (table.rows() == 0 || table.columns() == 0) {
     out["colours"] = json::array();
     return out;
@@ -119,20 +121,17 @@ json table_data(const report::MapTable& table, const report::MapMinimum* minimum
     colours.push_back(std::move(row));
   }
   out["colours"] = std::move(colours);
-  // The colour bar: eleven steps from the deepest well to 0, eleven from 0
-  // to the clip.
-  json attractive = json::array();
-  json repulsive = json::array();
-  for (int k = 0; k <= 10; ++k) {
-    const float t = static_cast<float>(k) / 10.0f;
-    attractive.push_back(hex(map::energy_colour(panel.scale.deepest * (1.0f - t), panel.scale)));
-    repulsive.push_back(hex(map::energy_colour(panel.scale.clip * t, panel.scale)));
+  out["scale"] = scale_data(panel.scale);
+  out["scale"]["clipped_cells"] = panel.clipped_cells;
+  // The crystal's own stacking offset in cell units: column 0 is the centre
+  // of the first column, row 0 the centre of the first row.
+  if (panel.crystal) {
+    out["crystal_offset"] = {{"column", ((panel.crystal->x - panel.x) / panel.cell_width) - 0.5},
+                             {"row", static_cast<double>(table.rows()) - 0.5 -
+                                         ((panel.crystal->y - panel.y) / panel.cell_height)}};
+  } else {
+    out["crystal_offset"] = nullptr;
   }
-  out["scale"] = {{"deepest", panel.scale.deepest},
-                  {"clip", panel.scale.clip},
-                  {"attractive", std::move(attractive)},
-                  {"repulsive", std::move(repulsive)},
-                  {"clipped_cells", panel.clipped_cells}};
   if (minimum) {
     json m;
     put_field(m, "l", minimum->l);
@@ -164,15 +163,20 @@ json map_data(const report::Report& report) {
     put_fields(out, "l_shifts", first->l_shifts);
     put_fields(out, "s_shifts", first->s_shifts);
   }
+  std::optional<map::StackMap::Crystal> crystal;
+  if (const report::Unit* unit = report.stacking_unit()) {
+    crystal = map::StackMap::Crystal{unit->centre[0], unit->centre[1],
+                                     unit->number.text + " " + unit->name};
+  }
   const bool evdw_minimum = report.has(report::Section::evdw_minimum);
   const bool etot_minimum = report.has(report::Section::etot_minimum);
-  out["EvdW"] =
-      has_evdw ? table_data(report.map->evdw, evdw_minimum ? &report.map->evdw_minimum : nullptr)
-               : json(nullptr);
-  out["Estat"] = has_estat ? table_data(report.map->estat, nullptr) : json(nullptr);
-  out["Etot"] =
-      has_etot ? table_data(report.map->etot, etot_minimum ? &report.map->etot_minimum : nullptr)
-               : json(nullptr);
+  out["EvdW"] = has_evdw ? table_data(report.map->evdw,
+                                      evdw_minimum ? &report.map->evdw_minimum : nullptr, crystal)
+                         : json(nullptr);
+  out["Estat"] = has_estat ? table_data(report.map->estat, nullptr, crystal) : json(nullptr);
+  out["Etot"] = has_etot ? table_data(report.map->etot,
+                                      etot_minimum ? &report.map->etot_minimum : nullptr, crystal)
+                         : json(nullptr);
   return out;
 }
 
@@ -189,6 +193,7 @@ json unit_data(const report::Unit& unit, int atom_set, bool marker,
   out["operation_text"] =
       marker ? std::string("second atom set as read") : report::symmetry_text(unit.operation);
   out["atom_set"] = atom_set;
+  out["marker"] = marker;
   put_field(out, "EvdW", unit.evdw);
   put_field(out, "Estat", unit.estat);
   put_field(out, "Etot", unit.etot);

@@ -153,6 +153,19 @@ TEST(ViewTool, BadInputAndOutputEndWithAStatusAndNoPage) {
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.errors.find("no-folder/p.html"), std::string::npos) << r.errors;
 
+  // A full disk, made by a file size limit: the previous page stays, whole.
+  const fs::path kept = base / "kept.html";
+  std::ofstream(kept) << "previous page";
+  r = run("trap '' XFSZ; ulimit -f 8; " + view(run_dir, "-o '" + kept.string() + "'"), base);
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.errors, "zelk8-view: cannot write '" + kept.string() + "': File too large\n");
+  EXPECT_EQ(slurp(kept), "previous page");
+  std::size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(base)) {
+    files += entry.path().filename().string().find("kept.html") != std::string::npos ? 1 : 0;
+  }
+  EXPECT_EQ(files, 1u) << "a temporary file was left beside the page";
+
   r = run(view(run_dir, "--frobnicate"), base);
   EXPECT_EQ(r.status, 1);
   fs::remove_all(base.parent_path());

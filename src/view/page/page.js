@@ -252,7 +252,8 @@
   const columns = [
     { title: "No.", get: function (u) { return field(u, "number"); }, key: function (u) { return u.number; } },
     { title: "Name", text: true, get: function (u) { return [u.name, false]; }, key: function (u) { return u.name; } },
-    { title: "Operation", text: true, get: function (u) { return [u.operation_text, false]; }, key: function (u) { return u.operation_text; } },
+    { title: "Operation", text: true, key: function (u) { return u.operation_text; },
+      get: function (u) { return [u.operation_text + (u.atom_set === 2 && !u.marker ? " (set 2)" : ""), false]; } },
     { title: "d shortest", get: function (u) { return field(u, "d_shortest", 5); }, key: function (u) { return u.d_shortest; } },
     { title: "d centre", get: function (u) { return field(u, "d_center", 5); }, key: function (u) { return u.d_center; } },
     { title: "Dihedral", get: function (u) { return field(u, "dihedral_angle", 5); }, key: function (u) { return u.dihedral_angle; } },
@@ -294,7 +295,8 @@
     });
     const notes = [];
     if (data.units.some(function (u) { return u.atom_set === 2; })) {
-      notes.push("Units from the second atom set are marked by a tooltip; the first of them is that set as read.");
+      notes.push("From the marker unit on, units come from the second atom set: the marker is that set as read, " +
+        "the operations of the later ones (set 2) apply to it.");
     }
     if (!data.complete && data.stopped_at) {
       notes.push("The report stops after unit " + data.units.length + " (" + data.stopped_at.message + ")");
@@ -348,9 +350,9 @@
         ? "The report holds only the " + present.join(" and ") + " table" + (present.length > 1 ? "s" : "") + " of the map."
         : "The report stops before the map's tables.";
     } else {
-      note.textContent = "Blue attractive, red repulsive, centre 0; each panel has its own scale, clipped on the " +
-        "repulsive side at its well depth or its median repulsion (as zelk8-map draws it); grey: off-scale fields. " +
-        "Move the pointer over a map to read its value.";
+      note.textContent = "Blue attractive, red repulsive; each panel has its own scale, as zelk8-map draws it: " +
+        "centred on 0 and clipped on the repulsive side at its well depth or its median repulsion, or spanning " +
+        "the data of a panel of one sign; grey: off-scale fields. Move the pointer over a map to read its value.";
     }
     for (const name of present) panel(name, map[name]);
   }
@@ -394,6 +396,15 @@
         g.fillRect(Math.floor(c * cw), Math.floor((rows - 1 - r) * ch), Math.ceil(cw), Math.ceil(ch));
       }
     }
+    if (table.crystal_offset) {
+      // A yellow diamond where the stacking unit's own VL and VS lie.
+      const x = (table.crystal_offset.column + 0.5) * cw, y = (rows - 1 - table.crystal_offset.row + 0.5) * ch;
+      const d = Math.min(Math.max(Math.min(cw, ch) * 0.45, 5), 10);
+      g.beginPath(); g.moveTo(x, y - d); g.lineTo(x + d, y); g.lineTo(x, y + d); g.lineTo(x - d, y); g.closePath();
+      g.lineWidth = 3; g.strokeStyle = "#ffffff"; g.stroke();
+      g.fillStyle = "#ffd700"; g.fill();
+      g.lineWidth = 1.5; g.strokeStyle = "#000000"; g.stroke();
+    }
     if (table.minimum && table.minimum.grid_point) {
       const p = table.minimum.grid_point;
       const x = (p.column + 0.5) * cw, y = (rows - 1 - p.row + 0.5) * ch;
@@ -418,24 +429,27 @@
       shiftText(l, map.l_shifts_printed, cols - 1) + " \u00c5 across;  VS " + shiftText(s, map.s_shifts_printed, 0) +
       " \u2192 " + shiftText(s, map.s_shifts_printed, rows - 1) + " \u00c5 upwards", "axis"));
 
-    // The colour bar: the deepest well to 0, and 0 to the clip.
+    // The colour bar as zelk8-map draws it: the deepest well to 0 and 0 to
+    // the clip in equal halves, or one span over the data of a one-signed panel.
     if (table.scale) {
+      const sc = table.scale;
       const bar = element("canvas", undefined, "bar");
       bar.width = 240; bar.height = 12;
       const bg = bar.getContext("2d");
-      const well = table.scale.deepest < 0;
-      const zero = well ? 120 : 0;
-      if (well) {
-        const grad = bg.createLinearGradient(0, 0, zero, 0);
-        table.scale.attractive.forEach(function (colour, k) { grad.addColorStop(k / 10, colour); });
-        bg.fillStyle = grad; bg.fillRect(0, 0, zero, 12);
-      }
-      const grad = bg.createLinearGradient(zero, 0, 240, 0);
-      table.scale.repulsive.forEach(function (colour, k) { grad.addColorStop(k / 10, colour); });
-      bg.fillStyle = grad; bg.fillRect(zero, 0, 240 - zero, 12);
+      const grad = bg.createLinearGradient(0, 0, 240, 0);
+      sc.bar.forEach(function (colour, k) { grad.addColorStop(k / (sc.bar.length - 1), colour); });
+      bg.fillStyle = grad; bg.fillRect(0, 0, 240, 12);
       box.appendChild(bar);
-      box.appendChild(element("div", (well ? table.scale.deepest.toFixed(2) + "  \u2026  " : "") + "0  \u2026  \u2265 " +
-        table.scale.clip.toFixed(2) + " kJ/mol" + (table.scale.clipped_cells ? "  (" + table.scale.clipped_cells + " cells above)" : ""), "axis"));
+      const ends = sc.labels.map(function (v) { return v === null ? null : v.toFixed(2); });
+      const words = { around_zero: "scale centred on 0 kJ/mol",
+                      attractive_only: "attractive only: the scale spans the data, not 0",
+                      repulsive_only: "repulsive only: the scale spans the data, not 0" };
+      box.appendChild(element("div", ends[0] + (ends[1] === null ? "" : "  \u2026  " + ends[1]) + "  \u2026  " +
+        (sc.span === "attractive_only" ? "" : "\u2265 ") + ends[2] + " kJ/mol" +
+        (sc.clipped_cells ? "  (" + sc.clipped_cells + " cells above)" : "") + ";  " + words[sc.span], "axis"));
+    }
+    if (table.crystal_offset) {
+      box.appendChild(element("div", "\u25c6 the crystal's own stacking offset (unit " + field(data, "stack_unit")[0] + ")", "axis"));
     }
     if (table.minimum) {
       const m = table.minimum;
