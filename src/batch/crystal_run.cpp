@@ -330,8 +330,13 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings,
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     row["seconds"] = fixed(seconds, 1);
     result["summary"] = row;
-    write_whole_file((dir / "result.json").string(), result.dump(1) + "\n");
-    folder.publish(target);
+    try {
+      write_whole_file((dir / "result.json").string(), result.dump(1) + "\n");
+      folder.publish(target);
+    } catch (const std::runtime_error& error) {
+      // Nothing is kept; the row still says what went wrong first.
+      throw std::runtime_error(message.empty() ? error.what() : message + "; " + error.what());
+    }
     outcome.row = row;
     return outcome;
   };
