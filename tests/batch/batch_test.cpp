@@ -117,6 +117,7 @@ TEST_F(BatchRun, InterruptedThenRunAgainLosesAndRedoesNothing) {
 
   // A folder left by a batch that was killed outright is cleared away.
   fs::create_directories(out() / ".naphthalene.tmp-stale1");
+  fs::create_directories(out() / ".naphthalene.tmp-stale2" / "naphthalene");
   const Result second = run(args);
   ASSERT_EQ(second.status, 0) << second.err;
   EXPECT_EQ(count(second.err, " skipped\n"), kept) << second.err;
