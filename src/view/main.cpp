@@ -1,0 +1,121 @@
+// zelk8-view: the report page of a zelk8 run, one self-contained HTML file.
+//
+// Exit status: 0 page written; 1 bad command line; 2 the report is missing,
+// unreadable, not a zelk8 report or holds no unit; 3 the page or the JSON
+// file could not be written.
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include "coord_file.hpp"
+#include "page.hpp"
+#include "page_data.hpp"
+#include "report.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* version_text = "zelk8-view 1.0";
+
+struct Parameters {
+  std::string run_dir = ".";
+  std::string output = "report.html";
+  std::string json;
+};
+
+// The crystal's name: the run folder's own name.
+std::string folder_name(const fs::path& folder) {
+  std::error_code ec;
+  fs::path path = fs::absolute(folder, ec).lexically_normal();
+  if (!path.has_filename()) {
+    path = path.parent_path();
+  }
+  return path.filename().string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Parameters params;
+  CLI::App app{
+      "Writes the report page of a zelk8 run: one HTML file that opens offline in any\n"
+      "browser, with the crystal, the neighbour units drawn as an energy framework in\n"
+      "3D, the sortable unit table and the shift map. RUN_DIR holds the run's at8.dat\n"
+      "and, when the run wrote one, coord.xyz.\n\n"
+      "Exit status: 0 written; 1 bad command line; 2 report missing, unreadable, not a\n"
+      "zelk8 report or without units; 3 page or JSON file not writable.",
+      "zelk8-view"};
+  app.add_option("RUN_DIR", params.run_dir, "folder of the run (default: the working directory)");
+  app.add_option("-o,--output", params.output, "page to write (default: report.html)");
+  app.add_option("--json", params.json, "also write the page's data as JSON to FILE")
+      ->type_name("FILE");
+  app.set_version_flag("--version", version_text);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return app.exit(error) == 0 ? 0 : 1;
+  }
+
+  fs::path folder = params.run_dir;
+  fs::path report_path = folder / "at8.dat";
+  std::error_code ec;
+  if (fs::is_regular_file(folder, ec)) {
+    // A report named directly: its folder is the run.
+    report_path = folder;
+    folder = folder.has_parent_path() ? folder.parent_path() : fs::path(".");
+  }
+
+  zelk8::report::Report report;
+  try {
+    report = zelk8::report::read_report_file(report_path);
+  } catch (const zelk8::report::ReportError& error) {
+    std::cerr << "zelk8-view: " << error.what() << "\n";
+    return 2;
+  }
+
+  zelk8::view::PageSource source;
+  source.crystal = folder_name(folder);
+  source.report_name = report_path.string();
+  const fs::path coord_path = folder / "coord.xyz";
+  if (fs::exists(coord_path, ec)) {
+    std::ifstream coord(coord_path);
+    if (coord) {
+      source.neighbours = zelk8::view::read_neighbours(
+          coord, report.coordinates.size(), report.units.size(), report.elements.rows.size() >= 2);
+      if (!source.neighbours->note.empty()) {
+        std::cerr << "zelk8-view: " << source.neighbours->note << "\n";
+      }
+    } else {
+      source.coordinates_note = "cannot read " + coord_path.string();
+      std::cerr << "zelk8-view: " << source.coordinates_note << "; no neighbour molecules\n";
+    }
+  }
+
+  nlohmann::json data;
+  try {
+    data = zelk8::view::page_data(report, source);
+  } catch (const zelk8::view::PageDataError& error) {
+    std::cerr << "zelk8-view: " << report_path.string() << ": " << error.what() << "\n";
+    return 2;
+  }
+  if (!report.complete) {
+    std::cerr << "zelk8-view: " << report_path.string() << ": " << zelk8::view::stop_message(report)
+              << "\n";
+  }
+
+  try {
+    if (!params.json.empty()) {
+      zelk8::view::write_whole_file(params.json, data.dump(1) + "\n");
+    }
+    zelk8::view::write_whole_file(params.output, zelk8::view::render_page(data));
+  } catch (const zelk8::view::WriteError& error) {
+    std::cerr << "zelk8-view: " << error.what() << "\n";
+    return 3;
+  }
+  return 0;
+}

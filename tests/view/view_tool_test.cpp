@@ -1,0 +1,162 @@
+// zelk8-view as a user runs it: on real runs of zelk8, on reports cut short,
+// and on input and output it cannot use.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <string>
+
+namespace zelk8::view {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct Result {
+  int status = -1;
+  std::string errors;
+};
+
+// Runs a command with its standard error in a file; returns the exit status.
+Result run(const std::string& command, const fs::path& dir) {
+  const fs::path errors = dir / "stderr.txt";
+  const int raw = std::system((command + " 2>'" + errors.string() + "'").c_str());
+  Result result;
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  result.errors = slurp(errors);
+  fs::remove(errors);
+  return result;
+}
+
+// A run folder: zelk8 run on `input` (an example's zelk8.dat, possibly edited).
+fs::path run_folder(const std::string& name, const std::string& input) {
+  const fs::path dir =
+      fs::temp_directory_path() / ("zelk8-view-tool-" + std::to_string(::getpid())) / name;
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  std::ofstream(dir / "zelk8.dat", std::ios::binary) << input;
+  run("cd '" + dir.string() + "' && '" ZELK8_BINARY "'", dir);
+  return dir;
+}
+
+std::string example(const std::string& name) {
+  return slurp(fs::path(ZELK8_SOURCE_DIR) / "examples" / name / "zelk8.dat");
+}
+
+std::string view(const fs::path& dir, const std::string& args) {
+  return "'" ZELK8_VIEW_BINARY "' '" + dir.string() + "' " + args;
+}
+
+TEST(ViewTool, PageAndJsonOfARunWithAMap) {
+  const fs::path dir = run_folder("anthracene", example("anthracene"));
+  const fs::path page = dir / "page.html";
+  const fs::path json_file = dir / "data.json";
+  const Result r =
+      run(view(dir, "-o '" + page.string() + "' --json '" + json_file.string() + "'"), dir);
+  ASSERT_EQ(r.status, 0) << r.errors;
+  EXPECT_EQ(r.errors, "");
+  const nlohmann::json data = nlohmann::json::parse(slurp(json_file));
+  EXPECT_EQ(data["crystal"], "anthracene");
+  EXPECT_EQ(data["formula"], "C14H10");
+  ASSERT_EQ(data["units"].size(), 14u);
+  EXPECT_EQ(data["units"][4]["name"], "T05");
+  EXPECT_EQ(data["units"][4]["operation_text"], "x, y-1, z");
+  EXPECT_DOUBLE_EQ(data["units"][4]["Etot"].get<double>(), -17.9927);
+  // The neighbours are the unit blocks of coord.xyz, 24 atoms each.
+  ASSERT_EQ(data["neighbours"].size(), 14u);
+  EXPECT_EQ(data["neighbours"][13]["atoms"].size(), 24u);
+  const nlohmann::json& map = data["map"];
+  EXPECT_DOUBLE_EQ(map["height"].get<double>(), 2.52907);
+  EXPECT_EQ(map["Etot"]["values"].size(), map["s_shifts"].size());
+  EXPECT_EQ(map["Etot"]["values"][0].size(), map["l_shifts"].size());
+  // The page embeds the same document.
+  EXPECT_NE(slurp(page).find(data.dump()), std::string::npos);
+}
+
+TEST(ViewTool, ReportsCutShortShowWhatTheyHold) {
+  // A map record that cannot be read ends the run after the lattice sum.
+  std::string input = example("anthracene");
+  input.replace(input.rfind('\n', input.size() - 2) + 1, 5, "  x.0");
+  const fs::path dir = run_folder("cut", input);
+  const auto page_of = [&](const std::string& name) {
+    const Result r = run(view(dir, "-o '" + (dir / (name + ".html")).string() + "' --json '" +
+                                       (dir / (name + ".json")).string() + "'"),
+                         dir);
+    EXPECT_EQ(r.status, 0) << r.errors;
+    EXPECT_NE(r.errors.find("The report stops at line"), std::string::npos) << r.errors;
+    return nlohmann::json::parse(slurp(dir / (name + ".json")));
+  };
+  nlohmann::json data = page_of("no-map");
+  EXPECT_FALSE(data["complete"].get<bool>());
+  EXPECT_EQ(data["units"].size(), 14u);
+  EXPECT_DOUBLE_EQ(data["lattice_etot"].get<double>(), -154.58475);
+  EXPECT_TRUE(data["map"].is_null());
+  EXPECT_NE(data["stopped_at"]["message"].get<std::string>().find("the map heading"),
+            std::string::npos)
+      << data["stopped_at"];
+
+  // A report that breaks off between two unit blocks (its disk was full)
+  // shows the units before the break.
+  const std::string report = slurp(dir / "at8.dat");
+  const std::size_t seventh = report.find("  7TH UNIT");
+  ASSERT_NE(seventh, std::string::npos);
+  std::ofstream(dir / "at8.dat", std::ios::binary) << report.substr(0, seventh);
+  data = page_of("six-units");
+  EXPECT_EQ(data["units"].size(), 6u);
+  EXPECT_TRUE(data["lattice_etot"].is_null());
+  EXPECT_TRUE(data["units"][0]["share"].is_null());
+  EXPECT_NE(data["stopped_at"]["message"].get<std::string>().find("unit"), std::string::npos)
+      << data["stopped_at"];
+}
+
+TEST(ViewTool, BadInputAndOutputEndWithAStatusAndNoPage) {
+  const fs::path base = run_folder("empty", "");
+  const fs::path page = base / "out.html";
+
+  Result r = run(view(base / "missing", "-o '" + page.string() + "'"), base);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.errors.find((base / "missing" / "at8.dat").string()), std::string::npos) << r.errors;
+
+  // A run without units: the list's terminator comes first.
+  std::string input = example("anthracene-nomap");
+  const std::size_t units = input.find(" -1.0");
+  const std::size_t terminator = input.find(" 99.0");
+  input.erase(units, terminator - units);
+  const fs::path no_units = run_folder("no-units", input);
+  r = run(view(no_units, "-o '" + page.string() + "'"), base);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.errors.find("no unit blocks"), std::string::npos) << r.errors;
+
+  // Not a report at all.
+  const fs::path junk = base / "junk";
+  fs::create_directories(junk);
+  std::ofstream(junk / "at8.dat") << "hello\n";
+  r = run(view(junk, "-o '" + page.string() + "'"), base);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.errors.find("at8.dat line 1"), std::string::npos) << r.errors;
+  EXPECT_FALSE(fs::exists(page));
+
+  // Output that cannot be written: status 3, the file named, nothing left.
+  const fs::path run_dir = run_folder("nomap", example("anthracene-nomap"));
+  r = run(view(run_dir, "-o /dev/full"), base);
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.errors, "zelk8-view: cannot write '/dev/full': No space left on device\n");
+  r = run(view(run_dir, "-o '" + (base / "no-folder" / "p.html").string() + "'"), base);
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.errors.find("no-folder/p.html"), std::string::npos) << r.errors;
+
+  r = run(view(run_dir, "--frobnicate"), base);
+  EXPECT_EQ(r.status, 1);
+  fs::remove_all(base.parent_path());
+}
+
+}  // namespace
+}  // namespace zelk8::view
