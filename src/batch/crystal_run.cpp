@@ -190,10 +190,12 @@ Step run_prep(const Tools& tools, const std::string& cif, const std::vector<std:
 }
 
 // Runs `argv` (a companion that draws or pages) and names its failure.
+// It runs in `dir`.
 Step run_tool(const std::string& tool, std::vector<std::string> argv, const fs::path& dir,
               const std::vector<int>& cpus) {
   Command command;
   command.argv = std::move(argv);
+  command.directory = dir.string();
   command.stderr_path = (dir / ".tool.err").string();
   command.cpus = cpus;
   const Outcome outcome = run_command(command);
@@ -373,9 +375,7 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings,
     row["map_min_etot"] = report.map->etot_minimum.energy.text;
     row["map_min_etot_l"] = report.map->etot_minimum.l.text;
     row["map_min_etot_s"] = report.map->etot_minimum.s.text;
-    step = run_tool("zelk8-map",
-                    {tools.map, (dir / "at8.dat").string(), "-o", (dir / "map.svg").string()}, dir,
-                    cpus);
+    step = run_tool("zelk8-map", {tools.map, "at8.dat", "-o", "map.svg"}, dir, cpus);
     if (step.interrupted) return stopped();
     if (!step.message.empty()) return finish("run_failed", step.message);
   }
@@ -398,8 +398,9 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings,
 
   // A page needs at least one unit to draw.
   if (!tools.view.empty() && !report.units.empty()) {
-    step = run_tool("zelk8-view", {tools.view, dir.string(), "-o", (dir / "report.html").string()},
-                    dir, cpus);
+    // In the folder itself, so that the page names the run's files, not the
+    // temporary folder they are written in.
+    step = run_tool("zelk8-view", {tools.view, ".", "-o", "report.html"}, dir, cpus);
     if (step.interrupted) return stopped();
     if (!step.message.empty()) return finish("run_failed", step.message);
   }
