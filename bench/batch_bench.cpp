@@ -24,7 +24,7 @@ int run_batch(const std::vector<std::string>& args) {
   argv.push_back(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
-    freopen("/dev/null", "w", stderr);
+    if (!freopen("/dev/null", "w", stderr)) _exit(126);
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -78,3 +78,4 @@ BENCHMARK_CAPTURE(batch, hundred_no_lattice, "hundred", "0")
     ->Unit(benchmark::kSecond)
     ->UseRealTime()
     ->Iterations(1);
+BENCHMARK_MAIN();

@@ -137,7 +137,8 @@ int run_batch(const Parameters& parameters, const Tools& tools, std::ostream& er
   }
 
   Settings settings;
-  settings.out = parameters.out;
+  // The tools run in the crystal folders: every path they get is absolute.
+  settings.out = fs::absolute(parameters.out).lexically_normal().string();
   settings.prep_options = parameters.prep_options;
   settings.lattice_radius = parameters.lattice_radius;
   settings.force = parameters.force;

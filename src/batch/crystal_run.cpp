@@ -79,51 +79,54 @@ bool interrupted(const Outcome& outcome) {
   return commands_stopped() && (outcome.signal || !outcome.error.empty() || outcome.status != 0);
 }
 
+// A crystal folder under construction: OUT/.NAME.tmp-XXXXXX/NAME, so that
+// the tools see the crystal's own folder name; renamed to OUT/NAME when
+// complete.
 class Folder {
  public:
-  // A fresh temporary folder OUT/.NAME.tmp-XXXXXX; leftovers of an earlier,
-  // interrupted run of this crystal are removed first.
+  // Leftovers of an earlier, interrupted run of this crystal are removed first.
   Folder(const std::string& out, const std::string& name) {
     std::error_code error;
     const std::string prefix = "." + name + ".tmp-";
-    for (const fs::directory_entry& entry : fs::directory_iterator(out, error))
-      if (entry.path().filename().string().rfind(prefix, 0) == 0)
+    for (const fs::directory_entry& entry : fs::directory_iterator(out, error)) {
+      // Exactly the prefix and mkdtemp's six characters: not another crystal's.
+      const std::string leaf = entry.path().filename().string();
+      if (leaf.size() == prefix.size() + 6 && leaf.rfind(prefix, 0) == 0)
         fs::remove_all(entry.path(), error);
+    }
     std::string pattern = (fs::path(out) / (prefix + "XXXXXX")).string();
     if (!mkdtemp(pattern.data()))
       throw std::runtime_error("cannot make a folder in " + out + ": " + strerror(errno));
-    path_ = pattern;
+    outer_ = pattern;
+    path_ = outer_ / name;
+    if (!fs::create_directory(path_, error))
+      throw std::runtime_error("cannot make the folder " + path_.string() + ": " + error.message());
   }
   ~Folder() {
-    if (!path_.empty()) {
-      std::error_code error;
-      fs::remove_all(path_, error);
-    }
+    std::error_code error;
+    fs::remove_all(outer_, error);
   }
   const fs::path& path() const { return path_; }
   // Puts the folder in place of `target`, atomically where the file system
-  // allows it (an exchange of the two names), and removes what was there.
+  // allows it (an exchange of the two names); what was there is removed with
+  // the temporary folder.
   void publish(const fs::path& target) {
-    if (::rename(path_.c_str(), target.c_str()) == 0) {
-      path_.clear();
-      return;
-    }
+    if (::rename(path_.c_str(), target.c_str()) == 0) return;
     if (errno == ENOTEMPTY || errno == EEXIST) {
-      if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) != 0) {
-        // No exchange on this file system: move the old folder aside first.
-        std::string aside = target.string() + ".old-XXXXXX";
-        if (!mkdtemp(aside.data()) || ::rename(target.c_str(), aside.c_str()) != 0 ||
-            ::rename(path_.c_str(), target.c_str()) != 0)
-          throw std::runtime_error("cannot replace " + target.string() + ": " + strerror(errno));
-        path_ = aside;
-      }
-      return;  // path_ now names the old folder, which the destructor removes
+      if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0)
+        return;
+      // No exchange on this file system: move the old folder aside first.
+      const fs::path aside = outer_ / ".old";
+      if (::rename(target.c_str(), aside.c_str()) == 0 &&
+          ::rename(path_.c_str(), target.c_str()) == 0)
+        return;
     }
     throw std::runtime_error("cannot rename " + path_.string() + " to " + target.string() + ": " +
                              strerror(errno));
   }
 
  private:
+  fs::path outer_;
   fs::path path_;
 };
 
@@ -187,10 +190,12 @@ Step run_prep(const Tools& tools, const std::string& cif, const std::vector<std:
 }
 
 // Runs `argv` (a companion that draws or pages) and names its failure.
+// It runs in `dir`.
 Step run_tool(const std::string& tool, std::vector<std::string> argv, const fs::path& dir,
               const std::vector<int>& cpus) {
   Command command;
   command.argv = std::move(argv);
+  command.directory = dir.string();
   command.stderr_path = (dir / ".tool.err").string();
   command.cpus = cpus;
   const Outcome outcome = run_command(command);
@@ -330,8 +335,13 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings,
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     row["seconds"] = fixed(seconds, 1);
     result["summary"] = row;
-    write_whole_file((dir / "result.json").string(), result.dump(1) + "\n");
-    folder.publish(target);
+    try {
+      write_whole_file((dir / "result.json").string(), result.dump(1) + "\n");
+      folder.publish(target);
+    } catch (const std::runtime_error& error) {
+      // Nothing is kept; the row still says what went wrong first.
+      throw std::runtime_error(message.empty() ? error.what() : message + "; " + error.what());
+    }
     outcome.row = row;
     return outcome;
   };
@@ -365,9 +375,7 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings,
     row["map_min_etot"] = report.map->etot_minimum.energy.text;
     row["map_min_etot_l"] = report.map->etot_minimum.l.text;
     row["map_min_etot_s"] = report.map->etot_minimum.s.text;
-    step = run_tool("zelk8-map",
-                    {tools.map, (dir / "at8.dat").string(), "-o", (dir / "map.svg").string()}, dir,
-                    cpus);
+    step = run_tool("zelk8-map", {tools.map, "at8.dat", "-o", "map.svg"}, dir, cpus);
     if (step.interrupted) return stopped();
     if (!step.message.empty()) return finish("run_failed", step.message);
   }
@@ -388,9 +396,11 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings,
     }
   }
 
-  if (!tools.view.empty()) {
-    step = run_tool("zelk8-view", {tools.view, dir.string(), "-o", (dir / "report.html").string()},
-                    dir, cpus);
+  // A page needs at least one unit to draw.
+  if (!tools.view.empty() && !report.units.empty()) {
+    // In the folder itself, so that the page names the run's files, not the
+    // temporary folder they are written in.
+    step = run_tool("zelk8-view", {tools.view, ".", "-o", "report.html"}, dir, cpus);
     if (step.interrupted) return stopped();
     if (!step.message.empty()) return finish("run_failed", step.message);
   }

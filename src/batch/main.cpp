@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   app.add_option("-j,--jobs", p.jobs,
                  "crystals run at once (default: the CPUs this process may use); the CPUs are "
                  "shared out among them")
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Range(1, 4096));
   app.add_option("--charges", charges, "zelk8-prep --charges H,C1,C2,C3 for every crystal");
   app.add_option("--cutoff", cutoff, "zelk8-prep --cutoff R for every crystal");
   app.add_option("--stack", stack, "zelk8-prep --stack auto|N for every crystal");
@@ -69,8 +69,9 @@ int main(int argc, char** argv) {
       std::tie(p.shard, p.shards) = parse_shard(shard);
     }
   } catch (const CLI::ParseError& error) {
-    const int status = app.exit(error);
-    return status == 0 ? 0 : exit_usage;
+    if (error.get_exit_code() == 0) return app.exit(error);  // --help
+    std::cerr << "zelk8-batch: " << error.what() << "\nTry 'zelk8-batch --help'.\n";
+    return exit_usage;
   } catch (const InputError& error) {
     std::cerr << "zelk8-batch: " << error.what() << '\n';
     return exit_usage;

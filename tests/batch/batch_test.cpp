@@ -26,7 +26,7 @@ TEST_F(BatchRun, BrokenCifAmongGoodOnesGetsItsRowAndTheRestGoOn) {
   const Result result = run({input("in"), "-o", out(), "--lattice-radius", "0"});
   EXPECT_EQ(result.status, 1) << result.err;
   const Table table = read_csv(out() / "summary.csv");
-  ASSERT_EQ(table.rows.size(), 3u) << result.err;
+  ASSERT_EQ(table.rows.size(), 4u) << result.err;
   EXPECT_EQ(table.header, expected_columns());
   const auto& anthracene = table.row("anthracene");
   const auto& broken = table.row("broken");
@@ -34,12 +34,12 @@ TEST_F(BatchRun, BrokenCifAmongGoodOnesGetsItsRowAndTheRestGoOn) {
   EXPECT_EQ(broken.at("message").rfind("zelk8-prep: error:", 0), 0u) << broken.at("message");
   EXPECT_EQ(broken.at("etot_units"), "");
   EXPECT_EQ(anthracene.at("status"), "ok");
-  EXPECT_EQ(anthracene.at("formula"), "C14 H10");
+  EXPECT_EQ(anthracene.at("formula"), "C14H10");
   EXPECT_EQ(anthracene.at("lattice_energy"), "");
   EXPECT_EQ(table.row("naphthalene").at("status"), "ok");
   // Names in order, and the folder of each crystal holds its files.
   EXPECT_EQ(table.column("name"),
-            (std::vector<std::string>{"anthracene", "broken", "naphthalene"}));
+            (std::vector<std::string>{"anthracene", "broken", "naphthalene", "quinacridone"}));
   for (const char* file :
        {"zelk8.dat", "at8.dat", "mopac.dat", "coord.xyz", "map.svg", "prep.log", "result.json"})
     EXPECT_TRUE(fs::exists(out() / "anthracene" / file)) << file;
@@ -61,7 +61,7 @@ TEST_F(BatchRun, BrokenCifAmongGoodOnesGetsItsRowAndTheRestGoOn) {
 
   // The JSON summary holds the same rows.
   const nlohmann::json json = nlohmann::json::parse(read_text(out() / "summary.json"));
-  ASSERT_EQ(json.size(), 3u);
+  ASSERT_EQ(json.size(), 4u);
   EXPECT_EQ(json[0]["name"], "anthracene");
   EXPECT_EQ(json[0]["etot_units"].get<double>(), std::stod(anthracene.at("etot_units")));
   EXPECT_EQ(json[1]["status"], "prep_failed");
@@ -71,7 +71,7 @@ TEST_F(BatchRun, BrokenCifAmongGoodOnesGetsItsRowAndTheRestGoOn) {
 TEST_F(BatchRun, ManifestWithOptionsAndBadArguments) {
   write(root_ / "list.csv",
         "name,cif,options\n"
-        "quin,in/quinacridone.cif,--charges 0.1,-0.4,-0.3,0 --no-map\n"
+        "quin,in/quinacridone.cif,\"--charges 0.1,-0.4,-0.3,0 --no-map\"\n"
         "naph,in/naphthalene.cif,\n");
   Result result = run({(root_ / "list.csv").string(), "-o", out(), "--lattice-radius", "0"});
   ASSERT_EQ(result.status, 0) << result.err;
@@ -117,6 +117,7 @@ TEST_F(BatchRun, InterruptedThenRunAgainLosesAndRedoesNothing) {
 
   // A folder left by a batch that was killed outright is cleared away.
   fs::create_directories(out() / ".naphthalene.tmp-stale1");
+  fs::create_directories(out() / ".naphthalene.tmp-stale2" / "naphthalene");
   const Result second = run(args);
   ASSERT_EQ(second.status, 0) << second.err;
   EXPECT_EQ(count(second.err, " skipped\n"), kept) << second.err;
@@ -193,6 +194,56 @@ TEST_F(BatchRun, ShardsThenCollectGiveTheUnshardedSummary) {
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("naphthalene: no complete folder"), std::string::npos) << missing.err;
   EXPECT_EQ(read_csv(fs::path(sharded) / "summary.csv").rows.size(), 3u);
+}
+
+}  // namespace
+}  // namespace zelk8::batch
+
+namespace zelk8::batch {
+namespace {
+
+using namespace zelk8::batch::testing;
+
+// Anthracene in P1 with both molecules of the cell listed: two molecules in
+// the asymmetric unit, so no lattice energy, and a message saying why.
+TEST_F(BatchRun, TwoMoleculesInTheAsymmetricUnitHaveNoLatticeEnergy) {
+  std::istringstream lines(read_text(root_ / "in" / "anthracene.cif"));
+  std::string cif, second;
+  bool in_operations = false, in_sites = false;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("_symmetry_space_group_name_H-M", 0) == 0)
+      line = "_symmetry_space_group_name_H-M 'P 1'";
+    if (line == "_symmetry_equiv_pos_as_xyz") {
+      in_operations = true;
+      cif += line + "\n'x,y,z'\n";
+      continue;
+    }
+    if (in_operations && line.rfind("'", 0) == 0) continue;
+    in_operations = false;
+    if (line.rfind("_atom_site_fract_z", 0) == 0) in_sites = true;
+    cif += line + "\n";
+    if (in_sites && line.rfind("_", 0) != 0) {
+      // The molecule moved by 1/2-x, 1/2+y, -z, under labels of its own.
+      std::istringstream words(line);
+      std::string label, type;
+      double x, y, z;
+      words >> label >> type >> x >> y >> z;
+      char site[128];
+      std::snprintf(site, sizeof site, "%sM %s %.5f %.5f %.5f\n", label.c_str(), type.c_str(),
+                    0.5 - x, 0.5 + y, -z);
+      second += site;
+    }
+  }
+  write(root_ / "p1" / "anthracene-p1.cif", cif + second);
+  const Result result = run({input("p1"), "-o", out(), "--no-map"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  const auto row = read_csv(out() / "summary.csv").row("anthracene-p1");
+  EXPECT_EQ(row.at("status"), "ok");
+  EXPECT_EQ(row.at("lattice_energy"), "");
+  EXPECT_EQ(row.at("lattice_molecules"), "");
+  EXPECT_EQ(row.at("message"),
+            "no lattice energy: it needs one molecule in the asymmetric unit, the CIF has 2");
+  EXPECT_NE(row.at("etot_units"), "");
 }
 
 }  // namespace

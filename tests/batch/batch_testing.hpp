@@ -164,7 +164,7 @@ inline std::string last_minimum(const std::string& report, int k) {
   std::istringstream lines(report);
   int seen = 0;
   for (std::string line; std::getline(lines, line);)
-    if (line.size() > 110 && line.find_first_not_of(' ') == 110 && seen++ == k) {
+    if (line.size() > 110 && line.find_first_not_of(' ') >= 110 && seen++ == k) {
       const std::string energy = line.substr(130, 10);
       return energy.substr(energy.find_first_not_of(' '));
     }

@@ -26,14 +26,6 @@ TEST(ShellOptions, DropTheUnitAndMapChoicesKeepTheRest) {
             (Words{"--no-map", "--cutoff", "12.5", "--skip-units", "0"}));
 }
 
-TEST(Diagnostic, TheLastErrorLineElseTheLastLine) {
-  EXPECT_EQ(diagnostic("zelk8-prep: warning: x\nzelk8-prep: error: no cell in a.cif\n  \n"),
-            "zelk8-prep: error: no cell in a.cif");
-  EXPECT_EQ(diagnostic("zelk8: at8.dat: end of file\r\n\n"), "zelk8: at8.dat: end of file");
-  EXPECT_EQ(diagnostic("a error here\nlater line\n"), "a error here");
-  EXPECT_EQ(diagnostic(""), "");
-}
-
 TEST(Fingerprint, ChangesWithTheCifOptionsAndRadius) {
   const fs::path cif = fs::temp_directory_path() / "zelk8-batch-fingerprint.cif";
   std::ofstream(cif) << "data_x\n";

@@ -72,14 +72,6 @@ TEST(Manifest, ErrorsNameTheLineAndTheRemedy) {
   }
 }
 
-TEST(Manifest, ReservedOptionsOnlyWhole) {
-  EXPECT_TRUE(reserved_prep_option("--json"));
-  EXPECT_TRUE(reserved_prep_option("--output=x"));
-  EXPECT_FALSE(reserved_prep_option("--jsonx"));
-  EXPECT_FALSE(reserved_prep_option("-oops"));
-  EXPECT_FALSE(reserved_prep_option("--cutoff"));
-}
-
 class CollectCrystals : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -7,12 +7,13 @@
 #
 # Exit status 0 passed, 1 failed, 77 skipped (no cluster could be started).
 set -euo pipefail
-batch=$1
-source_dir=$2
+batch=$(realpath "$1")
+source_dir=$(realpath "$2")
 skip=77
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/zelk8-slurm-test.XXXXXX")
 cluster=$scratch/cluster
+chmod 755 "$scratch"  # munged, as user munge, must reach its socket inside
 cleanup() {
   "$source_dir/scripts/slurm-local" stop "$cluster" || true
   rm -rf "$scratch"
