@@ -126,7 +126,13 @@ Crystal crystal_from_document(cif::Document& doc, const std::string& name,
       !block.find_values("_atom_site_fract_z"))
     throw PrepError(name + ": missing sites: no _atom_site_fract_x/y/z loop");
 
-  gemmi::SmallStructure small = gemmi::make_small_structure_from_block(block);
+  gemmi::SmallStructure small;
+  try {
+    small = gemmi::make_small_structure_from_block(block);
+  } catch (const std::exception& e) {
+    // gemmi refuses cells it cannot build, such as an angle of 180 degrees.
+    throw PrepError(name + ": the cell parameters do not describe a cell (" + e.what() + ")");
+  }
   Crystal crystal;
   crystal.name = small.name;
   crystal.warnings = warnings;

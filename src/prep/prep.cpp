@@ -330,6 +330,11 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
   } catch (const PrepError& e) {
     err << "zelk8-prep: error: " << e.what() << '\n';
     return 2;
+  } catch (const std::exception& e) {
+    // What the CIF library refuses that the checks above did not foresee.
+    err << "zelk8-prep: error: " << (args.empty() ? std::string() : args.front() + ": ") << e.what()
+        << '\n';
+    return 2;
   }
 }
 
