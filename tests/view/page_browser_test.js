@@ -124,6 +124,19 @@ async function main() {
     check(coloured.count > coloured.total / 200,
           "3D view draws something: " + coloured.count + " of " + coloured.total + " pixels not background");
 
+    // Hovering the middle of a unit's cylinder labels it with its number and name.
+    const first = data.units.findIndex((u) => u.centre.every((x) => x !== null));
+    const middle = await page.evaluate((k) => {
+      const c = window.zelk8View.data.units[k].centre;
+      return window.zelk8View.viewer().modelToScreen({ x: c[0] / 2, y: c[1] / 2, z: c[2] / 2 });
+    }, first);
+    await page.mouse.move(middle.x - 1, middle.y);
+    await page.mouse.move(middle.x, middle.y);
+    await page.waitForFunction(() => window.zelk8View.hoverLabel() !== null, { timeout: 5000 }).catch(() => {});
+    const label = await page.evaluate(() => window.zelk8View.hoverLabel());
+    const named = String(data.units[first].number) + " " + data.units[first].name + ":";
+    check(label !== null && label.startsWith(named), "hover label on the cylinder: " + label);
+
     const rows = await page.$$eval("#units tbody tr", (trs) => trs.length);
     check(rows === data.units.length, "one table row per unit (" + rows + " rows, " + data.units.length + " units)");
 

@@ -83,6 +83,7 @@
   let highlighted = -1;
   let neighbourModel = null;
   let hoverLabel = null;
+  let hoverText = null;
   const drawn = []; // per unit: {unit, radius, colour, dashed}
 
   let radiusScale = 0;
@@ -113,7 +114,8 @@
     hideLabel();
     const at = centreOf(data.units[k]);
     if (!at) return;
-    hoverLabel = viewer.addLabel(unitLabel(k), {
+    hoverText = unitLabel(k);
+    hoverLabel = viewer.addLabel(hoverText, {
       position: at, backgroundColor: "#ffffff", backgroundOpacity: 0.85, fontColor: "#000000",
       fontSize: 13, borderThickness: 1, borderColor: "#888888", inFront: true
     });
@@ -122,6 +124,7 @@
     if (hoverLabel) {
       viewer.removeLabel(hoverLabel);
       hoverLabel = null;
+      hoverText = null;
     }
   }
 
@@ -505,6 +508,7 @@
     cylinders: function () { return drawn.map(function (d) { return Object.assign({}, d); }); },
     highlighted: function () { return highlighted; },
     neighboursShown: function () { return neighbourModel !== null; },
+    hoverLabel: function () { return hoverText; },
     ready: true
   };
 })();
