@@ -10,6 +10,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "markup.hpp"
+
 namespace zelk8::batch {
 
 namespace {
@@ -36,29 +38,6 @@ std::string csv_field(const std::string& text) {
     quoted += c;
   }
   return quoted + '"';
-}
-
-std::string html_escape(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
 }
 
 // A link target relative to OUT: every byte outside the safe set escaped.
@@ -190,7 +169,7 @@ std::string index_html(const std::vector<Row>& rows, const std::vector<Links>& l
     const Links link = r < links.size() ? links[r] : Links{};
     page += cell(row, "status") == "ok" ? "<tr>" : "<tr class=\"failed\">";
     for (std::string_view column : summary_columns) {
-      const std::string text = html_escape(cell(row, column));
+      const std::string text = report::markup_escape(cell(row, column));
       if (column == "name" && !link.page.empty())
         page += "<td><a href=\"" + url_escape(link.page) + "\">" + text + "</a></td>";
       else

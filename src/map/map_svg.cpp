@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "markup.hpp"
+
 namespace zelk8::map {
 
 namespace {
@@ -69,29 +71,6 @@ std::string energy_text(float v) {
   std::snprintf(text, sizeof text, std::fabs(v) >= 100.0f ? "%.0f" : "%.2f",
                 static_cast<double>(v));
   return text;
-}
-
-std::string escape(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
 }
 
 // Spacing of the grid from its first two labels, when they are numbers.
@@ -364,7 +343,7 @@ void write_gradient(std::string& svg, const std::string& id, const std::array<Rg
 void text_at(std::string& svg, double x, double y, const std::string& anchor,
              const std::string& text, const std::string& extra = {}) {
   svg += "<text x=\"" + num(x) + "\" y=\"" + num(y) + "\" text-anchor=\"" + anchor + "\"" + extra +
-         ">" + escape(text) + "</text>\n";
+         ">" + report::markup_escape(text) + "</text>\n";
 }
 
 void write_panel(std::string& svg, const Panel& panel, const std::string& crystal_note) {
@@ -380,8 +359,9 @@ void write_panel(std::string& svg, const Panel& panel, const std::string& crysta
     const Field& field = table.cells[box.row][box.column];
     svg += "<rect x=\"" + num(box.x) + "\" y=\"" + num(box.y) + "\" width=\"" + num(box.width) +
            "\" height=\"" + num(box.height) + "\" fill=\"" + hex(box.fill) + "\"><title>VL " +
-           escape(table.l_shifts[box.column].text) + ", VS " +
-           escape(table.s_shifts[box.row].text) + ": " + escape(field.text) + "</title></rect>\n";
+           report::markup_escape(table.l_shifts[box.column].text) + ", VS " +
+           report::markup_escape(table.s_shifts[box.row].text) + ": " +
+           report::markup_escape(field.text) + "</title></rect>\n";
   }
   svg += "</g>\n";
   svg += "<rect x=\"" + num(panel.x) + "\" y=\"" + num(panel.y) + "\" width=\"" + num(panel.width) +

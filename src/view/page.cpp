@@ -4,6 +4,7 @@
 #include <string>
 
 #include "embedded.hpp"
+#include "markup.hpp"
 
 namespace zelk8::view {
 
@@ -16,29 +17,6 @@ void fill(std::string& text, std::string_view marker, std::string_view value) {
     throw std::logic_error("page template without " + std::string(marker));
   }
   text.replace(at, marker.size(), value);
-}
-
-std::string html_escape(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
 }
 
 }  // namespace
@@ -61,7 +39,8 @@ std::string render_page(const nlohmann::json& data) {
   // The template's markers are filled in this order, so that nothing put in
   // can be taken for a later marker.
   std::string page(page_html);
-  fill(page, "@@TITLE@@", html_escape(data.value("crystal", std::string("zelk8 report"))));
+  fill(page, "@@TITLE@@",
+       report::markup_escape(data.value("crystal", std::string("zelk8 report"))));
   fill(page, "@@CSS@@", page_css);
   std::string scripts;
   scripts += "<script id=\"zelk8-data\" type=\"application/json\">";
