@@ -145,21 +145,21 @@
         unhover_callback: function () { hideLabel(); viewer.render(); }
       };
       viewer.addSphere(Object.assign({ center: end, radius: 0.22, color: "#555555" }, hover));
-      let spec;
+      let look;
       if (energy === null) {
-        spec = { radius: 0.03, color: colours.off, dashed: true };
+        look = { radius: 0.03, color: colours.off, dashed: true };
       } else {
-        spec = { radius: Math.max(Math.abs(energy) * radiusScale, 0.015),
+        look = { radius: Math.max(Math.abs(energy) * radiusScale, 0.015),
                  color: energy < 0 ? colours.attractive : colours.repulsive, dashed: false };
       }
       if (k === highlighted) {
-        spec.color = colours.highlight;
+        look.color = colours.highlight;
       }
       viewer.addCylinder(Object.assign({
-        start: { x: 0, y: 0, z: 0 }, end: end, radius: spec.radius, color: spec.color,
-        dashed: spec.dashed, fromCap: 1, toCap: 1
+        start: { x: 0, y: 0, z: 0 }, end: end, radius: look.radius, color: look.color,
+        dashed: look.dashed, fromCap: 1, toCap: 1
       }, hover));
-      drawn.push({ unit: k + 1, radius: spec.radius, colour: spec.color, dashed: spec.dashed });
+      drawn.push({ unit: k + 1, radius: look.radius, colour: look.color, dashed: look.dashed });
     });
     viewer.render();
   }
