@@ -83,7 +83,7 @@ std::string read_whole_file(const std::string& path, const std::string& what) {
 
 void write_whole_file(const std::string& path, const std::string& text) {
   namespace fs = std::filesystem;
-  auto fail = [&](int error) { throw PrepError("cannot write " + path + ": " + reason(error)); };
+  auto fail = [&](int error) { throw OutputError("cannot write " + path + ": " + reason(error)); };
   struct stat st {};
   bool exists = ::stat(path.c_str(), &st) == 0;
   if (exists && S_ISDIR(st.st_mode)) fail(EISDIR);

@@ -56,13 +56,19 @@ std::vector<Image> images_within(const Crystal& crystal, const std::vector<int>&
                                  const std::vector<gemmi::Fractional>& central,
                                  const gemmi::Fractional& centre, double cutoff,
                                  const std::vector<gemmi::Fractional>& excluded) {
-  // Far more than any molecular crystal has within a cutoff of 30 A; the
-  // duplicate search below is quadratic in it.
-  constexpr size_t max_images = 20000;
   const gemmi::UnitCell& cell = crystal.cell;
   char cutoff_text[32];
   std::snprintf(cutoff_text, sizeof cutoff_text, "%g", cutoff);
   const gemmi::Fractional excluded_centre = centroid(excluded);
+  auto too_many = [&] {
+    return PrepError("more than " + std::to_string(max_distinct_images) +
+                     " molecules lie within the cutoff of " + cutoff_text +
+                     " A; the cell is too small for this cutoff (give a smaller --cutoff)");
+  };
+  // A molecule on a special position is made by several operations: each
+  // distinct image turns up at most once per operation, so past this many
+  // candidates the distinct ones are certainly too many.
+  const size_t max_candidates = max_distinct_images * crystal.ops.size();
 
   std::vector<Image> candidates;
   for (int s = 0; s < static_cast<int>(crystal.ops.size()); ++s) {
@@ -86,7 +92,7 @@ std::vector<Image> images_within(const Crystal& crystal, const std::vector<int>&
     for (int i = 0; i < 3; ++i) {
       if (!(reach[i] < 1000.0))
         throw PrepError(std::string("the cell is too small for a cutoff of ") + cutoff_text +
-                        " A (over 1000 cells along an axis)");
+                        " A (over 1000 cells along an axis); give a smaller --cutoff");
       lo[i] = static_cast<int>(std::floor(delta[i] - reach[i]));
       hi[i] = static_cast<int>(std::ceil(delta[i] + reach[i]));
     }
@@ -96,10 +102,7 @@ std::vector<Image> images_within(const Crystal& crystal, const std::vector<int>&
           gemmi::Fractional c(moved.x + t0, moved.y + t1, moved.z + t2);
           double d = cell.orthogonalize_difference(c - centre).length();
           if (d > cutoff) continue;
-          if (candidates.size() == max_images)
-            throw PrepError("more than " + std::to_string(max_images) +
-                            " images lie within the cutoff of " + cutoff_text +
-                            " A; the cell is too small for this cutoff (give a smaller --cutoff)");
+          if (candidates.size() == max_candidates) throw too_many();
           Image image;
           image.symop = s;
           image.op = base;
@@ -118,19 +121,28 @@ std::vector<Image> images_within(const Crystal& crystal, const std::vector<int>&
            std::tie(q.distance_key, q.symop, q.op[9], q.op[10], q.op[11]);
   });
 
+  // Coinciding molecules have centroids within 0.01 A, so their distances
+  // from the centre differ by less: only the kept images of about the same
+  // distance (the last ones kept) need comparing.
+  constexpr double same = 0.01;
   std::vector<Image> kept;
   auto coincide = [&](const Image& image, const gemmi::Fractional& c,
                       const std::vector<gemmi::Fractional>& atoms) {
-    return cell.orthogonalize_difference(c - image.centroid).length() < 0.01 &&
+    return cell.orthogonalize_difference(c - image.centroid).length() < same &&
            same_molecule(cell, types, image.atoms, atoms);
   };
   for (Image& image : candidates) {
     for (const gemmi::Fractional& f : central) image.atoms.push_back(apply_op(image.op, f));
-    if (!excluded.empty() && coincide(image, excluded_centre, excluded)) continue;
-    bool seen = false;
-    for (const Image& other : kept) seen = seen || coincide(image, other.centroid, other.atoms);
-    if (seen) continue;
-    kept.push_back(image);
+    bool seen = !excluded.empty() && coincide(image, excluded_centre, excluded);
+    for (auto other = kept.rbegin();
+         !seen && other != kept.rend() && other->distance > image.distance - 2 * same; ++other)
+      seen = coincide(image, other->centroid, other->atoms);
+    if (seen) {
+      image.atoms = {};  // the positions of a duplicate are not kept
+      continue;
+    }
+    if (kept.size() == max_distinct_images) throw too_many();
+    kept.push_back(std::move(image));
   }
   return kept;
 }

@@ -11,6 +11,9 @@
 namespace zelk8::prep {
 
 constexpr int max_units = 20;
+// The most distinct molecules the unit search keeps within the cutoff, far
+// more than any molecular crystal has within 35 A.
+constexpr size_t max_distinct_images = 20000;
 
 struct Unit {
   // a11 a12 a13 a21 a22 a23 a31 a32 a33 t1 t2 t3: the fractional operation

@@ -98,8 +98,8 @@ TEST(BatchOptions, ShellsCoverEveryImageOnce) {
 
 TEST(BatchOptions, JsonSummaryDescribesTheWrittenFile) {
   const std::string path = (fs::temp_directory_path() / "zelk8-prep-anthracene.dat").string();
-  nlohmann::json j =
-      json_of({source_path("examples/cif/anthracene.cif"), "-o", path}, "anthracene");
+  nlohmann::json j = json_of(
+      {source_path("examples/cif/anthracene.cif"), "-o", path, "--cutoff", "10"}, "anthracene");
   EXPECT_EQ(j["cif"], source_path("examples/cif/anthracene.cif"));
   EXPECT_EQ(j["formula"], "C14H10");
   EXPECT_EQ(j["space_group"], "P 21/a");
@@ -108,9 +108,21 @@ TEST(BatchOptions, JsonSummaryDescribesTheWrittenFile) {
   EXPECT_EQ(j["atoms"], 24);
   EXPECT_EQ(j["element_types"], 2);
   EXPECT_EQ(j["within_cutoff"], 14);
-  EXPECT_EQ(j["stack_unit"], 5);
+  EXPECT_EQ(j["unit_cutoff"], 10.0);
+  // The b translation (unit 5) lies only 2.53 A off the molecular plane:
+  // the stacking unit is the nearer of the a translations, 6.98 A off.
+  EXPECT_EQ(j["stack_unit"], 7);
+  EXPECT_EQ(j["stack_reason"],
+            "T07, the nearest lattice translation 6.98 A off along VV (face to face); the nearer "
+            "T05 is only 2.53 A off");
   EXPECT_EQ(j["net_charge"], 0.0);
-  EXPECT_TRUE(j["warnings"].empty());
+  EXPECT_EQ(j["hbond_units"], 0);
+  EXPECT_TRUE(j["hbond_unit_numbers"].empty());
+  EXPECT_EQ(j["degenerate_axes"], "");
+  EXPECT_EQ(j["formula_accepted"], false);
+  ASSERT_EQ(j["warnings"].size(), 1u) << j["warnings"];
+  EXPECT_EQ(j["warnings"][0],
+            "only 14 units lie within the cutoff of 10 A; a larger --cutoff writes the nearest 20");
   const std::vector<std::string> records = unit_records(slurp(path));
   ASSERT_EQ(j["units"].size(), records.size());
   for (size_t k = 0; k < records.size(); ++k) {
@@ -124,13 +136,13 @@ TEST(BatchOptions, JsonSummaryDescribesTheWrittenFile) {
   // The warnings the summary prints are listed.
   nlohmann::json far =
       json_of({source_path("examples/cif/naphthalene.cif"), "--cutoff", "12"}, "far");
-  ASSERT_EQ(far["warnings"].size(), 1u);
-  EXPECT_EQ(far["warnings"][0], "46 units lie within the cutoff; only the nearest 20 are written");
+  EXPECT_EQ(far["within_cutoff"], 46);
+  EXPECT_TRUE(far["warnings"].empty()) << far["warnings"];
 
   // A summary that cannot be written is an error, and no input file is written.
   fs::remove(path);
   Result r = run({source_path("examples/cif/anthracene.cif"), "-o", path, "--json", "/dev/full"});
-  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("cannot write /dev/full"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(path));
 }
