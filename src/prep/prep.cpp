@@ -337,7 +337,8 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
     const std::string degenerate = degenerate_axes(view.moments, degenerate_tolerance);
     if (!degenerate.empty())
       warn("the molecule's principal moments along " + degenerate +
-           " are equal within 0.1 %: those axes are any perpendicular lines of their " +
+           " are equal within 0.1 % of the largest: those axes are any perpendicular lines of "
+           "their " +
            (degenerate.find(',') == std::string::npos ? "plane" : "space") +
            ", so the dihedral angles and the map axes carry no meaning");
 
@@ -366,14 +367,20 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
                     run.charges[3]);
       std::string advice = line;
       // The hydrogen increment alone is given back by each hydrogen's
-      // neighbour: say so when it makes this molecule neutral.
-      RunParams plain = run;
-      plain.charges = {run.charges[0], 0.0, 0.0, 0.0};
-      if (plain.charges != run.charges &&
-          std::fabs(view_in_program(write_input(crystal.cell, molecule, vdw, search.units, plain,
-                                                nullptr, second))
-                        .net_charge) <= 0.005)
-        advice += " (--charges " + printf_string(run.charges[0]) + ",0,0,0 is)";
+      // neighbour, unless the last element type is no hydrogen; without
+      // increments there are no charges at all.
+      for (const std::array<double, 4>& charges :
+           {std::array<double, 4>{run.charges[0], 0.0, 0.0, 0.0}, std::array<double, 4>{}}) {
+        if (charges == run.charges) continue;
+        RunParams plain = run;
+        plain.charges = charges;
+        const std::string trial =
+            write_input(crystal.cell, molecule, vdw, search.units, plain, nullptr, second);
+        if (std::fabs(view_in_program(trial).net_charge) > 0.005) continue;
+        advice += " (--charges " + printf_string(charges[0]) + ",0,0,0 is" +
+                  (charges[0] == 0.0 ? ", with no electrostatic term)" : ")");
+        break;
+      }
       warn(advice);
     }
     // A cut inside a set of units at one centroid distance (symmetry

@@ -153,9 +153,11 @@ StackChoice auto_stack(const std::vector<Unit>& units, const ProgramView& view, 
 }
 
 std::string degenerate_axes(const std::array<double, 3>& moments, double tolerance) {
+  // Rounding a coordinate moves every moment by an amount that grows with
+  // the molecule's size, not with that moment: the scale is the largest.
+  const double scale = std::max({moments[0], moments[1], moments[2]});
   auto equal = [&](int i, int j) {
-    const double larger = std::max(moments[i], moments[j]);
-    return std::fabs(moments[i] - moments[j]) <= tolerance * larger;
+    return std::fabs(moments[i] - moments[j]) <= tolerance * scale;
   };
   const bool first = equal(0, 1), second = equal(1, 2);
   if (first && second) return "VL, VS and VV";

@@ -53,8 +53,8 @@ struct StackChoice {
 StackChoice auto_stack(const std::vector<Unit>& units, const ProgramView& view, double min_offset);
 
 // Which of the principal axes are arbitrary: two moments equal within
-// `tolerance` relative to the larger make the axes of that pair any two
-// perpendicular lines of their plane. "VL and VS", "VS and VV", "VL, VS and
+// `tolerance` relative to the largest moment make the axes of that pair any
+// two perpendicular lines of their plane. "VL and VS", "VS and VV", "VL, VS and
 // VV", or empty.
 std::string degenerate_axes(const std::array<double, 3>& moments, double tolerance);
 
