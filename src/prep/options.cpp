@@ -147,8 +147,8 @@ void define(CLI::App& app, Options& o, Texts& t) {
       ->type_name("N");
   app.add_option("--json", o.json_path,
                  "also write a machine-readable summary (formula, space group, molecules, units "
-                 "written with their ranks, distances and operations, stacking unit, net "
-                 "charge, warnings) to FILE")
+                 "written with their ranks, distances and operations, stacking unit and why, net "
+                 "charge, hydrogen-bonded units, arbitrary axes, warnings) to FILE")
       ->type_name("FILE");
   app.set_version_flag("--version", "", "print the version and exit");
 }
