@@ -296,10 +296,4 @@ std::string unit_triplet(const Unit& unit) {
   return op.triplet();
 }
 
-int nearest_translation(const std::vector<Unit>& units) {
-  for (size_t i = 0; i < units.size(); ++i)
-    if (units[i].translation && !units[i].second) return static_cast<int>(i) + 1;
-  return 0;
-}
-
 }  // namespace zelk8::prep

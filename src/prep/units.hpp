@@ -57,7 +57,4 @@ UnitSearch find_pair_units(const Crystal& crystal, const Molecule& first,
 // The operation as a triplet, e.g. "-x-1/2,y-1/2,-z".
 std::string unit_triplet(const Unit& unit);
 
-// The first unit that is a pure lattice translation (1-based), 0 when none.
-int nearest_translation(const std::vector<Unit>& units);
-
 }  // namespace zelk8::prep
