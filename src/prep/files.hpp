@@ -26,4 +26,9 @@ std::string read_whole_file(const std::string& path, const std::string& what);
 // is written in place. Throws OutputError naming the file and the reason.
 void write_whole_file(const std::string& path, const std::string& text);
 
+// An interrupt (SIGINT, or SIGTERM or SIGHUP) removes the temporary file
+// being written, if any, and ends the process with 128 + the signal: 130
+// for an interrupt from the keyboard.
+void end_on_interrupt();
+
 }  // namespace zelk8::prep

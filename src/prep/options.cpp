@@ -160,7 +160,7 @@ std::unique_ptr<CLI::App> make_app(Options& o, Texts& t) {
       "zelk8-prep");
   app->footer(
       "Exit status: 0 on success, 2 on an error in the CIF or the options, 3 when an output "
-      "file cannot be written.");
+      "file cannot be written, 130 when interrupted.");
   app->get_formatter()->column_width(32);
   define(*app, o, t);
   return app;
