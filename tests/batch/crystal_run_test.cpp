@@ -24,6 +24,11 @@ TEST(ShellOptions, DropTheUnitAndMapChoicesKeepTheRest) {
                    "--skip-units", "40"}));
   EXPECT_EQ(shell_options({}, 12.5, 0),
             (Words{"--no-map", "--cutoff", "12.5", "--skip-units", "0"}));
+  // Centred on one of two molecules: that one, and the images of both.
+  EXPECT_EQ(shell_options({"--single", "--molecule=1", "--charges", "0,0,0,0", "--molecule", "1"},
+                          25.0, 20, 2),
+            (Words{"--charges", "0,0,0,0", "--molecule", "2", "--no-map", "--cutoff", "25",
+                   "--skip-units", "20"}));
 }
 
 TEST(Fingerprint, ChangesWithTheCifOptionsAndRadius) {
