@@ -354,18 +354,20 @@ void map_minima(const report::Report& report, Row& row, std::vector<std::string>
   }
   row["map_overlap_points"] = std::to_string(contacts.overlap_points);
   for (const Minimum& minimum : minima) {
-    if (auto low = report::lowest_clear_point(minimum.table, contacts)) {
+    const auto low = report::lowest_clear_point(minimum.table, contacts);
+    if (low) {
       row[minimum.column] = minimum.table.cells[low->row][low->column].text;
       row[minimum.column + "_l"] = minimum.table.l_shifts[low->column].text;
       row[minimum.column + "_s"] = minimum.table.s_shifts[low->row].text;
     }
     if (report::printed_minimum_is_overlap(minimum.printed, minimum.table, contacts))
-      warnings.push_back("the report's lowest " + minimum.table.name + " (" +
-                         minimum.printed.energy.text + " at VL " + minimum.printed.l.text +
-                         ", VS " + minimum.printed.s.text +
-                         ") is an overlap point, where atoms come closer than the exp-6 "
-                         "maximum; " +
-                         minimum.column + " is the lowest of the other points");
+      warnings.push_back(
+          "the report's lowest " + minimum.table.name + " (" + minimum.printed.energy.text +
+          " at VL " + minimum.printed.l.text + ", VS " + minimum.printed.s.text +
+          ") is an overlap point, where atoms come closer than the exp-6 "
+          "maximum; " +
+          (low ? minimum.column + " is the lowest of the other points"
+               : "no other point is below zero, so " + minimum.column + " is empty"));
   }
 }
 
