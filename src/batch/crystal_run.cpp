@@ -376,9 +376,11 @@ void map_minima(const report::Report& report, Row& row, std::vector<std::string>
 nlohmann::json input_fingerprint(const Crystal& crystal, const Settings& settings) {
   std::vector<std::string> options = settings.prep_options;
   options.insert(options.end(), crystal.options.begin(), crystal.options.end());
+  // A row of an earlier layout lacks columns: such a crystal is run again.
   return {{"cif_content", content_hash(read_text(crystal.cif))},
           {"prep_options", options},
-          {"lattice_radius", settings.lattice_radius}};
+          {"lattice_radius", settings.lattice_radius},
+          {"row_layout", row_layout}};
 }
 
 std::vector<std::string> shell_options(const std::vector<std::string>& options, double radius,

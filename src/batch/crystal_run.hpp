@@ -42,8 +42,11 @@ struct CrystalOutcome {
 CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings, const Tools& tools,
                                const std::vector<int>& cpus);
 
+// The layout of the rows this version writes; raised when columns change.
+inline constexpr int row_layout = 2;
+
 // What decides whether an earlier result still holds: the CIF's content, the
-// prep options in the order given and the lattice radius.
+// prep options in the order given, the lattice radius and the row layout.
 nlohmann::json input_fingerprint(const Crystal& crystal, const Settings& settings);
 
 // The prep options of one lattice shell: `options` without the ones that

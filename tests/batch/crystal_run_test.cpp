@@ -48,6 +48,14 @@ TEST(Fingerprint, ChangesWithTheCifOptionsAndRadius) {
   settings.lattice_radius = 25.0;
   crystal.options.clear();
   EXPECT_NE(input_fingerprint(crystal, settings), first);
+  // A result of an earlier row layout does not hold.
+  crystal.options = {"--no-map"};
+  nlohmann::json older = first;
+  older["row_layout"] = row_layout - 1;
+  EXPECT_EQ(input_fingerprint(crystal, settings), first);
+  EXPECT_NE(input_fingerprint(crystal, settings), older);
+  older.erase("row_layout");
+  EXPECT_NE(input_fingerprint(crystal, settings), older);
   fs::remove(cif);
 }
 
