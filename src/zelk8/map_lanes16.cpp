@@ -7,13 +7,14 @@
 // What AVX-512 changes besides the width: the exponential's 32-entry table
 // lives in four registers and is looked up by two two-register permutations
 // and a blend on bit 4 of the index, instead of one scalar load per lane.
+#include "map_exp_table.hpp"
+#include "map_lanes.hpp"
+
+#if ZELK8_MAP_LANES
 #include <immintrin.h>
 
 #include <cmath>
 #include <cstdint>
-
-#include "map_exp_table.hpp"
-#include "map_lanes.hpp"
 
 // GCC 12's AVX-512 intrinsics start many results from a self-initialised
 // "undefined" register, which its own -Wmaybe-uninitialized then reports
@@ -257,3 +258,5 @@ ZELK8_LANES16 void map_lane_energies_avx512(const MapPairTables& t, const float*
 }
 
 }  // namespace zelk8::lane_detail
+
+#endif  // ZELK8_MAP_LANES

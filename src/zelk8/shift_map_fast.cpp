@@ -46,7 +46,6 @@
 //
 // CPUs without AVX2 and FMA (where the library also takes its other build)
 // run the plain kernel per grid point, on the same threads.
-#include <immintrin.h>
 #include <sched.h>
 
 #include <algorithm>
@@ -64,6 +63,10 @@
 #include "map_lanes.hpp"
 #include "shift_map.hpp"
 
+#if ZELK8_MAP_LANES
+#include <immintrin.h>
+#endif
+
 namespace zelk8 {
 
 namespace {
@@ -76,6 +79,8 @@ int usable_cpus() {
   if (sched_getaffinity(0, sizeof(set), &set) != 0) return 1;
   return std::max(1, CPU_COUNT(&set));
 }
+
+#if ZELK8_MAP_LANES
 
 #define ZELK8_LANES __attribute__((target("avx2,fma")))
 
@@ -322,6 +327,8 @@ ZELK8_LANES void map_lane_energies_avx2(const MapPairTables& t, const float* l, 
   _mm256_storeu_ps(estat_out, estat);
 }
 
+#endif  // ZELK8_MAP_LANES
+
 }  // namespace
 
 int map_path_lanes(MapPath path) {
@@ -336,10 +343,14 @@ int map_path_lanes(MapPath path) {
 }
 
 bool map_path_supported(MapPath path) {
+#if ZELK8_MAP_LANES
   static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
   static const bool avx512 = avx2 && __builtin_cpu_supports("avx512f") &&
                              __builtin_cpu_supports("avx512dq") &&
                              __builtin_cpu_supports("avx512vl");
+#else
+  constexpr bool avx2 = false, avx512 = false;
+#endif
   switch (path) {
     case MapPath::lanes8:
       return avx2;
@@ -441,42 +452,54 @@ bool map_distances_in_range(const MapPairTables& t, const float* l, const float*
          t.dv2_min >= 0x1p-80f && t.dv2_max <= 0x1p76f;
 }
 
+// Without the lane kernels no lane path is supported, so no caller asks for
+// one: the lane entry points below are then never reached.
 void map_lane_energies(MapPath path, const MapPairTables& t, const float* l, const float* sh,
                        float* evdw, float* estat) {
+#if ZELK8_MAP_LANES
   if (path == MapPath::lanes16) {
     map_lane_energies_avx512(t, l, sh, evdw, estat);
   } else {
     map_lane_energies_avx2(t, l, sh, evdw, estat);
   }
+#else
+  (void)path, (void)t, (void)l, (void)sh, (void)evdw, (void)estat;
+  std::abort();
+#endif
 }
 
 void exp_lanes(MapPath path, const float* x, float* out, std::size_t count) {
-  if (path == MapPath::lanes16) {
-    exp_lanes_avx512(x, out, count);
-  } else if (path == MapPath::lanes8) {
-    exp_lanes_avx2(x, out, count);
-  } else {
-    for (std::size_t k = 0; k < count; ++k) out[k] = std::exp(x[k]);
-  }
+#if ZELK8_MAP_LANES
+  if (path == MapPath::lanes16) return exp_lanes_avx512(x, out, count);
+  if (path == MapPath::lanes8) return exp_lanes_avx2(x, out, count);
+#else
+  (void)path;
+#endif
+  for (std::size_t k = 0; k < count; ++k) out[k] = std::exp(x[k]);
 }
 
 void repulsion_bounds_lanes(MapPath path, const float* x, float* low, float* high,
                             std::size_t count) {
+#if ZELK8_MAP_LANES
   if (path == MapPath::lanes16) {
     repulsion_bounds_lanes_avx512(x, low, high, count);
   } else {
     repulsion_bounds_lanes_avx2(x, low, high, count);
   }
+#else
+  (void)path, (void)x, (void)low, (void)high, (void)count;
+  std::abort();
+#endif
 }
 
 void reduced_distance_lanes(MapPath path, const float* r, float r0, float* rho, std::size_t count) {
-  if (path == MapPath::lanes16) {
-    reduced_distance_lanes_avx512(r, r0, rho, count);
-  } else if (path == MapPath::lanes8) {
-    reduced_distance_lanes_avx2(r, r0, rho, count);
-  } else {
-    for (std::size_t k = 0; k < count; ++k) rho[k] = r[k] / r0;
-  }
+#if ZELK8_MAP_LANES
+  if (path == MapPath::lanes16) return reduced_distance_lanes_avx512(r, r0, rho, count);
+  if (path == MapPath::lanes8) return reduced_distance_lanes_avx2(r, r0, rho, count);
+#else
+  (void)path;
+#endif
+  for (std::size_t k = 0; k < count; ++k) rho[k] = r[k] / r0;
 }
 
 ShiftMap compute_shift_map(const RunState& s, int threads) {
