@@ -139,7 +139,7 @@ TEST_F(BatchRun, PrepHintsNameTheBatchsOptionsWhichPassThrough) {
             std::string::npos)
       << row.at("warnings");
   // Every option a warning names is one the batch takes.
-  for (const std::string& option : {"--skip-units", "--force"})
+  for (const char* option : {"--skip-units", "--force"})
     EXPECT_EQ(row.at("warnings").find(option), std::string::npos) << row.at("warnings");
 
   // Options the batch sets itself cannot be passed through.
