@@ -311,9 +311,9 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
     ProgramView view = view_in_program(text);
     std::string stack_reason;
     if (options.no_map) {
-      stack_reason = "--no-map";
+      stack_reason = "given by --no-map";
     } else if (options.stack) {
-      stack_reason = "--stack " + std::to_string(*options.stack);
+      stack_reason = "given by --stack " + std::to_string(*options.stack);
     } else if (skip > 0 && !options.map_given) {
       stack_reason = "a further shell (--skip-units " + std::to_string(skip) +
                      "): no map unless --stack or --map is given";

@@ -159,6 +159,10 @@ TEST(Run, StackAutoUnitLimitAndWarnings) {
   EXPECT_NE(beyond.err.find("error: --stack 15 names no unit: there are 14 units (1 to 14)"),
             std::string::npos)
       << beyond.err;
+  Result chosen =
+      run({source_path("examples/cif/anthracene.cif"), "--cutoff", "10", "--stack", "14"});
+  EXPECT_NE(chosen.err.find("  stack unit   14 (R14) at "), std::string::npos) << chosen.err;
+  EXPECT_NE(chosen.err.find(" A: given by --stack 14\n"), std::string::npos) << chosen.err;
 
   Result no_h = run(
       {write_temp("no-h.cif", without_lines(cif_text("anthracene"), " H ")), "--accept-formula"});
