@@ -1,8 +1,8 @@
 // zelk8-map: draws the stacking shift map of a zelk8 report as an SVG picture.
 //
-// Exit status: 0 picture written; 1 bad command line or the picture could not
-// be written; 2 the report is missing, unreadable, has no map or a map that
-// does not follow the report layout.
+// Exit status: 0 picture written; 2 bad command line, or the report is
+// missing, unreadable, has no map or a map that does not follow the report
+// layout; 3 the picture could not be written.
 
 #include <CLI/CLI.hpp>
 #include <charconv>
@@ -37,8 +37,8 @@ constexpr const char* footer =
     "median of its repulsive energies, whichever is larger; a panel without a\n"
     "well clips at its largest energy.\n"
     "\n"
-    "Exit status: 0 written; 1 bad arguments or output not writable;\n"
-    "2 report missing, unreadable or without a map (stack_unit 0 or above 40).";
+    "Exit status: 0 written; 2 bad arguments, or report missing, unreadable or\n"
+    "without a map (stack_unit 0 or above 40); 3 picture not writable.";
 
 // --max: a positive, finite number of kJ/mol.
 std::string positive_energy(const std::string& text) {
@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     }
     std::cerr << "zelk8-map: " << error.what() << "\n"
               << "Try 'zelk8-map --help'.\n";
-    return 1;
+    return 2;
   }
   const std::optional<float> clip =
       max_option->count() > 0 ? std::optional<float>(max) : std::nullopt;
@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
     zelk8::report::write_whole(output, svg);
   } catch (const zelk8::report::WriteError& error) {
     std::cerr << "zelk8-map: " << error.what() << "\n";
-    return 1;
+    return 3;
   }
   return 0;
 }

@@ -80,11 +80,11 @@ TEST_F(MapTool, StatusAndMessages) {
       {"early.dat", 2, "early.dat: the report ends at line 46 before the map heading: the run"},
       {"cut.dat", 2, "cut.dat: the report ends at line 55 before the Estat table"},
       {"bad.dat", 2, "bad.dat line 1: unreadable number \"9x.0000\""},
-      {"nomap.dat --max 0", 1, "--max: wants a positive number of kJ/mol, not '0'"},
-      {"nomap.dat -o", 1, "--output: 1 required FILE missing"},
-      {"nomap.dat --max=inf", 1, "--max: wants a positive number of kJ/mol, not 'inf'"},
-      {"--colour", 1, "not expected: --colour"},
-      {"a.dat b.dat", 1, "not expected: b.dat"},
+      {"nomap.dat --max 0", 2, "--max: wants a positive number of kJ/mol, not '0'"},
+      {"nomap.dat -o", 2, "--output: 1 required FILE missing"},
+      {"nomap.dat --max=inf", 2, "--max: wants a positive number of kJ/mol, not 'inf'"},
+      {"--colour", 2, "not expected: --colour"},
+      {"a.dat b.dat", 2, "not expected: b.dat"},
   };
   for (const auto& [arguments, status, message] : cases) {
     EXPECT_EQ(run(arguments), status) << arguments;
@@ -102,7 +102,7 @@ TEST_F(MapTool, APictureThatCannotBeWrittenWhole) {
                    "' && (trap '' XFSZ; ulimit -f 2; exec '" ZELK8_MAP_BINARY "') 2>stderr.txt")
                       .c_str());
   stderr_ = slurp("stderr.txt");
-  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 3);
   EXPECT_NE(stderr_.find("zelk8-map: cannot write 'map.svg': File too large"), std::string::npos)
       << stderr_;
   EXPECT_EQ(slurp("map.svg"), "previous picture\n");
@@ -111,7 +111,7 @@ TEST_F(MapTool, APictureThatCannotBeWrittenWhole) {
     files += entry.path().filename().string().find("map.svg") != std::string::npos ? 1 : 0;
   }
   EXPECT_EQ(files, 1u);  // no temporary file left beside it
-  EXPECT_EQ(run("-o /dev/full"), 1);
+  EXPECT_EQ(run("-o /dev/full"), 3);
   EXPECT_NE(stderr_.find("cannot write '/dev/full': No space left on device"), std::string::npos)
       << stderr_;
 }
