@@ -1,6 +1,6 @@
 // zelk8-view: the report page of a zelk8 run, one self-contained HTML file.
 //
-// Exit status: 0 page written; 1 bad command line; 2 the report is missing,
+// Exit status: 0 page written; 2 bad command line, or the report is missing,
 // unreadable, not a zelk8 report or holds no unit; 3 the page or the JSON
 // file could not be written.
 
@@ -39,6 +39,26 @@ std::string folder_name(const fs::path& folder) {
   return path.filename().string();
 }
 
+// A JSON file that zelk8-batch leaves beside the report; nothing when it is
+// not there, and a note when it cannot be read.
+std::optional<nlohmann::json> side_file(const fs::path& path, std::string& note) {
+  std::error_code ec;
+  if (!fs::exists(path, ec)) {
+    return std::nullopt;
+  }
+  std::ifstream in(path);
+  nlohmann::json value = nlohmann::json::parse(in, nullptr, false);
+  if (!in.good() && !in.eof()) {
+    note += (note.empty() ? "" : "; ") + ("cannot read " + path.string());
+    return std::nullopt;
+  }
+  if (value.is_discarded() || !value.is_object()) {
+    note += (note.empty() ? "" : "; ") + (path.string() + " is not a JSON object, left out");
+    return std::nullopt;
+  }
+  return value;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,9 +67,10 @@ int main(int argc, char** argv) {
       "Writes the report page of a zelk8 run: one HTML file that opens offline in any\n"
       "browser, with the crystal, the neighbour units drawn as an energy framework in\n"
       "3D, the sortable unit table and the shift map. RUN_DIR holds the run's at8.dat\n"
-      "and, when the run wrote one, coord.xyz.\n\n"
-      "Exit status: 0 written; 1 bad command line; 2 report missing, unreadable, not a\n"
-      "zelk8 report or without units; 3 page or JSON file not writable.",
+      "and, when the run wrote one, coord.xyz; zelk8-batch's prep.json and\n"
+      "lattice.json are shown when they are beside the report.\n\n"
+      "Exit status: 0 written; 2 bad command line, or report missing, unreadable, not\n"
+      "a zelk8 report or without units; 3 page or JSON file not writable.",
       "zelk8-view"};
   app.add_option("RUN_DIR", params.run_dir, "folder of the run (default: the working directory)");
   app.add_option("-o,--output", params.output, "page to write (default: report.html)");
@@ -59,7 +80,7 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    return app.exit(error) == 0 ? 0 : 1;
+    return app.exit(error) == 0 ? 0 : 2;
   }
 
   fs::path folder = params.run_dir;
@@ -99,6 +120,12 @@ int main(int argc, char** argv) {
       source.coordinates_note = "cannot read " + coord_path.string();
       std::cerr << "zelk8-view: " << source.coordinates_note << "; no neighbour molecules\n";
     }
+  }
+
+  source.prep = side_file(folder / "prep.json", source.side_files_note);
+  source.lattice = side_file(folder / "lattice.json", source.side_files_note);
+  if (!source.side_files_note.empty()) {
+    std::cerr << "zelk8-view: " << source.side_files_note << "\n";
   }
 
   nlohmann::json data;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "map_svg.hpp"
+#include "page_checks.hpp"
 
 namespace zelk8::view {
 
@@ -351,6 +352,7 @@ json page_data(const report::Report& report, const PageSource& source) {
             " atoms with off-scale coordinates left out";
   }
   out["neighbours_note"] = note;
+  add_checks(out, report, source);
   return out;
 }
 

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 namespace zelk8::view {
 namespace {
@@ -79,6 +80,45 @@ TEST(ViewTool, PageAndJsonOfARunWithAMap) {
   EXPECT_EQ(map["Etot"]["values"][0].size(), map["l_shifts"].size());
   // The page embeds the same document.
   EXPECT_NE(slurp(page).find(data.dump()), std::string::npos);
+}
+
+// A hydrogen-bonded crystal, with the files zelk8-batch leaves beside the
+// report; then the same files damaged.
+TEST(ViewTool, HydrogenBondsAndTheBatchFilesBesideTheReport) {
+  const fs::path dir = run_folder("quinacridone", example("quinacridone"));
+  const fs::path json_file = dir / "data.json";
+  std::ofstream(dir / "prep.json") << R"({"warnings": ["2 atoms without bonds"], "net_charge": 0,
+    "degenerate_axes": "", "hbond_units": 2, "stack_unit": 1})";
+  std::ofstream(dir / "lattice.json") << R"({"lattice_energy": -171.25, "molecules": 98,
+    "radius": 20.0, "net_charge": 0.0, "message": ""})";
+  Result r = run(view(dir, "-o /dev/null --json '" + json_file.string() + "'"), dir);
+  ASSERT_EQ(r.status, 0) << r.errors;
+  EXPECT_EQ(r.errors, "");
+  nlohmann::json data = nlohmann::json::parse(slurp(json_file));
+  EXPECT_EQ(data["hbond_units"], 2);
+  std::vector<std::string> bonded;
+  for (const auto& unit : data["units"]) {
+    if (!unit["hbond"]["distance"].is_null()) {
+      bonded.push_back(unit["name"]);
+      EXPECT_LT(unit["hbond"]["distance"].get<double>(), 2.5);
+      // The contact is one of the unit's atom distances: never below the
+      // shortest one the report printed.
+      EXPECT_GE(unit["hbond"]["distance"].get<double>() + 1e-4, unit["d_shortest"].get<double>());
+    }
+  }
+  EXPECT_EQ(bonded, (std::vector<std::string>{"T06", "T07"}));
+  EXPECT_EQ(data["prep"]["warnings"][0], "2 atoms without bonds");
+  EXPECT_DOUBLE_EQ(data["batch_lattice"]["lattice_energy"].get<double>(), -171.25);
+  EXPECT_EQ(data["elements"][0]["name"], "O");
+
+  std::ofstream(dir / "prep.json") << "{\"warnings\": [";
+  r = run(view(dir, "-o /dev/null --json '" + json_file.string() + "'"), dir);
+  ASSERT_EQ(r.status, 0) << r.errors;
+  EXPECT_NE(r.errors.find("prep.json is not a JSON object"), std::string::npos) << r.errors;
+  data = nlohmann::json::parse(slurp(json_file));
+  EXPECT_TRUE(data["prep"].is_null());
+  EXPECT_NE(data["side_files_note"].get<std::string>().find("prep.json"), std::string::npos);
+  EXPECT_FALSE(data["batch_lattice"].is_null());
 }
 
 TEST(ViewTool, ReportsCutShortShowWhatTheyHold) {
@@ -167,7 +207,7 @@ TEST(ViewTool, BadInputAndOutputEndWithAStatusAndNoPage) {
   EXPECT_EQ(files, 1u) << "a temporary file was left beside the page";
 
   r = run(view(run_dir, "--frobnicate"), base);
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 2);
   fs::remove_all(base.parent_path());
 }
 
