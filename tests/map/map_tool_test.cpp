@@ -45,6 +45,11 @@ class MapTool : public ::testing::Test {
     stderr_ = slurp("stderr.txt");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
+  static std::string slurp_example(const std::string& name) {
+    std::ostringstream text;
+    text << std::ifstream(fs::path(ZELK8_SOURCE_DIR) / "examples" / name / "zelk8.dat").rdbuf();
+    return text.str();
+  }
   fs::path folder_;
   std::string stderr_;
 };
@@ -91,6 +96,37 @@ TEST_F(MapTool, StatusAndMessages) {
     EXPECT_NE(stderr_.find(message), std::string::npos) << arguments << ": " << stderr_;
     EXPECT_FALSE(fs::exists(folder_ / "map.svg")) << arguments;
   }
+}
+
+// Anthracene stacked 0.9 A apart: nearly every grid point puts atoms inside the
+// exp-6 maximum, and the report's printed minimum is one of those points.
+TEST_F(MapTool, AMapOfOverlapPoints) {
+  std::string input = slurp_example("anthracene");
+  const std::size_t last = input.rfind('\n', input.size() - 2);
+  input = input.substr(0, last + 1) + " -3.0  3.0 0.25 -2.0  2.0 0.25  0.9  0.0  0.0\n";
+  write("zelk8.dat", input);
+  ASSERT_EQ(
+      std::system(("cd '" + folder_.string() + "' && '" ZELK8_BINARY "' >/dev/null 2>&1").c_str()),
+      0);
+  ASSERT_EQ(run(""), 0) << stderr_;
+  const std::string svg = slurp("map.svg");
+  // The count under each panel is the number of hatched cells of that panel.
+  const std::string counted = "overlap points (hatched): atoms closer than 0.30";
+  const std::size_t at = svg.find(counted);
+  ASSERT_NE(at, std::string::npos);
+  const std::size_t start = svg.rfind('>', at) + 1;
+  const int points = std::stoi(svg.substr(start, at - start));
+  EXPECT_GT(points, 50);
+  EXPECT_LT(points, 17 * 25);
+  std::size_t hatched = 0;
+  for (auto k = svg.find("fill=\"url(#overlap)\""); k != std::string::npos;
+       k = svg.find("fill=\"url(#overlap)\"", k + 1)) {
+    ++hatched;
+  }
+  EXPECT_EQ(hatched, 3u * static_cast<std::size_t>(points));
+  EXPECT_NE(svg.find("is an overlap point"), std::string::npos);
+  EXPECT_NE(svg.find("no point below zero outside the overlap points"), std::string::npos);
+  EXPECT_EQ(svg.find("minimum over the non-overlap points"), std::string::npos);
 }
 
 TEST_F(MapTool, APictureThatCannotBeWrittenWhole) {
