@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -119,6 +120,50 @@ TEST(ViewTool, HydrogenBondsAndTheBatchFilesBesideTheReport) {
   EXPECT_TRUE(data["prep"].is_null());
   EXPECT_NE(data["side_files_note"].get<std::string>().find("prep.json"), std::string::npos);
   EXPECT_FALSE(data["batch_lattice"].is_null());
+}
+
+// A map stacked 0.9 A apart: the overlap grid, its count, and the colours
+// and minima that leave those points out.
+TEST(ViewTool, OverlapPointsOfTheMap) {
+  std::string input = example("anthracene");
+  input = input.substr(0, input.rfind('\n', input.size() - 2) + 1) +
+          " -3.0  3.0 0.25 -2.0  2.0 0.25  0.9  0.0  0.0\n";
+  const fs::path dir = run_folder("overlap", input);
+  const Result r =
+      run(view(dir, "-o /dev/null --json '" + (dir / "data.json").string() + "'"), dir);
+  ASSERT_EQ(r.status, 0) << r.errors;
+  const nlohmann::json map = nlohmann::json::parse(slurp(dir / "data.json"))["map"];
+  ASSERT_TRUE(map["overlap_checked"]);
+  const auto& overlap = map["overlap"];
+  ASSERT_EQ(overlap.size(), map["s_shifts"].size());
+  std::size_t counted = 0;
+  double lowest_clear = 1e300;
+  for (std::size_t row = 0; row < overlap.size(); ++row) {
+    ASSERT_EQ(overlap[row].size(), map["l_shifts"].size());
+    for (std::size_t column = 0; column < overlap[row].size(); ++column) {
+      const bool hatched = overlap[row][column];
+      counted += hatched ? 1 : 0;
+      EXPECT_EQ(map["EvdW"]["colours"][row][column] == "#d6d6d6", hatched) << row << " " << column;
+      const auto& value = map["EvdW"]["values"][row][column];
+      if (!hatched && !value.is_null()) {
+        lowest_clear = std::min(lowest_clear, value.get<double>());
+      }
+      // Overlap points are the grid points with the shortest contacts.
+      EXPECT_GT(map["shortest_contact"][row][column].get<double>(), 0.0);
+    }
+  }
+  EXPECT_EQ(map["overlap_points"], counted);
+  EXPECT_GT(counted, 400u);
+  // The scale starts at the lowest point that is left, not at the artefact.
+  EXPECT_GE(map["EvdW"]["scale"]["labels"][0].get<double>(), lowest_clear - 1e-3);
+  EXPECT_TRUE(map["EvdW"]["minimum"]["printed_is_overlap"]);
+  EXPECT_LT(map["EvdW"]["minimum"]["energy"].get<double>(), -1000.0);
+  EXPECT_TRUE(map["EvdW"]["clear_minimum"].is_null());
+  EXPECT_EQ(map["EvdW"]["minimum_lines"][0], "no point below zero outside the overlap points");
+  EXPECT_EQ(map["Estat"]["minimum_lines"].size(), 0u);
+  EXPECT_NE(map["Etot"]["overlap_line"].get<std::string>().find(std::to_string(counted) +
+                                                                " overlap points"),
+            std::string::npos);
 }
 
 TEST(ViewTool, ReportsCutShortShowWhatTheyHold) {
