@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -164,6 +165,41 @@ TEST(ViewTool, OverlapPointsOfTheMap) {
   EXPECT_NE(map["Etot"]["overlap_line"].get<std::string>().find(std::to_string(counted) +
                                                                 " overlap points"),
             std::string::npos);
+}
+
+// Quinacridone with its nitrogens made carbons: three element types, which
+// the report prints as S, C and H although the first is oxygen.
+TEST(ViewTool, ElementTypesByTheirAtomsOwnSymbols) {
+  std::istringstream lines(example("quinacridone"));
+  std::string input;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("N    ", 0) == 0) {
+      continue;  // the nitrogen's element record
+    }
+    if (line.size() == 45 && line[3] >= '1' && line[3] <= '4') {
+      const char type = line[3];
+      line[3] = type == '1' ? '1' : type == '4' ? '3' : '2';
+      if (type == '2') {
+        line.back() = 'C';
+      }
+    }
+    input += line + "\n";
+  }
+  const fs::path dir = run_folder("three-types", input);
+  ASSERT_NE(slurp(dir / "at8.dat").find("\n  S       2   12"), std::string::npos)
+      << "the report no longer prints its first type as S";
+  const Result r =
+      run(view(dir, "-o /dev/null --json '" + (dir / "data.json").string() + "'"), dir);
+  ASSERT_EQ(r.status, 0) << r.errors;
+  const nlohmann::json data = nlohmann::json::parse(slurp(dir / "data.json"));
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"O", "O, printed as S"}, {"C", ""}, {"H", ""}};
+  ASSERT_EQ(data["elements"].size(), expected.size());
+  for (std::size_t k = 0; k < expected.size(); ++k) {
+    EXPECT_EQ(data["elements"][k]["name"], expected[k].first);
+    EXPECT_EQ(data["elements"][k]["name_note"], expected[k].second);
+  }
+  EXPECT_EQ(data["formula"], "C22H12O2");
 }
 
 TEST(ViewTool, ReportsCutShortShowWhatTheyHold) {
