@@ -2,7 +2,7 @@
 //
 // Exit status: 0 page written; 2 bad command line, or the report is missing,
 // unreadable, not a zelk8 report or holds no unit; 3 the page or the JSON
-// file could not be written.
+// file could not be written; 130 interrupted.
 
 #include <CLI/CLI.hpp>
 #include <filesystem>
@@ -12,6 +12,7 @@
 #include <string>
 
 #include "coord_file.hpp"
+#include "interrupts.hpp"
 #include "page.hpp"
 #include "page_data.hpp"
 #include "report.hpp"
@@ -70,7 +71,8 @@ int main(int argc, char** argv) {
       "and, when the run wrote one, coord.xyz; zelk8-batch's prep.json and\n"
       "lattice.json are shown when they are beside the report.\n\n"
       "Exit status: 0 written; 2 bad command line, or report missing, unreadable, not\n"
-      "a zelk8 report or without units; 3 page or JSON file not writable.",
+      "a zelk8 report or without units; 3 page or JSON file not writable;\n"
+      "130 interrupted (nothing is left half-written).",
       "zelk8-view"};
   app.add_option("RUN_DIR", params.run_dir, "folder of the run (default: the working directory)");
   app.add_option("-o,--output", params.output, "page to write (default: report.html)");
@@ -83,6 +85,7 @@ int main(int argc, char** argv) {
     return app.exit(error) == 0 ? 0 : 2;
   }
 
+  zelk8::report::end_on_interrupt("zelk8-view: interrupted; nothing was written\n");
   fs::path folder = params.run_dir;
   fs::path report_path = folder / "at8.dat";
   std::error_code ec;
@@ -140,14 +143,20 @@ int main(int argc, char** argv) {
               << "\n";
   }
 
+  const std::string page = zelk8::view::render_page(data);
+  const zelk8::report::HeldInterrupts held;
   try {
     if (!params.json.empty()) {
       zelk8::report::write_whole(params.json, data.dump(1) + "\n");
     }
-    zelk8::report::write_whole(params.output, zelk8::view::render_page(data));
+    zelk8::report::write_whole(params.output, page);
   } catch (const zelk8::report::WriteError& error) {
     std::cerr << "zelk8-view: " << error.what() << "\n";
     return 3;
+  }
+  if (held.interrupted()) {
+    std::cerr << "zelk8-view: interrupted; the files were finished first and are whole\n";
+    return zelk8::report::exit_interrupted;
   }
   return 0;
 }

@@ -2,8 +2,11 @@
 // and on input and output it cannot use.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -200,6 +203,36 @@ TEST(ViewTool, ElementTypesByTheirAtomsOwnSymbols) {
     EXPECT_EQ(data["elements"][k]["name_note"], expected[k].second);
   }
   EXPECT_EQ(data["formula"], "C22H12O2");
+}
+
+// Ctrl-C while the page is being made (the overlap check of a 100 x 100 map
+// of 180 atoms takes a while): status 130, and no file, whole or partial.
+TEST(ViewTool, AnInterruptLeavesNoFile) {
+  const fs::path dir = run_folder(
+      "interrupt", slurp(fs::path(ZELK8_SOURCE_DIR) / "bench" / "map-180" / "zelk8.dat"));
+  ASSERT_TRUE(fs::exists(dir / "at8.dat"));
+  const std::string page = (dir / "page.html").string();
+  const std::string errors = (dir / "stderr.txt").string();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (std::freopen(errors.c_str(), "w", stderr) == nullptr) {
+      _exit(99);
+    }
+    execl(ZELK8_VIEW_BINARY, "zelk8-view", dir.c_str(), "-o", page.c_str(), nullptr);
+    _exit(98);
+  }
+  usleep(500000);
+  kill(child, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_EQ(slurp(errors), "zelk8-view: interrupted; nothing was written\n");
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    EXPECT_EQ(entry.path().filename().string().find("page.html"), std::string::npos)
+        << entry.path();
+  }
 }
 
 TEST(ViewTool, ReportsCutShortShowWhatTheyHold) {
