@@ -31,7 +31,7 @@ constexpr double plot_top = 100.0;
 constexpr double plot_size = 380.0;  // largest plot width and height
 constexpr double largest_cell = 60.0;
 constexpr double min_slot = 320.0;    // room for the colour bar and legend
-constexpr double below_plot = 220.0;  // ticks, colour bar, legend
+constexpr double below_plot = 190.0;  // ticks, colour bar, legend (at least)
 
 Rgb ramp_colour(const std::array<Rgb, 6>& ramp, float t) {
   t = std::clamp(t, 0.0f, 1.0f);
@@ -423,8 +423,34 @@ void text_at(std::string& svg, double x, double y, const std::string& anchor,
          ">" + report::markup_escape(text) + "</text>\n";
 }
 
-void write_panel(std::string& svg, const Panel& panel, const std::string& crystal_note,
-                 bool overlap_checked, const std::string& overlap_line) {
+// Where a line of legend text breaks to stay within `width` pixels (about
+// 6.2 pixels a character at 12 pixels): after the last colon that fits,
+// else at the last blank. The lines after the first are indented by two
+// blanks.
+std::vector<std::string> wrapped(const std::string& text, double width) {
+  const auto fits = static_cast<std::size_t>(std::max(20.0, width / 6.2));
+  std::vector<std::string> lines;
+  std::string rest = text;
+  while (rest.size() > fits) {
+    const std::size_t colon = rest.rfind(": ", fits - 1);
+    std::size_t cut =
+        colon != std::string::npos && colon > fits / 3 ? colon + 1 : rest.rfind(' ', fits);
+    if (cut == std::string::npos || cut == 0) {
+      cut = rest.find(' ', fits);
+      if (cut == std::string::npos) {
+        break;
+      }
+    }
+    lines.push_back(rest.substr(0, cut));
+    rest = "  " + rest.substr(cut + 1);
+  }
+  lines.push_back(rest);
+  return lines;
+}
+
+// Draws one panel; returns the lowest point of its legend.
+double write_panel(std::string& svg, const Panel& panel, const std::string& crystal_note,
+                   bool overlap_checked, const std::string& overlap_line) {
   const MapTable& table = *panel.table;
   const double bottom = panel.y + panel.height;
 
@@ -549,9 +575,13 @@ void write_panel(std::string& svg, const Panel& panel, const std::string& crysta
 
   // Legend lines.
   double line_y = bar_y + 48.0;
+  // Up to the next panel's legend (its plot's left edge), or the picture's edge.
+  const double slot = std::max(panel.width, min_slot) + panel_gap + axis_margin - 10.0;
   auto legend = [&](const std::string& text) {
-    text_at(svg, panel.x, line_y, "start", text);
-    line_y += 16.0;
+    for (const std::string& line : wrapped(text, slot)) {
+      text_at(svg, panel.x, line_y, "start", line);
+      line_y += 16.0;
+    }
   };
   for (const std::string& line : minimum_lines(panel, overlap_checked)) {
     legend(line);
@@ -569,6 +599,7 @@ void write_panel(std::string& svg, const Panel& panel, const std::string& crysta
     legend("cells above " + energy_text(scale.clip) +
            " kJ/mol (full red): " + std::to_string(panel.clipped_cells));
   }
+  return line_y;
 }
 
 }  // namespace
@@ -576,8 +607,16 @@ void write_panel(std::string& svg, const Panel& panel, const std::string& crysta
 std::string render_svg(const StackMap& map, const RenderOptions& options) {
   const std::vector<Panel> panels = layout_panels(map, options);
   const Panel& last = panels.back();
-  const double width = last.x + std::max(last.width, min_slot) + panel_gap + page_margin;
-  const double height = plot_top + last.height + below_plot;
+  const double width =
+      last.x + std::max(last.width, min_slot) + panel_gap + axis_margin - page_margin;
+  // The panels first: the picture is as tall as their longest legend.
+  std::string body;
+  double height = plot_top + last.height + below_plot;
+  for (const Panel& panel : panels) {
+    const std::string crystal_note = crystal_text(map, panel.crystal.has_value());
+    height = std::max(height, write_panel(body, panel, crystal_note, map.contacts.checked,
+                                          overlap_text(panel.overlap_cells, map.contacts)));
+  }
 
   std::string svg;
   svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
@@ -604,11 +643,7 @@ std::string render_svg(const StackMap& map, const RenderOptions& options) {
   }
   text_at(svg, page_margin, 54.0, "start", note, " fill=\"#444444\"");
 
-  for (const Panel& panel : panels) {
-    const std::string crystal_note = crystal_text(map, panel.crystal.has_value());
-    write_panel(svg, panel, crystal_note, map.contacts.checked,
-                overlap_text(panel.overlap_cells, map.contacts));
-  }
+  svg += body;
   svg += "</svg>\n";
   return svg;
 }

@@ -28,6 +28,18 @@ std::size_t count(const std::string& text, const std::string& what) {
   return n;
 }
 
+// The texts of a picture, one line each, legend lines wrapped by the
+// picture joined again.
+std::string legend_text(const std::string& svg) {
+  std::string text;
+  for (auto at = svg.find("<text"); at != std::string::npos; at = svg.find("<text", at + 1)) {
+    const std::size_t start = svg.find('>', at) + 1;
+    const std::string line = svg.substr(start, svg.find("</text>", start) - start);
+    text += line.rfind("  ", 0) == 0 ? " " + line.substr(2) : "\n" + line;
+  }
+  return text + "\n";
+}
+
 // How far a colour is from the pale centre, summed over the channels.
 int distance_from_centre(const Rgb& c) { return (247 - c.r) + (247 - c.g) + (247 - c.b); }
 
@@ -236,25 +248,39 @@ TEST(RenderSvg, OnePictureWithEveryCellTheTitleAndTheLegends) {
   EXPECT_EQ(count(svg, "</svg>"), 1u);
   EXPECT_EQ(count(svg, "<title>VL "), 18u);
   EXPECT_EQ(count(svg, "<g class=\"minimum\">"), 2u);
-  for (const char* text : {"Z = 3.50000 \u00c5", "<title>VL 0.500, VS -0.500: -15.500</title>",
-                           "minimum over the non-overlap points: -15.200 kJ/mol at VL 0.500, VS "
-                           "-0.500 \u00c5",
+  const std::string text = legend_text(svg);
+  for (const char* line : {"\nStacked molecule shift map at Z = 3.50000 \u00c5\n",
+                           "\nminimum over the non-overlap points: -15.200 kJ/mol at VL 0.500, VS "
+                           "-0.500 \u00c5\n",
                            "repulsive side clipped at 5.00 kJ/mol"}) {
-    EXPECT_NE(svg.find(text), std::string::npos) << text;
+    EXPECT_NE(text.find(line), std::string::npos) << line;
   }
-  EXPECT_EQ(count(svg, "off-scale cells (grey): 0 (0 asterisks, 0 NaN/Infinity)"), 3u);
-  EXPECT_EQ(count(svg, "0 overlap points (hatched): atoms closer than 0.30 of their contact"), 3u);
+  EXPECT_NE(svg.find("<title>VL 0.500, VS -0.500: -15.500</title>"), std::string::npos);
+  EXPECT_EQ(count(text, "\noff-scale cells (grey): 0 (0 asterisks, 0 NaN/Infinity)\n"), 3u);
+  EXPECT_EQ(
+      count(text,
+            "\n0 overlap points (hatched): atoms closer than 0.30 of their contact distance\n"),
+      3u);
   EXPECT_EQ(count(svg, "url(#overlap)"), 0u);
   // Overlap points hatched, counted, left out of the minimum shown.
   const std::string hatched =
       render_svg(with_overlaps({{false, false, false}, {false, true, false}}), {});
   EXPECT_EQ(count(hatched, "fill=\"url(#overlap)\""), 3u);
   EXPECT_EQ(count(hatched, "<pattern id=\"overlap\""), 1u);
-  EXPECT_EQ(count(hatched, "1 overlap point (hatched)"), 3u);
-  EXPECT_EQ(count(hatched, ", is an overlap point"), 2u);
+  EXPECT_EQ(count(legend_text(hatched), "\n1 overlap point (hatched)"), 3u);
+  EXPECT_EQ(count(legend_text(hatched), ", is an overlap point\n"), 2u);
+  // A line too long for its panel's room breaks after its colon, and reads
+  // whole again.
+  const std::string long_line =
+      "minimum over the non-overlap points: -12.345 kJ/mol at VL 0.000, VS -1.000 \u00c5";
+  EXPECT_EQ(hatched.find(long_line), std::string::npos);
+  EXPECT_NE(hatched.find(">minimum over the non-overlap points:</text>"), std::string::npos);
+  EXPECT_NE(hatched.find(">  -12.345 kJ/mol at VL 0.000, VS -1.000 \u00c5</text>"),
+            std::string::npos);
+  EXPECT_EQ(count(legend_text(hatched), "\n" + long_line + "\n"), 1u);
   EXPECT_EQ(count(hatched, "<title>VL 0.500, VS -0.500: -15.500 (overlap point)</title>"), 1u);
   // With --max 5: EvdW 25.0, Estat none, Etot 25.0 above the clip.
-  EXPECT_EQ(count(svg, "cells above 5.00 kJ/mol (full red): 1"), 2u);
+  EXPECT_EQ(count(text, "\ncells above 5.00 kJ/mol (full red): 1\n"), 2u);
   // The report name is text, not markup.
   EXPECT_NE(render_svg(map, {std::nullopt, "a<b>&c.dat"}).find("a&lt;b&gt;&amp;c.dat: "),
             std::string::npos);
@@ -311,9 +337,9 @@ TEST(Layout, TheCrystalsOwnOffsetIsMarkedInsideTheGrid) {
     EXPECT_FALSE(panel.crystal.has_value());
   }
   const std::string outside = render_svg(map, {});
-  EXPECT_EQ(
-      count(outside, "crystal (unit 1 T01) at VL -0.00000, VS -0.00000 \u00c5: outside the grid"),
-      3u);
+  EXPECT_EQ(count(legend_text(outside),
+                  "crystal (unit 1 T01) at VL -0.00000, VS -0.00000 \u00c5: outside the grid\n"),
+            3u);
   EXPECT_EQ(count(outside, "<g class=\"crystal\">"), 0u);
 
   // On a label: the centre of that cell; between labels: in proportion.
@@ -336,11 +362,14 @@ TEST(Layout, TheCrystalsOwnOffsetIsMarkedInsideTheGrid) {
   map.crystal->l = parse_field("1.00000");
   const std::string inside = render_svg(map, {});
   EXPECT_EQ(count(inside, "<g class=\"crystal\">"), 3u);
-  EXPECT_EQ(count(inside, "crystal (unit 1 T01) at VL 1.00000, VS -0.62500 \u00c5</text>"), 3u);
+  EXPECT_EQ(count(legend_text(inside), "crystal (unit 1 T01) at VL 1.00000, VS -0.62500 \u00c5\n"),
+            3u);
 
   map.crystal.reset();
   map.stack_unit = parse_field("25");
-  EXPECT_EQ(count(render_svg(map, {}), "no crystal position: stacking unit 25 names no unit"), 3u);
+  EXPECT_EQ(count(legend_text(render_svg(map, {})),
+                  "no crystal position: stacking unit 25 names no unit"),
+            3u);
 }
 
 TEST(RenderSvg, EachPanelSaysHowItsScaleIsSpanned) {
@@ -348,9 +377,9 @@ TEST(RenderSvg, EachPanelSaysHowItsScaleIsSpanned) {
   map.estat = with_cells(map.estat, {"1.0", "2.0", "3.0", "4.0", "5.0", "6.0"});
   map.etot = with_cells(map.etot, {"-1.0", "-2.0", "-3.0", "-4.0", "-5.0", "-6.0"});
   const std::string svg = render_svg(map, {});
-  EXPECT_EQ(count(svg, "scale centred on 0 kJ/mol"), 1u);
-  EXPECT_EQ(count(svg, "repulsive only: the scale spans the data, not 0"), 1u);
-  EXPECT_EQ(count(svg, "attractive only: the scale spans the data, not 0"), 1u);
+  EXPECT_EQ(count(legend_text(svg), "\nscale centred on 0 kJ/mol\n"), 1u);
+  EXPECT_EQ(count(legend_text(svg), "\nrepulsive only: the scale spans the data, not 0\n"), 1u);
+  EXPECT_EQ(count(legend_text(svg), "\nattractive only: the scale spans the data, not 0\n"), 1u);
   // The one-sided bars are labelled with the data's ends.
   EXPECT_NE(svg.find(">1.00</text>"), std::string::npos);
   EXPECT_NE(svg.find(">\u2265 6.00</text>"), std::string::npos);
