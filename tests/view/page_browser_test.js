@@ -165,6 +165,10 @@ async function main() {
     check(data.elements.every((e) => header.summary.includes(e.name + (e.name_note ? " (printed as " + e.symbol + ")" : "") + " (")),
           "element types named by their atoms: " + data.elements.map((e) => e.name).join(", "));
     check(header.marks === data.hbond_units, "one H-bond mark per hydrogen-bonded unit (" + header.marks + ")");
+    const unchecked = data.units.filter((u) => !u.hbond.checked).length;
+    const unitsNote = await page.$eval("#units-note", (p) => p.textContent);
+    check(unitsNote.includes(unchecked + " units not checked for hydrogen bonds") === (unchecked > 0),
+          "units left unchecked for hydrogen bonds are counted (" + unchecked + ")");
     check(header.axesDrawn && header.caption.includes("Grey arrows: the axes VL, VS, VV"), "the axes the caption names are drawn");
     check((header.axes !== null) === (data.degenerate_axes !== null) &&
           (header.axes === null || header.axes.includes(data.degenerate_axes.axes)), "degenerate axes said: " + header.axes);

@@ -375,6 +375,10 @@
       notes.push("The report stops after unit " + data.units.length + " (" + data.stopped_at.message + ")");
     }
     if (data.hbond_units) notes.push(data.hbond_note);
+    const unchecked = data.units.filter(function (u) { return u.hbond && !u.hbond.checked; });
+    if (unchecked.length) {
+      notes.push(unchecked.length + " units not checked for hydrogen bonds (" + unchecked[0].hbond.note + ").");
+    }
     notes.push("Share: the unit's Etot over the lattice sum. Click a heading to sort.");
     document.getElementById("units-note").textContent = notes.join(" ");
   }
