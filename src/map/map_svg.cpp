@@ -525,7 +525,13 @@ double write_panel(std::string& svg, const Panel& panel, const std::string& crys
     svg += "<path d=\"" + diamond + "\" fill=\"none\" stroke=\"#ffffff\" stroke-width=\"3\"/>\n";
     svg +=
         "<path d=\"" + diamond + "\" fill=\"#ffd700\" stroke=\"#000000\" stroke-width=\"1.5\"/>\n";
-    const bool right_half = c.x > panel.x + (panel.width * 0.6);
+    bool right_half = c.x > panel.x + (panel.width * 0.6);
+    // Beside a minimum marker, whose value is written on the same side, the
+    // name goes to the other side.
+    if (panel.marker && std::fabs(panel.marker->x - c.x) < 60.0 &&
+        std::fabs(panel.marker->y - c.y) < 30.0) {
+      right_half = panel.marker->x <= panel.x + (panel.width * 0.6);
+    }
     text_at(svg, right_half ? c.x - size - 3.0 : c.x + size + 3.0, c.y + size + 10.0,
             right_half ? "end" : "start", "crystal",
             " stroke=\"#ffffff\" stroke-width=\"3\" paint-order=\"stroke\"");

@@ -365,6 +365,18 @@ TEST(Layout, TheCrystalsOwnOffsetIsMarkedInsideTheGrid) {
   EXPECT_EQ(count(legend_text(inside), "crystal (unit 1 T01) at VL 1.00000, VS -0.62500 \u00c5\n"),
             3u);
 
+  // On the minimum's own cell, the name leaves the minimum's value its side.
+  map.crystal->l = parse_field("0.50000");
+  map.crystal->s = parse_field("-0.50000");
+  const std::string together = render_svg(map, {});
+  std::vector<std::string> anchors;
+  for (auto at = together.find("<g class=\"crystal\">"); at != std::string::npos;
+       at = together.find("<g class=\"crystal\">", at + 1)) {
+    const std::size_t text = together.find("text-anchor=\"", at) + 13;
+    anchors.push_back(together.substr(text, together.find('"', text) - text));
+  }
+  EXPECT_EQ(anchors, (std::vector<std::string>{"end", "start", "end"}));
+
   map.crystal.reset();
   map.stack_unit = parse_field("25");
   EXPECT_EQ(count(legend_text(render_svg(map, {})),
