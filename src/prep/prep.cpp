@@ -102,7 +102,11 @@ void write_summary(const Outcome& o, std::ostream& err) {
     if (o.search.units.empty())
       err << ", none ranked above " << skip;
     else
-      err << ", ranks " << skip + 1 << " to " << skip + o.search.units.size() << " written";
+      err << ", ranks " << skip + 1 << " to "
+          << std::max_element(o.search.units.begin(), o.search.units.end(),
+                              [](const Unit& p, const Unit& q) { return p.rank < q.rank; })
+                 ->rank
+          << " written";
   } else if (o.search.inside_cutoff > max_units) {
     err << ", the nearest 20 written";
   }
@@ -230,9 +234,6 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
                        " whose bonds differ; " + only
                  : "the asymmetric unit holds 2 molecules that differ (" + formula(molecule) +
                        "; " + formula(candidate) + "); " + only);
-      } else if (skip > 0) {
-        warn("--skip-units writes the images of molecule " + std::to_string(molecule.number) +
-             " only; the asymmetric unit holds 2 molecules");
       } else if (2 * molecule.atoms.size() > 200) {
         warn("two molecules of " + std::to_string(molecule.atoms.size()) +
              " atoms exceed the 100 atoms a second atom set allows; " + only);
@@ -246,7 +247,7 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
            " molecules; only molecule " + std::to_string(molecule.number) +
            "'s neighbours are written");
     }
-    UnitSearch search = other ? find_pair_units(crystal, molecule, second_set, options.cutoff)
+    UnitSearch search = other ? find_pair_units(crystal, molecule, second_set, options.cutoff, skip)
                               : find_units(crystal, molecule, options.cutoff, skip);
     const std::vector<gemmi::Fractional>* second = other ? &search.second_set : nullptr;
     RunParams run = options.run;

@@ -180,7 +180,7 @@ UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double c
 }
 
 UnitSearch find_pair_units(const Crystal& crystal, const Molecule& first,
-                           const std::vector<gemmi::Fractional>& second, double cutoff) {
+                           const std::vector<gemmi::Fractional>& second, double cutoff, int skip) {
   const gemmi::UnitCell& cell = crystal.cell;
   const std::vector<int> types = types_of(first);
   const std::vector<gemmi::Fractional> a = positions_of(first);
@@ -240,17 +240,25 @@ UnitSearch find_pair_units(const Crystal& crystal, const Molecule& first,
   });
   search.inside_cutoff = static_cast<int>(ranked.size());
   for (const Ranked& r : ranked) search.distances.push_back(r.distance);
-  size_t take = std::min(ranked.size(), static_cast<size_t>(max_units));
+  const size_t begin = std::min(ranked.size(), static_cast<size_t>(std::max(skip, 0)));
+  size_t take = std::min(ranked.size() - begin, static_cast<size_t>(max_units));
   // Images of the second molecule need the marker before them.
   auto marker_at =
       std::find_if(ranked.begin(), ranked.end(), [](const Ranked& r) { return r.kind == 1; });
-  bool second_taken = std::any_of(ranked.begin(), ranked.begin() + take,
+  const long marker_index = marker_at - ranked.begin();
+  bool second_taken = std::any_of(ranked.begin() + begin, ranked.begin() + begin + take,
                                   [](const Ranked& r) { return r.kind == 2; });
-  if (second_taken && marker_at - ranked.begin() >= static_cast<long>(take)) {
-    std::rotate(ranked.begin() + take - 1, marker_at, marker_at + 1);
-  }
   std::vector<std::pair<int, Ranked>> chosen;  // rank, entry
-  for (size_t k = 0; k < take; ++k) chosen.push_back({static_cast<int>(k) + 1, ranked[k]});
+  if (second_taken && marker_index < static_cast<long>(begin)) {
+    // A further shell: the marker, ranked before it, is written again only
+    // to place the second molecule, under its own rank, in the last place.
+    if (take == static_cast<size_t>(max_units)) --take;
+    chosen.push_back({static_cast<int>(marker_index) + 1, *marker_at});
+  } else if (second_taken && marker_index >= static_cast<long>(begin + take)) {
+    std::rotate(ranked.begin() + begin + take - 1, marker_at, marker_at + 1);
+  }
+  for (size_t k = begin; k < begin + take; ++k)
+    chosen.push_back({static_cast<int>(k) + 1, ranked[k]});
   for (int kind : {0, 1, 2})
     for (const auto& [rank, r] : chosen) {
       if (r.kind != kind) continue;

@@ -47,9 +47,12 @@ UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double c
 // most max_units together, written as the images of the first, the marker
 // unit (the second molecule's image nearest to the first, as the second
 // atom set) and the images of the second. `second` holds its atoms in the
-// order of the first's.
+// order of the first's. With `skip`, the units ranked skip + 1 on; when
+// they hold images of the second molecule but not the marker, the marker is
+// written as well, under its own rank (at most skip), in place of the 20th.
 UnitSearch find_pair_units(const Crystal& crystal, const Molecule& first,
-                           const std::vector<gemmi::Fractional>& second, double cutoff);
+                           const std::vector<gemmi::Fractional>& second, double cutoff,
+                           int skip = 0);
 
 // The operation as a triplet, e.g. "-x-1/2,y-1/2,-z".
 std::string unit_triplet(const Unit& unit);

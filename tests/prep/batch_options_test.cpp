@@ -1,6 +1,7 @@
 // The options the batch tool drives: shells of units and the JSON summary.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -133,4 +134,52 @@ TEST(BatchOptions, JsonSummaryDescribesTheWrittenFile) {
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("cannot write /dev/full"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(path));
+}
+
+// Two molecules in the asymmetric unit: the shells rank the images of both
+// together and cover each once. A shell that holds images of the second
+// molecule without the marker writes the marker again, under its own (lower)
+// rank, so that the program can place them.
+TEST(BatchOptions, ShellsOfTwoMoleculesCoverEveryImageOnce) {
+  const std::string cif = source_path("tests/prep/cif/acetylene-pair.cif");
+  for (const char* molecule : {"1", "2"}) {
+    SCOPED_TRACE(molecule);
+    std::vector<int> ranks;
+    std::vector<double> distances;
+    int within = 0, repeated_markers = 0;
+    for (int skip = 0, shell = 0;; ++shell) {
+      nlohmann::json j = json_of({cif, "--molecule", molecule, "--cutoff", "12", "--no-map",
+                                  "--skip-units", std::to_string(skip)},
+                                 "pair-shell" + std::to_string(shell));
+      ASSERT_EQ(j["z_prime_written"], 2);
+      within = j["within_cutoff"];
+      ASSERT_LE(j["units"].size(), 20u);
+      bool second = false, marker = false;
+      int last = skip;
+      for (const auto& unit : j["units"]) {
+        const int rank = unit["rank"];
+        const bool is_marker = unit["name"].get<std::string>()[0] == 'M';
+        marker = marker || is_marker;
+        second = second || (unit["molecule"] == 2 && !is_marker);
+        if (rank <= skip) {
+          EXPECT_TRUE(is_marker) << unit;
+          ++repeated_markers;
+          continue;
+        }
+        ranks.push_back(rank);
+        distances.push_back(unit["distance"]);
+        last = std::max(last, rank);
+      }
+      EXPECT_TRUE(!second || marker) << "images of the second molecule without the marker";
+      if (last == skip) break;
+      skip = last;
+      ASSERT_LT(shell, 50) << "the shells never end";
+    }
+    std::sort(ranks.begin(), ranks.end());
+    ASSERT_EQ(static_cast<int>(ranks.size()), within);
+    for (int k = 0; k < within; ++k) EXPECT_EQ(ranks[k], k + 1);
+    EXPECT_GT(within, 40);
+    EXPECT_GT(repeated_markers, 0);  // the case that needs the marker again was met
+    for (double d : distances) EXPECT_LE(d, 12.0);
+  }
 }
