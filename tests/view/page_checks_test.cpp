@@ -1,5 +1,5 @@
 // What the page says about a report's trustworthiness: element names, net
-// charge, degenerate axes and the files left beside the report.
+// charge and degenerate axes.
 #include "page_checks.hpp"
 
 #include <gtest/gtest.h>
@@ -102,26 +102,6 @@ TEST(PageChecks, DegenerateAxesFromTheMomentsOrFromPrep) {
   EXPECT_TRUE(degenerate_axes(r, json{{"degenerate_axes", ""}}).is_null());
   r.moments[1][1] = parse_field("NaN");
   EXPECT_FALSE(axis_moments(r).moments.has_value());
-}
-
-TEST(PageChecks, PageDataCarriesTheChecksAndTheSideFiles) {
-  const report::Report r = three_atoms();
-  PageSource source{"x", "at8.dat", {}, {}};
-  json data = page_data(r, source);
-  EXPECT_EQ(data["lattice_sum_units"], 1);
-  EXPECT_TRUE(data["net_charge_warning"]);
-  EXPECT_TRUE(data["prep"].is_null());
-  EXPECT_TRUE(data["batch_lattice"].is_null());
-  // No O, N or S: checked, and no hydrogen bond.
-  EXPECT_TRUE(data["units"][0]["hbond"]["checked"]);
-  EXPECT_TRUE(data["units"][0]["hbond"]["distance"].is_null());
-  EXPECT_EQ(data["hbond_units"], 0);
-
-  source.prep = json{{"warnings", {"two atoms closer than 0.5 A"}}, {"degenerate_axes", ""}};
-  source.lattice = json{{"lattice_energy", -95.5}, {"molecules", 120}};
-  data = page_data(r, source);
-  EXPECT_EQ(data["prep"]["warnings"][0], "two atoms closer than 0.5 A");
-  EXPECT_EQ(data["batch_lattice"]["lattice_energy"], -95.5);
 }
 
 }  // namespace
