@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "framework.hpp"
 #include "map_svg.hpp"
 
 namespace zelk8::view {
@@ -351,6 +352,7 @@ json page_data(const report::Report& report, const PageSource& source) {
             " atoms with off-scale coordinates left out";
   }
   out["neighbours_note"] = note;
+  out["framework"] = framework_data(build_framework(report, source.symmetry), report);
   return out;
 }
 

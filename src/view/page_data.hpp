@@ -16,8 +16,10 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "coord_file.hpp"
+#include "framework.hpp"
 #include "report.hpp"
 
 namespace zelk8::view {
@@ -33,6 +35,7 @@ struct PageSource {
   std::string report_name;                       // the report as named on the command line
   std::optional<NeighbourMolecules> neighbours;  // from coord.xyz, when present
   std::string coordinates_note;                  // why coord.xyz was not used, or empty
+  std::vector<Operation> symmetry = {};          // the crystal's own operations, when known
 };
 
 // The value of a field, or null; the text goes beside it when null.
