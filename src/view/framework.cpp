@@ -343,6 +343,22 @@ Framework build_framework(const report::Report& report, const std::vector<Operat
   return fw;
 }
 
+std::vector<std::size_t> units_outside(const report::Report& report,
+                                       const std::vector<Operation>& symmetry) {
+  std::set<CosetKey> cosets;
+  for (const Operation& op : symmetry) {
+    cosets.insert(coset_key(reduced(op)));
+  }
+  std::vector<std::size_t> outside;
+  for (std::size_t k = 0; k < report.units.size(); ++k) {
+    const std::optional<Operation> op = unit_operation(report.units[k]);
+    if (op && crystallographic(*op) && !cosets.count(coset_key(reduced(*op)))) {
+      outside.push_back(k);
+    }
+  }
+  return outside;
+}
+
 json framework_data(const Framework& fw, const report::Report& report) {
   json out;
   out["available"] = fw.unavailable.empty();

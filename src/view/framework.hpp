@@ -81,6 +81,11 @@ struct Framework {
 Framework build_framework(const report::Report& report,
                           const std::vector<Operation>& symmetry = {});
 
+// The units (indices) whose operation is not one of `symmetry`'s, up to
+// whole-cell translations: operations that cannot belong to that crystal.
+std::vector<std::size_t> units_outside(const report::Report& report,
+                                       const std::vector<Operation>& symmetry);
+
 // The framework for the page's JSON: "available", "reason", the geometry,
 // the molecules and the pairs with their units' energies.
 nlohmann::json framework_data(const Framework& framework, const report::Report& report);

@@ -4,12 +4,15 @@
 #include "framework.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -222,6 +225,20 @@ TEST(Framework, CrystalSymmetryAddsTheMoleculesNoUnitReaches) {
   }
 }
 
+TEST(Framework, UnitsOutsideTheCrystalsSymmetryAreNamed) {
+  report::Report anthracene = run_example("anthracene");
+  EXPECT_TRUE(units_outside(anthracene, p21_a).empty());
+  // The quinacridone CIF's glide moves along c, anthracene's along a and b.
+  EXPECT_FALSE(units_outside(anthracene, p21_c).empty());
+  // A mirror without the glide's half translations is not in P2(1)/a.
+  const std::vector<std::string> mirror = {"1.0", "0.0", "0.0", "0.0", "-1.0", "0.0",
+                                           "0.0", "0.0", "1.0", "0.0", "0.0",  "0.0"};
+  for (std::size_t k = 0; k < 12; ++k) {
+    anthracene.units[2].operation[k] = report::parse_field(mirror[k]);
+  }
+  EXPECT_EQ(units_outside(anthracene, p21_a), std::vector<std::size_t>{2});
+}
+
 TEST(Framework, BlocksHoldTheirCentreAndTheirCellCount) {
   for (double centre : {-1.7, -0.5, -0.25, 0.0, 0.25, 0.4999, 0.5, 0.75, 1.0, 2.3}) {
     for (int cells = 1; cells <= largest_block; ++cells) {
@@ -264,3 +281,96 @@ TEST(Framework, RefusesWhatItCannotDrawAndSaysWhy) {
 
 }  // namespace
 }  // namespace zelk8::view
+
+namespace zelk8::view {
+namespace {
+
+// The JSON's whole molecules: each pair's two molecules, built from the
+// central one's atoms by their rotation and position, come as close as the
+// report's d shortest of the pair's unit.
+TEST(FrameworkData, WholeMoleculesTouchAsTheirUnitsDo) {
+  const report::Report anthracene = run_example("anthracene");
+  const nlohmann::json data = framework_data(build_framework(anthracene), anthracene);
+  ASSERT_EQ(data["available"], true);
+  ASSERT_EQ(data["atoms"].size(), anthracene.atoms.size());
+  auto atoms_of = [&](std::size_t m) {
+    const nlohmann::json& molecule = data["molecules"][m];
+    std::vector<Vec3> out;
+    for (const nlohmann::json& atom : data["atoms"]) {
+      Vec3 p{};
+      for (int r = 0; r < 3; ++r) {
+        p[r] = molecule["position"][r].get<double>();
+        for (int c = 0; c < 3; ++c) {
+          p[r] +=
+              molecule["rotation"][(r * 3) + c].get<double>() * atom["position"][c].get<double>();
+        }
+      }
+      out.push_back(p);
+    }
+    return out;
+  };
+  std::size_t checked = 0;
+  for (const nlohmann::json& pair : data["pairs"]) {
+    const std::size_t unit = pair["unit"];
+    EXPECT_EQ(pair["Etot"].get<double>(), *anthracene.units[unit].etot.value);
+    if (checked++ % 7 != 0) {
+      continue;  // a sample keeps the test quick
+    }
+    double shortest = 1e9;
+    for (const Vec3& p : atoms_of(pair["molecules"][0])) {
+      for (const Vec3& q : atoms_of(pair["molecules"][1])) {
+        shortest = std::min(shortest, distance(p, q));
+      }
+    }
+    EXPECT_NEAR(shortest, *anthracene.units[unit].shortest_distance.value, 2e-3)
+        << "unit " << anthracene.units[unit].name;
+  }
+  EXPECT_GT(checked, 100u);
+}
+
+}  // namespace
+}  // namespace zelk8::view
+
+#ifdef ZELK8_VIEW_CIF
+namespace zelk8::view {
+namespace {
+
+// zelk8-view --cif: the CIF the input was made from adds the molecules no
+// unit reaches; a CIF of another crystal, or no CIF, is refused with status 2.
+TEST(FrameworkTool, TakesTheCrystalsOwnOperationsFromItsCif) {
+  run_example("quinacridone");
+  const fs::path dir = fs::temp_directory_path() /
+                       ("zelk8-framework-" + std::to_string(::getpid())) / "quinacridone";
+  const fs::path cifs = fs::path(ZELK8_SOURCE_DIR) / "examples" / "cif";
+  auto view = [&](const std::string& cif) {
+    const std::string command = "'" ZELK8_VIEW_BINARY "' '" + dir.string() + "' -o '" +
+                                (dir / "page.html").string() + "' --json '" +
+                                (dir / "page.json").string() + "' --cif '" + cif + "' 2>'" +
+                                (dir / "errors.txt").string() + "'";
+    const int status = std::system(command.c_str());
+    std::ifstream in(dir / "errors.txt");
+    std::string errors((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::pair{WIFEXITED(status) ? WEXITSTATUS(status) : -1, errors};
+  };
+  const auto [ok, quiet] = view((cifs / "quinacridone.cif").string());
+  ASSERT_EQ(ok, 0) << quiet;
+  std::ifstream in(dir / "page.json");
+  const nlohmann::json data = nlohmann::json::parse(in)["framework"];
+  EXPECT_EQ(data["crystal_symmetry"], true);
+  EXPECT_EQ(data["molecules_per_cell"], 2);
+
+  const std::string other = (cifs / "anthracene.cif").string();
+  const auto [status, errors] = view(other);
+  EXPECT_EQ(status, 2);
+  EXPECT_NE(errors.find(other), std::string::npos) << errors;
+  EXPECT_NE(errors.find("--cif"), std::string::npos) << errors;
+
+  const std::string not_a_cif = (dir / "at8.dat").string();
+  const auto [bad, why] = view(not_a_cif);
+  EXPECT_EQ(bad, 2);
+  EXPECT_NE(why.find(not_a_cif), std::string::npos) << why;
+}
+
+}  // namespace
+}  // namespace zelk8::view
+#endif
