@@ -726,6 +726,7 @@
     if (view.length > 8) { view[8] = 0; view[9] = 0; }
     viewer.setView(view);
     viewer.zoomTo();
+    viewer.zoom(1.25); // the fit is to the block's bounding sphere, which leaves wide margins
     viewer.render();
   }
 
