@@ -13,7 +13,7 @@ namespace zelk8::prep {
 
 namespace {
 
-constexpr const char* version_text = "zelk8-prep " ZELK8_PREP_VERSION "\n";
+constexpr const char* version_text = "zelk8-prep " ZELK8_VERSION "\n";
 
 std::string printf_string(double value) {
   char buffer[32];

@@ -24,7 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* version_text = "zelk8-view 1.0";
+constexpr const char* version_text = "zelk8-view " ZELK8_VERSION;
 
 struct Parameters {
   std::string run_dir = ".";
