@@ -112,6 +112,7 @@ int main(int argc, char** argv) {
   }
 
 #ifdef ZELK8_VIEW_CIF
+  source.cif_accepted = true;
   if (!params.cif.empty()) {
     try {
       source.symmetry = zelk8::view::cif_operations(params.cif, report);

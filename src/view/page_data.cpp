@@ -353,6 +353,7 @@ json page_data(const report::Report& report, const PageSource& source) {
   }
   out["neighbours_note"] = note;
   out["framework"] = framework_data(build_framework(report, source.symmetry), report);
+  out["framework"]["cif_accepted"] = source.cif_accepted;
   return out;
 }
 

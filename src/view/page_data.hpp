@@ -36,6 +36,7 @@ struct PageSource {
   std::optional<NeighbourMolecules> neighbours;  // from coord.xyz, when present
   std::string coordinates_note;                  // why coord.xyz was not used, or empty
   std::vector<Operation> symmetry = {};          // the crystal's own operations, when known
+  bool cif_accepted = false;                     // the tool takes the crystal's CIF (--cif)
 };
 
 // The value of a field, or null; the text goes beside it when null.

@@ -407,6 +407,29 @@ async function frameworkChecks(page, data, args, work) {
     }
   }
 
+  // The pointer on a cylinder names its pair, as one of the drawn ones.
+  const cylinders = (await drawn()).cylinders;
+  let hovered = null;
+  for (const c of cylinders.slice(0, 12)) {
+    const at = await page.evaluate((m) => {
+      const fw = window.zelk8View.data.framework;
+      const p = fw.molecules[m[0]].position, q = fw.molecules[m[1]].position;
+      document.getElementById("fw-viewer").scrollIntoView();
+      // modelToScreen gives page coordinates; the mouse moves in the window's.
+      const s = window.zelk8Framework.viewer().modelToScreen({ x: (p[0] + q[0]) / 2, y: (p[1] + q[1]) / 2, z: (p[2] + q[2]) / 2 });
+      return { x: s.x - window.pageXOffset, y: s.y - window.pageYOffset };
+    }, c.molecules);
+    await page.mouse.move(at.x - 1, at.y);
+    await page.mouse.move(at.x, at.y);
+    await page.waitForFunction(() => window.zelk8Framework.hoverLabel() !== null, { timeout: 1000 }).catch(() => {});
+    hovered = await page.evaluate(() => window.zelk8Framework.hoverLabel());
+    if (hovered) break;
+  }
+  const named = /^molecules (\d+)\u2013(\d+): unit /.exec(hovered || "");
+  check(named !== null && cylinders.some((c) => c.molecules[0] + 1 === Number(named[1]) &&
+                                                 c.molecules[1] + 1 === Number(named[2])),
+        "the pointer on a cylinder names its pair: " + hovered);
+
   // The PNG: twice the screen's resolution, white around a drawn framework.
   const picture = await page.evaluate(async () => {
     const uri = await window.zelk8Framework.png();

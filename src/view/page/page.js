@@ -586,7 +586,31 @@
     return lines.length + "\n\n" + lines.join("\n") + "\n";
   }
 
+  // The label of a pair under the pointer: its molecules, unit and energy.
+  let hoverLabel = null;
+  let hoverText = null;
+  function showLabel(pair, start, end) {
+    hideLabel();
+    hoverText = "molecules " + (pair.molecules[0] + 1) + "\u2013" + (pair.molecules[1] + 1) + ": unit " +
+      pair.number + " " + pair.name + ", " + quantity + " = " + energyText(pair[quantity]) + " kJ/mol, " +
+      pair.distance.toFixed(3) + " \u00c5";
+    hoverLabel = viewer.addLabel(hoverText, {
+      position: { x: (start.x + end.x) / 2, y: (start.y + end.y) / 2, z: (start.z + end.z) / 2 },
+      backgroundColor: "#ffffff", backgroundOpacity: 0.85, fontColor: "#000000", fontSize: 13,
+      borderThickness: 1, borderColor: "#888888", inFront: true
+    });
+  }
+  function hideLabel() {
+    if (hoverLabel) {
+      viewer.removeLabel(hoverLabel);
+      hoverLabel = null;
+      hoverText = null;
+    }
+  }
+
   function draw() {
+    hoverLabel = null;
+    hoverText = null;
     viewer.removeAllShapes();
     viewer.removeAllLabels();
     if (wholeModel) {
@@ -637,9 +661,12 @@
       if (energy === null || Math.abs(energy) < threshold) continue;
       const radius = Math.abs(energy) * scale / 100;
       const colour = energy < 0 ? colours.attractive : colours.repulsive;
-      viewer.addCylinder({ start: vector(fw.molecules[pair.molecules[0]].position),
-        end: vector(fw.molecules[pair.molecules[1]].position), radius: radius, color: colour,
-        fromCap: 1, toCap: 1 });
+      const start = vector(fw.molecules[pair.molecules[0]].position);
+      const end = vector(fw.molecules[pair.molecules[1]].position);
+      viewer.addCylinder({ start: start, end: end, radius: radius, color: colour, fromCap: 1, toCap: 1,
+        hoverable: true,
+        hover_callback: function () { showLabel(pair, start, end); viewer.render(); },
+        unhover_callback: function () { hideLabel(); viewer.render(); } });
       drawnPairs.push({ pair: pair, radius: radius, colour: colour });
     }
     if (whole) {
@@ -664,8 +691,8 @@
       (fw.crystal_symmetry ? " and the crystal's symmetry operations (--cif)" : "") +
       " with the lattice's translations; each pair carries the energies of the unit that relates it.");
     if (!fw.crystal_symmetry) {
-      parts.push("A molecule that no unit's operation reaches (another orientation in the cell) is not drawn: " +
-        "make the page with --cif to add the crystal's own operations.");
+      parts.push("A molecule that no unit's operation reaches (another orientation in the cell) is not drawn" +
+        (fw.cif_accepted ? ": make the page with --cif to add the crystal's own operations." : "."));
     }
     if (offScale) parts.push(offScale + " pairs with an off-scale " + quantity + " are not drawn.");
     if (fw.skipped_units.length) {
@@ -858,6 +885,7 @@
     cylinders: function () { return drawnPairs.map(function (d) { return { molecules: d.pair.molecules.slice(),
       unit: d.pair.unit, radius: d.radius, colour: d.colour, energy: d.pair[quantity] }; }); },
     blockCentre: function () { return Object.assign({}, centreOfBlock); },
+    hoverLabel: function () { return hoverText; },
     wholeShown: function () { return wholeModel !== null; },
     png: png,
     csv: csv,
