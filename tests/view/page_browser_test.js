@@ -384,6 +384,22 @@ async function frameworkChecks(page, data, args, work) {
     check(lengths.every((x) => x < 2e-3), "cylinder lengths equal their units' centre distances");
   }
 
+  // The block follows its controls, and a number out of range is brought back into it.
+  const setCells = (values) => page.evaluate((v) => {
+    ["a", "b", "c"].forEach((axis, k) => { document.getElementById("fw-cells-" + axis).value = v[k]; });
+    document.getElementById("fw-cells-c").dispatchEvent(new Event("change"));
+    return ["a", "b", "c"].map((axis) => document.getElementById("fw-cells-" + axis).value);
+  }, values);
+  const shownCells = await setCells(["1", "9", "3"]);
+  const block13 = (await drawn()).molecules;
+  check(shownCells.join(",") === "1,4,3", "cells out of range brought back: " + shownCells.join(","));
+  if (args.cif) {
+    const counted = countPairs(cifOperations(args.cif), data.units, inputCentre(args.input), [1, 4, 3]);
+    check(block13 === counted.molecules, "molecules in 1 x 4 x 3 cells: " + block13 + " drawn, " +
+          counted.molecules + " from the CIF's operations");
+  }
+  await setCells(["2", "2", "2"]);
+
   // The view along a, b, c and VV: the block's centre and a point further
   // along that direction meet on the screen.
   const views = [["a", (f) => f.cell_vectors[0]], ["b", (f) => f.cell_vectors[1]], ["c", (f) => f.cell_vectors[2]],

@@ -536,9 +536,14 @@
   let drawnPairs = []; // the pairs drawn: {pair, radius, colour}
   let centreOfBlock = { x: 0, y: 0, z: 0 };
 
-  function number(id, low, high, fallback) {
-    const value = Number(document.getElementById(id).value);
-    return Number.isFinite(value) ? Math.min(Math.max(value, low), high) : fallback;
+  // The control's number, kept within its range; the control shows what is used.
+  function number(id, low, high, fallback, whole) {
+    const input = document.getElementById(id);
+    let value = Number(input.value);
+    value = input.value.trim() !== "" && Number.isFinite(value) ? Math.min(Math.max(value, low), high) : fallback;
+    if (whole) value = Math.round(value);
+    input.value = String(value);
+    return value;
   }
   function energyText(value) {
     return value === null ? "off-scale" : value.toFixed(4);
@@ -821,9 +826,7 @@
   }
 
   function readControls() {
-    cells = ["a", "b", "c"].map(function (axis) {
-      return Math.round(number("fw-cells-" + axis, 1, 4, 2));
-    });
+    cells = ["a", "b", "c"].map(function (axis) { return number("fw-cells-" + axis, 1, 4, 2, true); });
     threshold = number("fw-threshold", 0, 1e6, 5);
     scale = number("fw-scale", 0.01, 100, 1);
     whole = document.getElementById("fw-whole").checked;
