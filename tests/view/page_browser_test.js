@@ -384,6 +384,25 @@ async function frameworkChecks(page, data, args, work) {
     check(lengths.every((x) => x < 2e-3), "cylinder lengths equal their units' centre distances");
   }
 
+  // Radii proportional to |energy|, one scale for all: doubling the scale doubles each.
+  const thin = (await drawn()).cylinders;
+  await page.evaluate(() => {
+    const input = document.getElementById("fw-scale");
+    input.value = String(Number(input.value) * 2);
+    input.dispatchEvent(new Event("change"));
+  });
+  const thick = (await drawn()).cylinders;
+  const ratio = thin.length ? thin[0].radius / Math.abs(thin[0].energy) : 0;
+  check(thin.length > 0 && thick.length === thin.length &&
+        thin.every((c, k) => Math.abs(c.radius - ratio * Math.abs(c.energy)) < 1e-9 &&
+                             Math.abs(thick[k].radius - 2 * c.radius) < 1e-9),
+        "radii proportional to |energy|, doubled with the scale");
+  await page.evaluate(() => {
+    const input = document.getElementById("fw-scale");
+    input.value = String(Number(input.value) / 2);
+    input.dispatchEvent(new Event("change"));
+  });
+
   // The block follows its controls, and a number out of range is brought back into it.
   const setCells = (values) => page.evaluate((v) => {
     ["a", "b", "c"].forEach((axis, k) => { document.getElementById("fw-cells-" + axis).value = v[k]; });

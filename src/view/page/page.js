@@ -537,11 +537,11 @@
   let centreOfBlock = { x: 0, y: 0, z: 0 };
 
   // The control's number, kept within its range; the control shows what is used.
-  function number(id, low, high, fallback, whole) {
+  function number(id, low, high, fallback, integer) {
     const input = document.getElementById(id);
     let value = Number(input.value);
     value = input.value.trim() !== "" && Number.isFinite(value) ? Math.min(Math.max(value, low), high) : fallback;
-    if (whole) value = Math.round(value);
+    if (integer) value = Math.round(value);
     input.value = String(value);
     return value;
   }
@@ -828,7 +828,7 @@
   function readControls() {
     cells = ["a", "b", "c"].map(function (axis) { return number("fw-cells-" + axis, 1, 4, 2, true); });
     threshold = number("fw-threshold", 0, 1e6, 5);
-    scale = number("fw-scale", 0.01, 100, 1);
+    scale = number("fw-scale", 0.1, 5, 1);
     whole = document.getElementById("fw-whole").checked;
     for (const radio of document.querySelectorAll("input[name=fw-quantity]")) {
       if (radio.checked) quantity = radio.value;
