@@ -1,7 +1,9 @@
 #include "contacts.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
 
 namespace zelk8::report {
 
@@ -21,6 +23,47 @@ double slope(double rho) {
 struct Pair {
   double dl, ds, dv;  // copy minus central at zero shift
   double limit2;      // squared overlap distance of the pair
+};
+
+// min over lines of c + m x, as the lower envelope of the lines (the
+// lines are given in order of falling slope).
+class LowerEnvelope {
+ public:
+  void clear() {
+    m_.clear();
+    c_.clear();
+  }
+  void add(double m, double c) {
+    if (!m_.empty() && m == m_.back()) {
+      if (c >= c_.back()) return;
+      m_.pop_back();
+      c_.pop_back();
+    }
+    // The last line is never the lowest once the new one is added when the
+    // new one meets the one before it no later than the last one does.
+    while (m_.size() >= 2) {
+      const std::size_t b = m_.size() - 1, a = b - 1;
+      if ((c - c_[a]) * (m_[a] - m_[b]) > (c_[b] - c_[a]) * (m_[a] - m)) break;
+      m_.pop_back();
+      c_.pop_back();
+    }
+    m_.push_back(m);
+    c_.push_back(c);
+  }
+  // Call after the last add, before at().
+  void finish() {
+    cross_.resize(m_.empty() ? 0 : m_.size() - 1);
+    for (std::size_t i = 0; i + 1 < m_.size(); ++i) {
+      cross_[i] = (c_[i + 1] - c_[i]) / (m_[i] - m_[i + 1]);
+    }
+  }
+  double at(double x) const {
+    const std::size_t i = std::upper_bound(cross_.begin(), cross_.end(), x) - cross_.begin();
+    return c_[i] + m_[i] * x;
+  }
+
+ private:
+  std::vector<double> m_, c_, cross_;  // lines; where line i + 1 takes over from line i
 };
 
 MapContacts unchecked(std::string note) {
@@ -95,8 +138,31 @@ MapContacts map_contacts(const Report& report) {
   contacts.checked = true;
   contacts.shortest.assign(grid.rows(), std::vector<double>(grid.columns(), 0.0));
   contacts.overlap.assign(grid.rows(), std::vector<bool>(grid.columns(), false));
+  // For a grid point (l, s), the squared distance of a pair is
+  //   (dl + l)^2 + (ds + s)^2 + dv^2 = l^2 + [dl^2 + (ds + s)^2 + dv^2] + 2 dl l,
+  // a line in l per pair and row: the shortest contact of every point of a
+  // row is l^2 plus the lower envelope of the pairs' lines, and the point is
+  // an overlap point where the same with the pair's limit taken off is
+  // below zero. The slopes 2 dl are the same in every row.
+  std::vector<std::size_t> order(pairs.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::sort(order.begin(), order.end(),
+            [&](std::size_t a, std::size_t b) { return pairs[a].dl > pairs[b].dl; });
+  LowerEnvelope nearest, deepest;
   for (std::size_t row = 0; row < grid.rows(); ++row) {
     const Field& s_field = grid.s_shifts[row];
+    const double s = s_field.value.value_or(0.0);
+    nearest.clear();
+    deepest.clear();
+    for (const std::size_t p : order) {
+      const Pair& pair = pairs[p];
+      const double ds = pair.ds + s;
+      const double base = pair.dl * pair.dl + ds * ds + pair.dv * pair.dv;
+      nearest.add(2.0 * pair.dl, base);
+      deepest.add(2.0 * pair.dl, base - pair.limit2);
+    }
+    nearest.finish();
+    deepest.finish();
     for (std::size_t column = 0; column < grid.columns(); ++column) {
       const Field& l_field = grid.l_shifts[column];
       if (!s_field.finite() || !l_field.finite()) {
@@ -105,17 +171,9 @@ MapContacts map_contacts(const Report& report) {
         continue;
       }
       const double l = *l_field.value;
-      const double s = *s_field.value;
-      double shortest2 = std::numeric_limits<double>::infinity();
-      bool overlap = false;
-      for (const Pair& pair : pairs) {
-        const double dl = pair.dl + l;
-        const double ds = pair.ds + s;
-        const double r2 = dl * dl + ds * ds + pair.dv * pair.dv;
-        if (r2 < shortest2) shortest2 = r2;
-        if (r2 < pair.limit2) overlap = true;
-      }
-      contacts.shortest[row][column] = std::sqrt(shortest2);
+      const double shortest2 = l * l + nearest.at(l);
+      const bool overlap = l * l + deepest.at(l) < 0.0;
+      contacts.shortest[row][column] = std::sqrt(std::max(shortest2, 0.0));
       contacts.overlap[row][column] = overlap;
       if (overlap) ++contacts.overlap_points;
     }

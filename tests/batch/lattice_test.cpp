@@ -195,5 +195,24 @@ TEST_F(BatchRun, LatticeEnergyAgreesWithAnIndependentDoubleSum) {
   }
 }
 
+TEST_F(BatchRun, TwoHalfMoleculesOnInversionCentresGiveTheCrystalsLatticeEnergy) {
+  // The same anthracene crystal, once as one half molecule in P 21/a and once
+  // as two independent half molecules in P -1: the mean of the two
+  // molecules' half-sums is the one molecule's half-sum.
+  const fs::path p1bar =
+      fs::path(ZELK8_SOURCE_DIR) / "tests" / "batch" / "cif" / "anthracene-p1bar.cif";
+  const Result result =
+      run({(root_ / "in" / "anthracene.cif").string(), p1bar.string(), "-o", out(), "--no-map"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  const auto table = read_csv(out() / "summary.csv");
+  const auto& one = table.row("anthracene");
+  const auto& two = table.row("anthracene-p1bar");
+  EXPECT_EQ(two.at("message"), "");
+  ASSERT_FALSE(two.at("lattice_energy").empty());
+  EXPECT_NEAR(std::stod(two.at("lattice_energy")), std::stod(one.at("lattice_energy")), 1e-3);
+  // Both molecules' neighbours are counted.
+  EXPECT_EQ(std::stoi(two.at("lattice_molecules")), 2 * std::stoi(one.at("lattice_molecules")));
+}
+
 }  // namespace
 }  // namespace zelk8::batch

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -109,6 +110,66 @@ TEST(MapContacts, NoPointBelowZeroMeansNoMinimumAndNoMapMeansNoCheck) {
   EXPECT_FALSE(none.checked);
   EXPECT_FALSE(none.note.empty());
   EXPECT_EQ(none.overlap_points, 0u);
+}
+
+}  // namespace
+}  // namespace zelk8::report
+
+namespace zelk8::report {
+namespace {
+
+Field number(double value) { return parse_field(std::to_string(value)); }
+
+// A report holding only what the contact check reads: random atoms of two
+// element types and a grid of shifts in no particular order.
+TEST(MapContacts, EveryGridPointAgreesWithTheSumOverEveryPair) {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> coordinate(-4.0, 4.0), shift(-6.0, 6.0);
+  for (int trial = 0; trial < 5; ++trial) {
+    Report report;
+    report.elements.rows = {ElementRow{"C", {}, {}, {}, number(0.2343), number(1.96)},
+                            ElementRow{"H", {}, {}, {}, number(0.0837), number(1.62)}};
+    for (int k = 0; k < 40; ++k) {
+      FrameAtom atom;
+      atom.element = number(k % 3 == 0 ? 2 : 1);
+      atom.l = number(coordinate(random));
+      atom.s = number(coordinate(random));
+      atom.v = number(0.3 * coordinate(random));
+      report.coordinates.push_back(atom);
+    }
+    report.map_height = number(trial * 0.8);
+    ShiftMap map;
+    for (int c = 0; c < 23; ++c) map.evdw.l_shifts.push_back(number(shift(random)));
+    for (int r = 0; r < 17; ++r) map.evdw.s_shifts.push_back(number(shift(random)));
+    report.map = map;
+
+    const MapContacts contacts = map_contacts(report);
+    ASSERT_TRUE(contacts.checked) << contacts.note;
+    std::size_t overlaps = 0;
+    for (std::size_t r = 0; r < 17; ++r) {
+      for (std::size_t c = 0; c < 23; ++c) {
+        const double l = *map.evdw.l_shifts[c].value, s = *map.evdw.s_shifts[r].value;
+        double shortest = INFINITY;
+        bool overlap = false;
+        for (const FrameAtom& a : report.coordinates) {
+          for (const FrameAtom& b : report.coordinates) {
+            const double dl = *b.l.value + l - *a.l.value, ds = *b.s.value + s - *a.s.value,
+                         dv = *b.v.value + *report.map_height->value - *a.v.value;
+            const double d = std::sqrt(dl * dl + ds * ds + dv * dv);
+            const double r0 =
+                (*a.element.value == 1 ? 1.96 : 1.62) + (*b.element.value == 1 ? 1.96 : 1.62);
+            shortest = std::min(shortest, d);
+            overlap = overlap || d < exp6_maximum_rho() * r0;
+          }
+        }
+        EXPECT_NEAR(contacts.shortest[r][c], shortest, 1e-9) << trial << " " << r << " " << c;
+        EXPECT_EQ(contacts.overlap[r][c], overlap) << trial << " " << r << " " << c;
+        overlaps += overlap;
+      }
+    }
+    EXPECT_EQ(contacts.overlap_points, overlaps);
+    if (trial == 0) EXPECT_GT(overlaps, 0u);  // the flat copy in the plane meets itself
+  }
 }
 
 }  // namespace
