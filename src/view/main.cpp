@@ -11,6 +11,9 @@
 #include <optional>
 #include <string>
 
+#ifdef ZELK8_VIEW_CIF
+#include "cif_symmetry.hpp"
+#endif
 #include "coord_file.hpp"
 #include "interrupts.hpp"
 #include "page.hpp"
@@ -28,6 +31,7 @@ struct Parameters {
   std::string run_dir = ".";
   std::string output = "report.html";
   std::string json;
+  std::string cif;
 };
 
 // The crystal's name: the run folder's own name.
@@ -78,6 +82,12 @@ int main(int argc, char** argv) {
   app.add_option("-o,--output", params.output, "page to write (default: report.html)");
   app.add_option("--json", params.json, "also write the page's data as JSON to FILE")
       ->type_name("FILE");
+#ifdef ZELK8_VIEW_CIF
+  app.add_option("--cif", params.cif,
+                 "the CIF the run's input was made from: its symmetry operations place the\n"
+                 "molecules that no unit's operation reaches in the framework across the crystal")
+      ->type_name("FILE");
+#endif
   app.set_version_flag("--version", version_text);
   try {
     app.parse(argc, argv);
@@ -130,6 +140,18 @@ int main(int argc, char** argv) {
   if (!source.side_files_note.empty()) {
     std::cerr << "zelk8-view: " << source.side_files_note << "\n";
   }
+
+#ifdef ZELK8_VIEW_CIF
+  source.cif_accepted = true;
+  if (!params.cif.empty()) {
+    try {
+      source.symmetry = zelk8::view::cif_operations(params.cif, report);
+    } catch (const zelk8::view::CifError& error) {
+      std::cerr << "zelk8-view: " << error.what() << "\n";
+      return 2;
+    }
+  }
+#endif
 
   nlohmann::json data;
   try {

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "framework.hpp"
 #include "map_svg.hpp"
 #include "page_checks.hpp"
 
@@ -400,6 +401,8 @@ json page_data(const report::Report& report, const PageSource& source) {
   }
   out["neighbours_note"] = note;
   add_checks(out, report, source);
+  out["framework"] = framework_data(build_framework(report, source.symmetry), report);
+  out["framework"]["cif_accepted"] = source.cif_accepted;
   return out;
 }
 

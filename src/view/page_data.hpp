@@ -16,8 +16,10 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "coord_file.hpp"
+#include "framework.hpp"
 #include "report.hpp"
 
 namespace zelk8::view {
@@ -35,9 +37,11 @@ struct PageSource {
   std::string coordinates_note;                  // why coord.xyz was not used, or empty
   // Left beside the report by zelk8-batch: zelk8-prep's summary (prep.json)
   // and the lattice energy of the crystal (lattice.json), when there.
-  std::optional<nlohmann::json> prep;
-  std::optional<nlohmann::json> lattice;
-  std::string side_files_note;  // why one of them was not used, or empty
+  std::optional<nlohmann::json> prep = {};
+  std::optional<nlohmann::json> lattice = {};
+  std::string side_files_note = {};      // why one of them was not used, or empty
+  std::vector<Operation> symmetry = {};  // the crystal's own operations, when known
+  bool cif_accepted = false;             // the tool takes the crystal's CIF (--cif)
 };
 
 // The value of a field, or null; the text goes beside it when null.

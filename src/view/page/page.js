@@ -623,3 +623,386 @@
     ready: true
   };
 })();
+
+// The energy framework across the crystal: the molecules whose centres lie in
+// a block of cells around the central one (the "framework" of the page's
+// data: its molecules and the pairs that units relate), a cylinder between
+// every pair with |energy| at or above the threshold, and the cell's edges.
+(function () {
+  "use strict";
+
+  const data = JSON.parse(document.getElementById("zelk8-data").textContent);
+  const fw = data.framework;
+  const colours = { attractive: "#2166ac", repulsive: "#b2182b", centre: "#000000", molecule: "#6b6b6b" };
+  const axisColours = ["#d62728", "#2ca02c", "#1f77b4"];
+  const axisNames = ["a", "b", "c"];
+  let viewer = null;
+  let quantity = "Etot";
+  let cells = [2, 2, 2];
+  let threshold = 5;
+  let scale = 1;
+  let whole = false;
+  let wholeModel = null;
+  let shown = []; // indices of the molecules in the block
+  let drawnPairs = []; // the pairs drawn: {pair, radius, colour}
+  let centreOfBlock = { x: 0, y: 0, z: 0 };
+
+  // The control's number, kept within its range; the control shows what is used.
+  function number(id, low, high, fallback, integer) {
+    const input = document.getElementById(id);
+    let value = Number(input.value);
+    value = input.value.trim() !== "" && Number.isFinite(value) ? Math.min(Math.max(value, low), high) : fallback;
+    if (integer) value = Math.round(value);
+    input.value = String(value);
+    return value;
+  }
+  function energyText(value) {
+    return value === null ? "off-scale" : value.toFixed(4);
+  }
+
+  // A point given in fractional coordinates, Cartesian around the central molecule.
+  function cartesian(f) {
+    const p = { x: 0, y: 0, z: 0 };
+    for (let axis = 0; axis < 3; axis++) {
+      const d = f[axis] - fw.centre[axis];
+      p.x += fw.cell_vectors[axis][0] * d;
+      p.y += fw.cell_vectors[axis][1] * d;
+      p.z += fw.cell_vectors[axis][2] * d;
+    }
+    return p;
+  }
+  function vector(v) { return { x: v[0], y: v[1], z: v[2] }; }
+
+  // The cells of the chosen block along each axis, [first, last].
+  function block() {
+    return [0, 1, 2].map(function (axis) { return fw.blocks[axis][cells[axis] - 1]; });
+  }
+  function inBlock(m, range) {
+    const f = fw.molecules[m].fractional;
+    for (let axis = 0; axis < 3; axis++) {
+      if (f[axis] < range[axis][0] - 1e-4 || f[axis] > range[axis][1] + 1e-4) return false;
+    }
+    return true;
+  }
+
+  function wholeMolecules() {
+    const lines = [];
+    for (const m of shown) {
+      const molecule = fw.molecules[m];
+      const r = molecule.rotation;
+      const p = molecule.position;
+      for (const atom of fw.atoms) {
+        const a = atom.position;
+        const letters = String(atom.symbol).replace(/[^A-Za-z]/g, "") || "X";
+        lines.push(letters + " " + (p[0] + r[0] * a[0] + r[1] * a[1] + r[2] * a[2]).toFixed(4) + " " +
+          (p[1] + r[3] * a[0] + r[4] * a[1] + r[5] * a[2]).toFixed(4) + " " +
+          (p[2] + r[6] * a[0] + r[7] * a[1] + r[8] * a[2]).toFixed(4));
+      }
+    }
+    return lines.length + "\n\n" + lines.join("\n") + "\n";
+  }
+
+  // The label of a pair under the pointer: its molecules, unit and energy.
+  let hoverLabel = null;
+  let hoverText = null;
+  function showLabel(pair, start, end) {
+    hideLabel();
+    hoverText = "molecules " + (pair.molecules[0] + 1) + "\u2013" + (pair.molecules[1] + 1) + ": unit " +
+      pair.number + " " + pair.name + ", " + quantity + " = " + energyText(pair[quantity]) + " kJ/mol, " +
+      pair.distance.toFixed(3) + " \u00c5";
+    hoverLabel = viewer.addLabel(hoverText, {
+      position: { x: (start.x + end.x) / 2, y: (start.y + end.y) / 2, z: (start.z + end.z) / 2 },
+      backgroundColor: "#ffffff", backgroundOpacity: 0.85, fontColor: "#000000", fontSize: 13,
+      borderThickness: 1, borderColor: "#888888", inFront: true
+    });
+  }
+  function hideLabel() {
+    if (hoverLabel) {
+      viewer.removeLabel(hoverLabel);
+      hoverLabel = null;
+      hoverText = null;
+    }
+  }
+
+  function draw() {
+    hoverLabel = null;
+    hoverText = null;
+    viewer.removeAllShapes();
+    viewer.removeAllLabels();
+    if (wholeModel) {
+      viewer.removeModel(wholeModel);
+      wholeModel = null;
+    }
+    const range = block();
+    shown = [];
+    fw.molecules.forEach(function (m, k) { if (inBlock(k, range)) shown.push(k); });
+    const inside = new Set(shown);
+
+    // The cell edges of the block, the first cell's a, b and c in colour.
+    for (let axis = 0; axis < 3; axis++) {
+      const u = (axis + 1) % 3, v = (axis + 2) % 3;
+      for (let i = range[u][0]; i <= range[u][1]; i++) {
+        for (let j = range[v][0]; j <= range[v][1]; j++) {
+          const from = [0, 0, 0], to = [0, 0, 0];
+          from[u] = to[u] = i;
+          from[v] = to[v] = j;
+          from[axis] = range[axis][0];
+          to[axis] = range[axis][1];
+          viewer.addLine({ start: cartesian(from), end: cartesian(to), color: "#9a9a9a" });
+        }
+      }
+    }
+    const corner = [range[0][0], range[1][0], range[2][0]];
+    for (let axis = 0; axis < 3; axis++) {
+      const end = corner.slice();
+      end[axis] += 1;
+      viewer.addCylinder({ start: cartesian(corner), end: cartesian(end), radius: 0.06,
+        color: axisColours[axis], fromCap: 1, toCap: 1 });
+      const at = corner.slice();
+      at[axis] += 1.08;
+      viewer.addLabel(axisNames[axis], { position: cartesian(at), fontColor: axisColours[axis], fontSize: 18,
+        backgroundOpacity: 0, inFront: true, alignment: "center" });
+    }
+
+    // The molecules' centres, the central one in black.
+    for (const k of shown) {
+      viewer.addSphere({ center: vector(fw.molecules[k].position), radius: k === 0 ? 0.4 : 0.3,
+        color: k === 0 ? colours.centre : colours.molecule });
+    }
+    // The pairs, radius proportional to |energy|.
+    drawnPairs = [];
+    for (const pair of fw.pairs) {
+      const energy = pair[quantity];
+      if (!inside.has(pair.molecules[0]) || !inside.has(pair.molecules[1])) continue;
+      if (energy === null || Math.abs(energy) < threshold) continue;
+      const radius = Math.abs(energy) * scale / 100;
+      const colour = energy < 0 ? colours.attractive : colours.repulsive;
+      const start = vector(fw.molecules[pair.molecules[0]].position);
+      const end = vector(fw.molecules[pair.molecules[1]].position);
+      viewer.addCylinder({ start: start, end: end, radius: radius, color: colour, fromCap: 1, toCap: 1,
+        hoverable: true,
+        hover_callback: function () { showLabel(pair, start, end); viewer.render(); },
+        unhover_callback: function () { hideLabel(); viewer.render(); } });
+      drawnPairs.push({ pair: pair, radius: radius, colour: colour });
+    }
+    if (whole) {
+      wholeModel = viewer.addModel(wholeMolecules(), "xyz");
+      wholeModel.setStyle({}, { stick: { radius: 0.08, colorscheme: "Jmol" } });
+    }
+    const middle = [0, 1, 2].map(function (axis) { return (range[axis][0] + range[axis][1]) / 2; });
+    centreOfBlock = cartesian(middle);
+    viewer.render();
+    note();
+  }
+
+  function note() {
+    const inBlockPairs = fw.pairs.filter(function (p) {
+      return shown.indexOf(p.molecules[0]) >= 0 && shown.indexOf(p.molecules[1]) >= 0;
+    });
+    const offScale = inBlockPairs.filter(function (p) { return p[quantity] === null; }).length;
+    const parts = [shown.length + " molecules in " + cells.join(" \u00d7 ") + " cells (" +
+      fw.molecules_per_cell + " per cell), " + drawnPairs.length + " of their " + inBlockPairs.length +
+      " pairs with |" + quantity + "| \u2265 " + threshold + " kJ/mol drawn; the central molecule in black."];
+    parts.push("The molecules are placed by composing the units' operations" +
+      (fw.crystal_symmetry ? " and the crystal's symmetry operations (--cif)" : "") +
+      " with the lattice's translations; each pair carries the energies of the unit that relates it.");
+    if (!fw.crystal_symmetry) {
+      parts.push("A molecule that no unit's operation reaches (another orientation in the cell) is not drawn" +
+        (fw.cif_accepted ? ": make the page with --cif to add the crystal's own operations." : "."));
+    }
+    if (offScale) parts.push(offScale + " pairs with an off-scale " + quantity + " are not drawn.");
+    if (fw.skipped_units.length) {
+      parts.push("Units without a usable operation, left out: " + fw.skipped_units.join(", ") + ".");
+    }
+    document.getElementById("fw-note").textContent = parts.join(" ");
+  }
+
+  // The rotation that looks along `direction` (into the screen) with `right`
+  // to the right, as the quaternion [x, y, z, w] of the view.
+  function lookAlong(direction, right) {
+    function unit(v) { const n = Math.hypot(v[0], v[1], v[2]); return [v[0] / n, v[1] / n, v[2] / n]; }
+    function dot(p, q) { return p[0] * q[0] + p[1] * q[1] + p[2] * q[2]; }
+    function cross(p, q) { return [p[1] * q[2] - p[2] * q[1], p[2] * q[0] - p[0] * q[2], p[0] * q[1] - p[1] * q[0]]; }
+    const r3 = unit(direction).map(function (x) { return -x; });
+    const along = dot(right, r3);
+    let r1 = [right[0] - along * r3[0], right[1] - along * r3[1], right[2] - along * r3[2]];
+    if (Math.hypot(r1[0], r1[1], r1[2]) < 1e-6) r1 = Math.abs(r3[0]) < 0.9 ? cross([1, 0, 0], r3) : cross([0, 1, 0], r3);
+    r1 = unit(r1);
+    const r2 = cross(r3, r1);
+    const m = [r1, r2, r3];
+    const trace = m[0][0] + m[1][1] + m[2][2];
+    let x, y, z, w;
+    if (trace > 0) {
+      const s = 0.5 / Math.sqrt(trace + 1);
+      w = 0.25 / s; x = (m[2][1] - m[1][2]) * s; y = (m[0][2] - m[2][0]) * s; z = (m[1][0] - m[0][1]) * s;
+    } else if (m[0][0] > m[1][1] && m[0][0] > m[2][2]) {
+      const s = 2 * Math.sqrt(1 + m[0][0] - m[1][1] - m[2][2]);
+      w = (m[2][1] - m[1][2]) / s; x = 0.25 * s; y = (m[0][1] + m[1][0]) / s; z = (m[0][2] + m[2][0]) / s;
+    } else if (m[1][1] > m[2][2]) {
+      const s = 2 * Math.sqrt(1 + m[1][1] - m[0][0] - m[2][2]);
+      w = (m[0][2] - m[2][0]) / s; x = (m[0][1] + m[1][0]) / s; y = 0.25 * s; z = (m[1][2] + m[2][1]) / s;
+    } else {
+      const s = 2 * Math.sqrt(1 + m[2][2] - m[0][0] - m[1][1]);
+      w = (m[1][0] - m[0][1]) / s; x = (m[0][2] + m[2][0]) / s; y = (m[1][2] + m[2][1]) / s; z = 0.25 * s;
+    }
+    return [x, y, z, w];
+  }
+
+  // Looks along a cell axis (0, 1, 2) or along the molecule's VV ("VV"),
+  // centred on the block: along a with c up, along b with a to the right
+  // and c up, along c with b to the right and a up, along VV with VL to
+  // the right.
+  function along(which) {
+    const v = fw.cell_vectors;
+    let direction, right;
+    if (which === "VV") {
+      direction = fw.axes.VV;
+      right = fw.axes.VL;
+    } else {
+      direction = v[which];
+      right = [v[1].map(function (x) { return -x; }), v[0], v[1]][which];
+    }
+    const view = viewer.getView();
+    const q = lookAlong(direction, right);
+    view[0] = -centreOfBlock.x; view[1] = -centreOfBlock.y; view[2] = -centreOfBlock.z;
+    view[4] = q[0]; view[5] = q[1]; view[6] = q[2]; view[7] = q[3];
+    if (view.length > 8) { view[8] = 0; view[9] = 0; }
+    viewer.setView(view);
+    viewer.zoomTo();
+    viewer.zoom(1.25); // the fit is to the block's bounding sphere, which leaves wide margins
+    viewer.render();
+  }
+
+  // The 3D view as a PNG at twice the screen's resolution on white.
+  async function png() {
+    const box = document.getElementById("fw-viewer");
+    const canvas = viewer.getCanvas();
+    const width = box.clientWidth, height = box.clientHeight;
+    const ratio = window.devicePixelRatio || 1;
+    const targetWidth = Math.round(width * ratio * 2), targetHeight = Math.round(height * ratio * 2);
+    const enlarge = targetWidth / canvas.width;
+    const style = { width: box.style.width, height: box.style.height, maxWidth: box.style.maxWidth };
+    if (Math.abs(enlarge - 1) > 1e-3) {
+      box.style.maxWidth = "none";
+      box.style.width = (width * enlarge) + "px";
+      box.style.height = (height * enlarge) + "px";
+      viewer.resize();
+    }
+    viewer.render();
+    const uri = viewer.pngURI();
+    if (Math.abs(enlarge - 1) > 1e-3) {
+      box.style.width = style.width;
+      box.style.height = style.height;
+      box.style.maxWidth = style.maxWidth;
+      viewer.resize();
+      viewer.render();
+    }
+    const image = new Image();
+    await new Promise(function (resolve, reject) { image.onload = resolve; image.onerror = reject; image.src = uri; });
+    const out = document.createElement("canvas");
+    out.width = targetWidth;
+    out.height = targetHeight;
+    const g = out.getContext("2d");
+    g.fillStyle = "#ffffff";
+    g.fillRect(0, 0, out.width, out.height);
+    g.drawImage(image, 0, 0, out.width, out.height);
+    return out.toDataURL("image/png");
+  }
+
+  function csvField(text) {
+    const s = String(text);
+    return /[",\n]/.test(s) ? "\"" + s.replace(/"/g, "\"\"") + "\"" : s;
+  }
+  // The drawn pairs: molecules numbered from 1 (the central one) in the page's data.
+  function csv() {
+    const lines = ["pair,molecule_1,molecule_2,unit,name,operation,distance_A,EvdW_kJ_mol,Estat_kJ_mol,Etot_kJ_mol"];
+    drawnPairs.forEach(function (d, k) {
+      const p = d.pair;
+      const u = data.units[p.unit];
+      lines.push([k + 1, p.molecules[0] + 1, p.molecules[1] + 1, p.number, p.name, u.operation_text,
+        p.distance.toFixed(4), energyText(p.EvdW), energyText(p.Estat), energyText(p.Etot)].map(csvField).join(","));
+    });
+    return lines.join("\n") + "\n";
+  }
+  function save(name, href) {
+    const link = document.createElement("a");
+    link.href = href;
+    link.download = name;
+    document.body.appendChild(link);
+    link.click();
+    link.remove();
+  }
+  function fileName(ending) {
+    return (String(data.crystal).replace(/[^A-Za-z0-9._-]+/g, "_") || "zelk8") + "-framework" + ending;
+  }
+
+  function readControls() {
+    cells = ["a", "b", "c"].map(function (axis) { return number("fw-cells-" + axis, 1, 4, 2, true); });
+    threshold = number("fw-threshold", 0, 1e6, 5);
+    scale = number("fw-scale", 0.1, 5, 1);
+    whole = document.getElementById("fw-whole").checked;
+    for (const radio of document.querySelectorAll("input[name=fw-quantity]")) {
+      if (radio.checked) quantity = radio.value;
+    }
+  }
+
+  function start() {
+    const section = document.getElementById("fw-section");
+    const noteBox = document.getElementById("fw-note");
+    function off(text) {
+      for (const e of section.querySelectorAll(".fw-controls, #fw-viewer")) e.hidden = true;
+      noteBox.textContent = text;
+    }
+    if (!fw || !fw.available) {
+      off("No framework across the crystal: " + (fw ? fw.reason : "the page's data has none.") +
+        " The star above shows every unit of the report.");
+      return;
+    }
+    if (typeof $3Dmol === "undefined") {
+      off("The 3D view needs JavaScript and WebGL.");
+      return;
+    }
+    viewer = $3Dmol.createViewer(document.getElementById("fw-viewer"), { backgroundColor: "white", antialias: true,
+      orthographic: true });
+    if (!fw.axes.VV || !fw.axes.VL) document.getElementById("fw-along-vv").disabled = true;
+    readControls();
+    draw();
+    viewer.zoomTo();
+    along(1);
+    for (const input of section.querySelectorAll(".fw-controls input")) {
+      input.addEventListener("change", function () { readControls(); draw(); });
+    }
+    ["a", "b", "c"].forEach(function (name, axis) {
+      document.getElementById("fw-along-" + name).addEventListener("click", function () { along(axis); });
+    });
+    document.getElementById("fw-along-vv").addEventListener("click", function () { along("VV"); });
+    document.getElementById("fw-png").addEventListener("click", async function () {
+      save(fileName(".png"), await png());
+    });
+    document.getElementById("fw-csv").addEventListener("click", function () {
+      save(fileName(".csv"), URL.createObjectURL(new Blob([csv()], { type: "text/csv" })));
+    });
+    window.addEventListener("resize", function () { viewer.resize(); viewer.render(); });
+  }
+
+  try {
+    start();
+  } catch (error) {
+    document.getElementById("fw-note").textContent = "The framework view could not start: " + error.message;
+    console.error(error);
+  }
+
+  // For scripts that drive the page (the browser tests).
+  window.zelk8Framework = {
+    viewer: function () { return viewer; },
+    molecules: function () { return shown.slice(); },
+    cylinders: function () { return drawnPairs.map(function (d) { return { molecules: d.pair.molecules.slice(),
+      unit: d.pair.unit, radius: d.radius, colour: d.colour, energy: d.pair[quantity] }; }); },
+    blockCentre: function () { return Object.assign({}, centreOfBlock); },
+    hoverLabel: function () { return hoverText; },
+    wholeShown: function () { return wholeModel !== null; },
+    png: png,
+    csv: csv,
+    ready: true
+  };
+})();
