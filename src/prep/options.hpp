@@ -23,9 +23,11 @@ struct Options {
   bool no_map = false;
   bool map_given = false;
   bool ignore_occupancy = false;
-  bool single = false;  // one molecule even when the asymmetric unit holds two
-  bool force = false;   // write a molecule whose bonds look implausible
-  RunParams run;        // charges and map values
+  bool single = false;         // one molecule even when the asymmetric unit holds two
+  bool force = false;          // write a molecule whose bonds look implausible
+  RunParams run;               // charges and map values
+  std::string model = "mm3";   // the parameter model (model.hpp)
+  bool charges_given = false;  // --charges: the model does not choose them
 };
 
 // What the command line asks for: a run with `options`, or a text to print

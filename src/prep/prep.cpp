@@ -12,6 +12,7 @@
 #include "crystal.hpp"
 #include "files.hpp"
 #include "map_range.hpp"
+#include "model.hpp"
 #include "program_view.hpp"
 #include "units.hpp"
 #include "vdw_params.hpp"
@@ -71,6 +72,7 @@ void write_summary(const Outcome& o, std::ostream& err) {
   }
   err << '\n';
   err << "  formula      " << formula(o.molecule) << '\n';
+  err << "  model        " << o.options.model << '\n';
   std::snprintf(line, sizeof line,
                 "  cell         a %.4f  b %.4f  c %.4f  alpha %.3f  beta %.3f  gamma %.3f\n",
                 o.crystal.cell.a, o.crystal.cell.b, o.crystal.cell.c, o.crystal.cell.alpha,
@@ -81,7 +83,9 @@ void write_summary(const Outcome& o, std::ostream& err) {
   err << "  molecule     " << o.molecule.number << ": " << o.molecule.atoms.size() << " atoms from "
       << o.crystal.sites.size() << " sites; element types";
   for (size_t e = 0; e < o.molecule.elements.size(); ++e)
-    err << ' ' << e + 1 << '=' << o.molecule.elements[e].name();
+    err << ' ' << e + 1 << '='
+        << (o.molecule.type_keys.empty() ? std::string(o.molecule.elements[e].name())
+                                         : o.molecule.type_keys[e]);
   err << '\n';
   if (o.second) {
     auto marker = std::find_if(o.search.units.begin(), o.search.units.end(),
@@ -163,6 +167,8 @@ std::string summary_json(const Outcome& o) {
   j["units"] = units;
   j["stack_unit"] = o.run.stack_unit;
   j["net_charge"] = rounded(o.view.net_charge, 1e4);
+  j["model"] = o.options.model;
+  j["charges"] = o.run.charges;
   j["warnings"] = o.warnings.list;
   return j.dump(2) + "\n";
 }
@@ -206,8 +212,20 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
     }
     check_bonds(options, implausible_bonds(crystal, molecule, options.bond_tolerance), warn);
 
-    VdwTable vdw = builtin_vdw_table();
+    const Model model = find_model(options.model);
+    VdwTable vdw = model.vdw;
     if (!options.params_path.empty()) read_vdw_params(options.params_path, vdw);
+    // A model with bond increments orders the types (a polar hydrogen type
+    // of its own) and chooses the increments that keep the molecule neutral.
+    std::optional<std::array<double, 4>> model_charges;
+    if (!model.increments.empty()) {
+      Layout layout = choose_layout(crystal.cell, molecule, model, options.bond_tolerance);
+      const std::vector<double> target = target_charges(crystal.cell, layout.molecule, layout.keys,
+                                                        model.increments, options.bond_tolerance);
+      model_charges = written_increments(increments_for(layout, target),
+                                         static_cast<int>(layout.molecule.elements.size()));
+      molecule = std::move(layout.molecule);
+    }
 
     const int skip = options.skip_units;
     // Two molecules in the asymmetric unit: the second is written as the
@@ -250,6 +268,7 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
                               : find_units(crystal, molecule, options.cutoff, skip);
     const std::vector<gemmi::Fractional>* second = other ? &search.second_set : nullptr;
     RunParams run = options.run;
+    if (model_charges && !options.charges_given) run.charges = *model_charges;
     if (options.no_map)
       run.stack_unit = 0;
     else if (options.stack)
@@ -276,7 +295,8 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
     std::vector<std::string> inexact;
     write_input(crystal.cell, molecule, vdw, search.units, run, &inexact, second);
     for (const std::string& text : inexact) warn(text);
-    for (const std::string& text : element_warnings(molecule)) warn(text);
+    if (model.increments.empty())
+      for (const std::string& text : element_warnings(molecule)) warn(text);
     if (std::fabs(view.net_charge) > 0.005) {
       char line[200];
       std::snprintf(line, sizeof line,
