@@ -28,7 +28,7 @@ struct Bounds {
 // electrostatic.
 constexpr Bounds vdw_bounds[] = {
     {"C", 0.1, 1.0, 1.7, 2.2},  {"N", 0.1, 1.0, 1.6, 2.1},   {"O", 0.1, 1.0, 1.5, 2.0},
-    {"H", 0.02, 0.3, 1.3, 1.8}, {"HP", 0.02, 0.3, 0.3, 1.6},
+    {"H", 0.02, 0.3, 1.3, 1.8}, {"HN", 0.02, 0.3, 0.3, 1.6}, {"HO", 0.02, 0.3, 0.3, 1.6},
 };
 
 std::vector<std::string> split_csv(const std::string& line) {
@@ -108,7 +108,8 @@ std::vector<Entry> read_entries(const std::string& folder) {
 Layout parameter_layout(const prep::Model& model) {
   Layout layout;
   for (const Bounds& b : vdw_bounds) {
-    if (std::string(b.key) == "HP" && !model.polar_hydrogen_type) continue;
+    const std::string key = b.key;
+    if ((key == "HN" || key == "HO") && !model.polar_hydrogen_type) continue;
     layout.keys.push_back(b.key);
     layout.lower.insert(layout.lower.end(), {b.emin_lo, b.r0_lo});
     layout.upper.insert(layout.upper.end(), {b.emin_hi, b.r0_hi});
@@ -117,7 +118,7 @@ Layout parameter_layout(const prep::Model& model) {
     layout.increments.push_back(inc.from + "-" + inc.to);
     // An X-H bond gives its hydrogen a positive charge; a heavy atom pair
     // may go either way.
-    const bool hydrogen = inc.to == "H" || inc.to == "HP";
+    const bool hydrogen = inc.to == "H" || inc.to == "HN" || inc.to == "HO";
     layout.lower.push_back(hydrogen ? -0.2 : -0.4);
     layout.upper.push_back(hydrogen ? 0.7 : 0.9);
   }
@@ -291,9 +292,10 @@ double exp6_maximum_rho() {
   return 0.5 * (lo + hi);
 }
 
-double lattice_energy(const Crystal& crystal, const Layout& layout,
-                      const std::vector<double>& parameters, size_t s) {
-  const Terms& t = crystal.terms[s];
+namespace {
+
+double energy(const Crystal& crystal, const Terms& t, const Layout& layout,
+              const std::vector<double>& parameters, double scale) {
   const int keys = static_cast<int>(layout.keys.size());
   double vdw = 0.0;
   for (int a = 0; a < keys; ++a)
@@ -303,15 +305,28 @@ double lattice_energy(const Crystal& crystal, const Layout& layout,
       const double eps = std::sqrt(parameters[2 * a] * parameters[2 * b]);
       const double r0 = parameters[2 * a + 1] + parameters[2 * b + 1];
       double repulsion = 0.0;
-      for (double r : t.near[kp]) repulsion += std::exp(-12.0 * r / r0);
-      const double r06 = std::pow(r0, 6);
+      const double steep = -12.0 * scale / r0;
+      for (double r : t.near[kp]) repulsion += std::exp(steep * r);
+      const double r06 = std::pow(r0 / scale, 6);
       vdw += eps * (184000.0 * repulsion - 2.25 * r06 * t.inverse6[kp]);
     }
   const std::vector<double> q = charges(crystal, layout, parameters);
   double stat = 0.0;
   for (size_t i = 0; i < q.size(); ++i)
     for (size_t j = 0; j < q.size(); ++j) stat += q[i] * q[j] * t.coulomb[i][j];
-  return 0.5 * (vdw + 1380.0 * stat) / crystal.molecules;
+  return 0.5 * (vdw + 1380.0 * stat / scale) / crystal.molecules;
+}
+
+}  // namespace
+
+double lattice_energy(const Crystal& crystal, const Layout& layout,
+                      const std::vector<double>& parameters, size_t s) {
+  return energy(crystal, crystal.terms[s], layout, parameters, 1.0);
+}
+
+double lattice_energy_uniform(const Crystal& crystal, const Layout& layout,
+                              const std::vector<double>& parameters, double scale) {
+  return energy(crystal, crystal.terms[0], layout, parameters, scale);
 }
 
 double shortest_rho(const Crystal& crystal, const Layout& layout,
@@ -328,7 +343,7 @@ double shortest_rho(const Crystal& crystal, const Layout& layout,
 }
 
 double objective(const std::vector<Crystal>& crystals, const Layout& layout,
-                 const std::vector<double>& parameters, int left_out) {
+                 const std::vector<double>& parameters, int left_out, const Checks& options) {
   static const double rho_max = exp6_maximum_rho();
   double sum = 0.0;
   int count = 0;
@@ -338,11 +353,16 @@ double objective(const std::vector<Crystal>& crystals, const Layout& layout,
     const double e = lattice_energy(c, layout, parameters, 0);
     double penalty = 0.0;
     if (e > -2.0) penalty += 2.0 * (e + 2.0);
-    // The observed structure near a minimum: every other scale higher.
-    for (size_t s = 1; s < c.terms.size(); ++s) {
-      const double rise = lattice_energy(c, layout, parameters, s) - e;
-      if (rise < 0.2) penalty += 10.0 * (0.2 - rise);
-    }
+    // The observed structure near a minimum: every other scale higher, the
+    // molecules moved rigidly and the cell scaled with them.
+    auto rising = [&](double other) {
+      const double rise = other - e;
+      if (rise < 0.01) penalty += options.scale_weight * (0.01 - rise);
+    };
+    if (options.rigid)
+      for (size_t s = 1; s < c.terms.size(); ++s) rising(lattice_energy(c, layout, parameters, s));
+    if (options.uniform)
+      for (double s : {0.98, 1.02}) rising(lattice_energy_uniform(c, layout, parameters, s));
     const double rho = shortest_rho(c, layout, parameters, 0);
     if (rho < rho_max + 0.1) penalty += 100.0 * (rho_max + 0.1 - rho);
     sum += std::fabs(e - c.entry.reference) + penalty;

@@ -53,7 +53,7 @@ struct Terms {
 struct Crystal {
   Entry entry;
   std::vector<std::string> keys;  // per atom, in the written order
-  std::string types;              // the written type order, e.g. "O N C HP H"
+  std::string types;              // the written type order, e.g. "O N C HN H"
   std::vector<int> key_index;     // per atom: index into Layout::keys
   int molecules = 1;              // independent molecules (1 or 2)
   int images = 0;                 // molecules within the radius, per central molecule
@@ -98,6 +98,12 @@ double charge_misfit(const Crystal& crystal, const Layout& layout,
 double lattice_energy(const Crystal& crystal, const Layout& layout,
                       const std::vector<double>& parameters, size_t s = 0);
 
+// The lattice energy with the cell scaled by `scale` and the fractional
+// coordinates kept: every distance, within the molecule too, times `scale`
+// (the charges as at scale 1).
+double lattice_energy_uniform(const Crystal& crystal, const Layout& layout,
+                              const std::vector<double>& parameters, double scale);
+
 // The smallest r / (R0(a) + R0(b)) over intermolecular pairs at scale index s.
 double shortest_rho(const Crystal& crystal, const Layout& layout,
                     const std::vector<double>& parameters, size_t s = 0);
@@ -117,7 +123,12 @@ Minimum minimise(const std::function<double(const std::vector<double>&)>& object
 // none): the mean absolute error, plus penalties for an unbound crystal,
 // a lattice energy lower at the scales other than 1, and a pair inside the
 // exp-6 maximum.
+struct Checks {
+  bool rigid = true;           // the molecules' centres moved by 0.98 and 1.02
+  bool uniform = true;         // the cell scaled, fractional coordinates kept
+  double scale_weight = 10.0;  // penalty per kJ/mol that a scaled lattice lies lower
+};
 double objective(const std::vector<Crystal>& crystals, const Layout& layout,
-                 const std::vector<double>& parameters, int left_out);
+                 const std::vector<double>& parameters, int left_out, const Checks& options = {});
 
 }  // namespace zelk8::fit

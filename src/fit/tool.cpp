@@ -67,6 +67,14 @@ int run_tool(std::vector<std::string> args, std::ostream& out, std::ostream& err
   app.add_option("--evaluations", evaluations, "energy evaluations per fit (default 4000)");
   app.add_option("--restarts", restarts, "fresh simplices per fit (default 2)");
   app.add_option("--radius", radius, "molecules whose centroid lies within R A (default 25)");
+  std::string check = "both";
+  Checks checks;
+  app.add_option("--check", check,
+                 "near a minimum at scales 0.98 and 1.02: rigid (molecules moved), uniform "
+                 "(cell scaled), both or none (default both)")
+      ->check(CLI::IsMember({"rigid", "uniform", "both", "none"}));
+  app.add_option("--check-weight", checks.scale_weight,
+                 "penalty per kJ/mol a scaled lattice lies lower (default 10)");
   app.add_option("-o,--output", output, "write the fitted parameters to FILE")->type_name("FILE");
   try {
     std::reverse(args.begin(), args.end());
@@ -79,6 +87,8 @@ int run_tool(std::vector<std::string> args, std::ostream& out, std::ostream& err
     err << "zelk8-fit: " << e.what() << " (zelk8-fit --help lists the options)\n";
     return 2;
   }
+  checks.rigid = check == "rigid" || check == "both";
+  checks.uniform = check == "uniform" || check == "both";
   if (loo && !fit) {
     err << "zelk8-fit: --loo needs --fit\n";
     return 2;
@@ -92,29 +102,49 @@ int run_tool(std::vector<std::string> args, std::ostream& out, std::ostream& err
       crystals.push_back(load_crystal(entry, model, layout, radius, {1.0, 0.98, 1.02}));
     std::vector<double> p = parameters_of(model, layout);
     if (fit) {
-      auto whole = [&](const std::vector<double>& x) { return objective(crystals, layout, x, -1); };
+      auto whole = [&](const std::vector<double>& x) {
+        return objective(crystals, layout, x, -1, checks);
+      };
       const Minimum m = minimise(whole, layout, p, evaluations, restarts);
       p = m.parameters;
       out << format("fit: objective %.3f after %d evaluations\n", m.value, m.evaluations);
     }
-    out << format("%-20s %-16s %9s %9s %8s %8s %8s %6s %6s %s\n", "crystal", "class", "reference",
-                  "energy", "error", "E(0.98)", "E(1.02)", "rho", "dq", "types");
+    out << format("%-20s %-16s %9s %9s %8s %8s %8s %8s %8s %6s %6s %s\n", "crystal", "class",
+                  "reference", "energy", "error", "E(0.98)", "E(1.02)", "U(0.98)", "U(1.02)", "rho",
+                  "dq", "types");
     std::vector<double> energies;
     for (const Crystal& c : crystals) {
       const double e = lattice_energy(c, layout, p, 0);
       energies.push_back(e);
-      out << format("%-20s %-16s %9.2f %9.2f %8.2f %8.2f %8.2f %6.3f %6.3f %s\n",
+      out << format("%-20s %-16s %9.2f %9.2f %8.2f %8.2f %8.2f %8.2f %8.2f %6.3f %6.3f %s\n",
                     c.entry.name.c_str(), c.entry.group.c_str(), c.entry.reference, e,
                     e - c.entry.reference, lattice_energy(c, layout, p, 1),
-                    lattice_energy(c, layout, p, 2), shortest_rho(c, layout, p, 0),
+                    lattice_energy(c, layout, p, 2), lattice_energy_uniform(c, layout, p, 0.98),
+                    lattice_energy_uniform(c, layout, p, 1.02), shortest_rho(c, layout, p, 0),
                     charge_misfit(c, layout, p), c.types.c_str());
     }
     out << class_errors(crystals, energies, fit ? "fitted" : model.name);
+    // The physical checks: bound, lower than at the scaled lattices, no pair
+    // inside the exp-6 maximum.
+    int unbound = 0, rigid = 0, uniform = 0, inside = 0;
+    for (size_t k = 0; k < crystals.size(); ++k) {
+      const Crystal& c = crystals[k];
+      const double e = energies[k];
+      unbound += e >= 0.0;
+      rigid += !(lattice_energy(c, layout, p, 1) > e && lattice_energy(c, layout, p, 2) > e);
+      uniform += !(lattice_energy_uniform(c, layout, p, 0.98) > e &&
+                   lattice_energy_uniform(c, layout, p, 1.02) > e);
+      inside += !(shortest_rho(c, layout, p, 0) > exp6_maximum_rho());
+    }
+    out << format(
+        "checks: %d unbound, %d lower at a rigid scale (E), %d lower at a scaled cell (U), %d "
+        "with a pair inside the exp-6 maximum (rho %.3f)\n",
+        unbound, rigid, uniform, inside, exp6_maximum_rho());
     if (loo) {
       std::vector<double> predicted;
       for (size_t k = 0; k < crystals.size(); ++k) {
         auto without = [&](const std::vector<double>& x) {
-          return objective(crystals, layout, x, static_cast<int>(k));
+          return objective(crystals, layout, x, static_cast<int>(k), checks);
         };
         const Minimum m = minimise(without, layout, p, evaluations / 2, restarts);
         predicted.push_back(lattice_energy(crystals[k], layout, m.parameters, 0));

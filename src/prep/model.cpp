@@ -16,7 +16,7 @@ namespace {
 // on the values a fit tries.
 const std::vector<BondIncrement>& layout_reference() {
   static const std::vector<BondIncrement> reference = {
-      {"C", "H", 0.1}, {"N", "HP", 0.3}, {"O", "HP", 0.4}, {"N", "H", 0.3},
+      {"C", "H", 0.1}, {"N", "HN", 0.3}, {"O", "HO", 0.4}, {"N", "H", 0.3},
       {"O", "H", 0.4}, {"O", "C", 0.4},  {"N", "C", 0.3},
   };
   return reference;
@@ -157,13 +157,17 @@ Model find_model(const std::string& name) {
     // Fitted by zelk8-fit to the lattice energies of the X23 crystals (see
     // the README's Methods); the other elements keep their MM3 values.
     Model model{"x23", builtin_vdw_table(), true, {}};
-    model.vdw["C"] = {0.2343, 1.96};
-    model.vdw["N"] = {0.1799, 1.93};
-    model.vdw["O"] = {0.2469, 1.82};
-    model.vdw["H"] = {0.0837, 1.62};
-    model.vdw["HP"] = {0.0837, 0.80};
-    model.increments = {
-        {"C", "H", 0.10}, {"N", "HP", 0.30}, {"O", "HP", 0.40}, {"O", "C", 0.40}, {"N", "C", 0.30}};
+    model.vdw["C"] = {0.44122, 1.964};
+    model.vdw["N"] = {0.72182, 1.817};
+    model.vdw["O"] = {0.10067, 1.844};
+    model.vdw["H"] = {0.02045, 1.800};
+    model.vdw["HN"] = {0.02000, 0.301};
+    model.vdw["HO"] = {0.02000, 0.300};
+    model.increments = {{"C", "H", 0.08580},
+                        {"N", "HN", 0.36594},
+                        {"O", "HO", 0.40210},
+                        {"O", "C", 0.57803},
+                        {"N", "C", 0.08090}};
     return model;
   }
   std::string names;
@@ -183,7 +187,7 @@ std::vector<std::string> type_keys(const gemmi::UnitCell& cell, const Molecule& 
       const gemmi::El el = molecule.atoms[x].element.elem;
       if (molecule.atoms[h].element.elem == gemmi::El::H &&
           (el == gemmi::El::N || el == gemmi::El::O))
-        keys[h] = "HP";
+        keys[h] = el == gemmi::El::N ? "HN" : "HO";
     }
   return keys;
 }
@@ -215,13 +219,13 @@ Layout choose_layout(const gemmi::UnitCell& cell, const Molecule& molecule, cons
   // Groups in prep's order: the elements as the molecule has them, a polar
   // hydrogen type before the other hydrogens.
   std::vector<std::string> groups;
+  auto polar = [](const std::string& key) { return key == "HN" || key == "HO"; };
   for (const std::string& key : keys)
-    if (key != "HP" && std::find(groups.begin(), groups.end(), key) == groups.end())
+    if (!polar(key) && std::find(groups.begin(), groups.end(), key) == groups.end())
       groups.push_back(key);
-  if (std::find(keys.begin(), keys.end(), "HP") != keys.end()) {
-    auto h = std::find(groups.begin(), groups.end(), "H");
-    groups.insert(h, "HP");
-  }
+  for (const char* key : {"HN", "HO"})
+    if (std::find(keys.begin(), keys.end(), key) != keys.end())
+      groups.insert(std::find(groups.begin(), groups.end(), "H"), key);
   if (static_cast<int>(groups.size()) > max_element_types)
     throw PrepError("the molecule has " + std::to_string(groups.size()) +
                     " element types under model " + model.name + "; the input file holds at most " +

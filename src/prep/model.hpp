@@ -22,8 +22,8 @@ struct BondIncrement {
 
 struct Model {
   std::string name;
-  VdwTable vdw;  // by type key: the element symbol, "HP" for a polar hydrogen
-  // A hydrogen bonded to N or O becomes a type of its own, key "HP".
+  VdwTable vdw;  // by type key: the element symbol, "HN" and "HO" for polar hydrogens
+  // A hydrogen bonded to N or O becomes a type of its own, key "HN" or "HO".
   bool polar_hydrogen_type = false;
   // Empty: the element types in prep's order and the run's --charges as
   // given. Otherwise the types are ordered, and the four increments chosen,

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "input_file.hpp"
+#include "model.hpp"
 
 namespace zelk8::prep {
 
