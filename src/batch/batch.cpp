@@ -59,7 +59,12 @@ int collect(const Parameters& parameters, std::ostream& err) {
       }
     }
   }
-  write_summaries(parameters.out, rows);
+  try {
+    write_summaries(parameters.out, rows);
+  } catch (const std::exception& error) {
+    err << "zelk8-batch: " << error.what() << '\n';
+    return exit_unwritable;
+  }
   const int failed = count_failed(rows);
   err << "zelk8-batch: " << rows.size() << " crystals in " << parameters.out << "/summary.csv, "
       << failed << " failed";
@@ -111,6 +116,22 @@ std::vector<Row> finished_rows(const std::string& out) {
   std::vector<Row> rows;
   for (const std::string& name : names)
     if (auto row = read_finished_row((fs::path(out) / name).string())) rows.push_back(*row);
+  return rows;
+}
+
+std::vector<Row> folder_rows(const std::string& out, const std::vector<Row>& this_run) {
+  std::vector<Row> rows = finished_rows(out);
+  for (const Row& row : this_run) {
+    const std::string name = cell(row, "name");
+    auto same = std::find_if(rows.begin(), rows.end(),
+                             [&](const Row& other) { return cell(other, "name") == name; });
+    if (same != rows.end())
+      *same = row;
+    else
+      rows.push_back(row);
+  }
+  std::stable_sort(rows.begin(), rows.end(),
+                   [](const Row& p, const Row& q) { return cell(p, "name") < cell(q, "name"); });
   return rows;
 }
 
@@ -217,14 +238,18 @@ int run_batch(const Parameters& parameters, const Tools& tools, std::ostream& er
     err << "zelk8-batch: shard " << parameters.shard << '/' << parameters.shards << ": "
         << rows.size() << " crystals, " << failed << " failed; build the summary with --collect\n";
   } else {
+    // The summary covers the whole folder: crystals of earlier runs too.
+    const std::vector<Row> all = folder_rows(parameters.out, rows);
     try {
-      write_summaries(parameters.out, rows);
+      write_summaries(parameters.out, all);
     } catch (const std::exception& error) {
       err << "zelk8-batch: " << error.what() << '\n';
-      return exit_failed;
+      return exit_unwritable;
     }
     err << "zelk8-batch: " << rows.size() << " crystals, " << failed << " failed; see "
-        << (fs::path(parameters.out) / "summary.csv").string() << '\n';
+        << (fs::path(parameters.out) / "summary.csv").string();
+    if (all.size() > rows.size()) err << " (" << all.size() << " crystals in the folder)";
+    err << '\n';
   }
   return failed ? exit_failed : exit_ok;
 }

@@ -24,8 +24,9 @@ struct Parameters {
 
 // Exit statuses.
 constexpr int exit_ok = 0;
-constexpr int exit_failed = 1;  // some crystal failed (or, collecting, is missing)
-constexpr int exit_usage = 2;   // bad arguments or inputs
+constexpr int exit_failed = 1;      // some crystal failed (or, collecting, is missing)
+constexpr int exit_usage = 2;       // bad arguments or inputs
+constexpr int exit_unwritable = 3;  // a summary file cannot be written
 constexpr int exit_interrupted = 130;
 
 // The crystals of shard `k` of `n` (1-based) out of `count` in name order:
@@ -40,6 +41,12 @@ void write_summaries(const std::string& out, const std::vector<Row>& rows);
 
 // The rows of every complete crystal folder of `out`, in name order.
 std::vector<Row> finished_rows(const std::string& out);
+
+// The rows of the folder's summary: every complete crystal folder of `out`
+// and this run's rows (which replace a folder's row of the same name; a
+// crystal that failed before its folder was made has only this one), in
+// name order.
+std::vector<Row> folder_rows(const std::string& out, const std::vector<Row>& this_run);
 
 // Runs the batch; progress and messages go to `err`. Returns the exit status.
 int run_batch(const Parameters& parameters, const Tools& tools, std::ostream& err);

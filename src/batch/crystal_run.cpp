@@ -6,12 +6,16 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "contacts.hpp"
+#include "hints.hpp"
 #include "process.hpp"
 #include "report.hpp"
 
@@ -205,42 +209,166 @@ Step run_tool(const std::string& tool, std::vector<std::string> argv, const fs::
   return {failure(tool, outcome, log)};
 }
 
-struct Lattice {
-  double sum = 0.0;  // of the shells' Etot totals, kJ/mol
-  int molecules = 0;
+// The lattice sum around one molecule by shells of units out to the
+// radius: every molecule whose centroid lies within it, taken by zelk8
+// itself, at most 20 per run.
+struct ShellSum {
+  double sum = 0.0;   // of Etot over the molecules, kJ/mol
+  int molecules = 0;  // summed over
+  std::string none;   // why there is no sum (not a failure), when set
 };
 
-// The lattice sum by shells of 20 units out to `radius`: every molecule
-// whose centroid lies within it, taken by zelk8 itself, 20 per run.
-Step lattice_sum(const Crystal& crystal, const std::vector<std::string>& options,
-                 const Settings& settings, const Tools& tools, const fs::path& dir,
-                 const std::vector<int>& cpus, Lattice& lattice) {
+// `molecule` 0: the one molecule of the asymmetric unit; 1 or 2: that one
+// of two, whose neighbours of both kinds are summed.
+Step shell_sum(const Crystal& crystal, const std::vector<std::string>& options,
+               const Settings& settings, const Tools& tools, const fs::path& dir,
+               const std::vector<int>& cpus, int molecule, ShellSum& total) {
   const fs::path shell_dir = dir / ".lattice";
   fs::create_directory(shell_dir);
   int within = -1;
-  for (int skip = 0;; skip += shell_units) {
+  for (int skip = 0, shell = 1;; ++shell) {
     nlohmann::json summary;
-    const std::string where = "lattice shell " + std::to_string(skip / shell_units + 1) + ": ";
-    Step step = run_prep(tools, crystal.cif, shell_options(options, settings.lattice_radius, skip),
-                         shell_dir, shell_dir / "prep.log", cpus, summary);
+    const std::string where = (molecule ? "lattice shell " + std::to_string(shell) +
+                                              " of molecule " + std::to_string(molecule) + ": "
+                                        : "lattice shell " + std::to_string(shell) + ": ");
+    Step step = run_prep(tools, crystal.cif,
+                         shell_options(options, settings.lattice_radius, skip, molecule), shell_dir,
+                         shell_dir / "prep.log", cpus, summary);
     if (step.interrupted) return step;
-    if (!step.message.empty()) return {where + step.message};
+    if (!step.message.empty()) return {where + batch_words(step.message, PrepRun::lattice_shell)};
+    if (molecule && summary.value("z_prime_written", 1) != 2) {
+      total.none =
+          "no lattice energy: zelk8-prep writes only one of the asymmetric unit's two "
+          "molecules (they differ in composition or bonds, or are too large together)";
+      return {};
+    }
     if (within < 0) within = summary.value("within_cutoff", 0);
     report::Report report;
     step = run_zelk8(tools, shell_dir, cpus, report);
     if (step.interrupted) return step;
     if (!step.message.empty()) return {where + step.message};
-    const int units = static_cast<int>(report.units.size());
-    lattice.sum += *report.lattice_etot->value;
-    lattice.molecules += units;
-    if (units < shell_units || lattice.molecules >= within) break;
+    const nlohmann::json units = summary.value("units", nlohmann::json::array());
+    if (units.size() != report.units.size())
+      return {where + "zelk8-prep lists " + std::to_string(units.size()) + " units, the report " +
+              std::to_string(report.units.size())};
+    // A unit ranked at most `skip` is the second molecule's marker, written
+    // again only to place that molecule's images: summed in an earlier shell.
+    double sum = *report.lattice_etot->value;
+    int ranked = 0;
+    int last = skip;
+    for (size_t k = 0; k < units.size(); ++k) {
+      const int rank = units[k].value("rank", 0);
+      if (rank > skip) {
+        ++ranked;
+        last = std::max(last, rank);
+      } else if (report.units[k].etot.finite()) {
+        sum -= *report.units[k].etot.value;
+      } else {
+        return {where + "unit " + report.units[k].name + " has Etot " + report.units[k].etot.text};
+      }
+    }
+    total.sum += sum;
+    total.molecules += ranked;
+    if (ranked == 0 || total.molecules >= within) break;
+    skip = last;
   }
   std::error_code error;
   fs::remove_all(shell_dir, error);
-  if (lattice.molecules != within)
-    return {"the lattice shells hold " + std::to_string(lattice.molecules) + " molecules of the " +
+  if (total.molecules != within)
+    return {"the lattice shells hold " + std::to_string(total.molecules) + " molecules of the " +
             std::to_string(within) + " within " + fixed(settings.lattice_radius, 1) + " A"};
   return {};
+}
+
+struct Lattice {
+  std::optional<double> energy;  // kJ/mol
+  int molecules = 0;
+  std::string none;  // why there is no lattice energy
+};
+
+// One molecule in the asymmetric unit: half its lattice sum. Two: the mean
+// of the two molecules' halves, each over the molecules of both kinds.
+Step lattice_energy(const Crystal& crystal, const std::vector<std::string>& options,
+                    const Settings& settings, const Tools& tools, const fs::path& dir,
+                    const std::vector<int>& cpus, int in_asymmetric_unit, Lattice& lattice) {
+  if (in_asymmetric_unit < 1 || in_asymmetric_unit > 2) {
+    lattice.none =
+        "no lattice energy: it needs one or two molecules in the asymmetric unit, the "
+        "CIF has " +
+        std::to_string(in_asymmetric_unit);
+    return {};
+  }
+  double energy = 0.0;
+  for (int molecule = in_asymmetric_unit == 1 ? 0 : 1;
+       molecule <= (in_asymmetric_unit == 1 ? 0 : 2); ++molecule) {
+    ShellSum shells;
+    Step step = shell_sum(crystal, options, settings, tools, dir, cpus, molecule, shells);
+    if (step.interrupted || !step.message.empty()) return step;
+    if (!shells.none.empty()) {
+      lattice.none = shells.none;
+      return {};
+    }
+    energy += 0.5 * shells.sum / in_asymmetric_unit;
+    lattice.molecules += shells.molecules;
+  }
+  lattice.energy = energy;
+  return {};
+}
+
+std::string signed_fixed(double value, int decimals) {
+  std::string text = fixed(value, decimals);
+  if (std::strtod(text.c_str(), nullptr) == 0.0) text = fixed(0.0, decimals);
+  return text;
+}
+
+// A number as %g writes it: 25, 12.5.
+std::string fixed_trimmed(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+// The map's minima over the grid points where no two atoms overlap, as the
+// report printed their energies and shifts; empty when no such point is
+// below zero. Overlap points and a printed minimum that is one are noted.
+void map_minima(const report::Report& report, Row& row, std::vector<std::string>& warnings) {
+  const report::ShiftMap& map = *report.map;
+  const report::MapContacts contacts = report::map_contacts(report);
+  struct Minimum {
+    const report::MapTable& table;
+    const report::MapMinimum& printed;
+    std::string column;
+  };
+  const Minimum minima[] = {{map.evdw, map.evdw_minimum, "map_min_evdw"},
+                            {map.etot, map.etot_minimum, "map_min_etot"}};
+  if (!contacts.checked) {
+    // Nothing to tell overlap points by: the minima as printed, and why.
+    for (const Minimum& minimum : minima) {
+      row[minimum.column] = minimum.printed.energy.text;
+      row[minimum.column + "_l"] = minimum.printed.l.text;
+      row[minimum.column + "_s"] = minimum.printed.s.text;
+    }
+    warnings.push_back("the map minima are as printed, overlap points not excluded: " +
+                       contacts.note);
+    return;
+  }
+  row["map_overlap_points"] = std::to_string(contacts.overlap_points);
+  for (const Minimum& minimum : minima) {
+    const auto low = report::lowest_clear_point(minimum.table, contacts);
+    if (low) {
+      row[minimum.column] = minimum.table.cells[low->row][low->column].text;
+      row[minimum.column + "_l"] = minimum.table.l_shifts[low->column].text;
+      row[minimum.column + "_s"] = minimum.table.s_shifts[low->row].text;
+    }
+    if (report::printed_minimum_is_overlap(minimum.printed, minimum.table, contacts))
+      warnings.push_back(
+          "the report's lowest " + minimum.table.name + " (" + minimum.printed.energy.text +
+          " at VL " + minimum.printed.l.text + ", VS " + minimum.printed.s.text +
+          ") is an overlap point, where atoms come closer than the exp-6 "
+          "maximum; " +
+          (low ? minimum.column + " is the lowest of the other points"
+               : "no other point is below zero, so " + minimum.column + " is empty"));
+  }
 }
 
 }  // namespace
@@ -248,24 +376,31 @@ Step lattice_sum(const Crystal& crystal, const std::vector<std::string>& options
 nlohmann::json input_fingerprint(const Crystal& crystal, const Settings& settings) {
   std::vector<std::string> options = settings.prep_options;
   options.insert(options.end(), crystal.options.begin(), crystal.options.end());
+  // A row of an earlier layout lacks columns: such a crystal is run again.
   return {{"cif_content", content_hash(read_text(crystal.cif))},
           {"prep_options", options},
-          {"lattice_radius", settings.lattice_radius}};
+          {"lattice_radius", settings.lattice_radius},
+          {"row_layout", row_layout}};
 }
 
 std::vector<std::string> shell_options(const std::vector<std::string>& options, double radius,
-                                       int skip) {
+                                       int skip, int molecule) {
   std::vector<std::string> kept;
   for (size_t k = 0; k < options.size(); ++k) {
     const std::string& word = options[k];
     const std::string name = word.substr(0, word.find('='));
-    const bool with_value = name == "--cutoff" || name == "--stack" || name == "--map";
+    const bool with_value = name == "--cutoff" || name == "--stack" || name == "--map" ||
+                            (molecule && name == "--molecule");
     if (with_value) {
       if (name == word) ++k;  // the value is the next word
       continue;
     }
-    if (word == "--no-map") continue;
+    if (word == "--no-map" || (molecule && word == "--single")) continue;
     kept.push_back(word);
+  }
+  if (molecule) {
+    kept.push_back("--molecule");
+    kept.push_back(std::to_string(molecule));
   }
   char text[32];
   std::snprintf(text, sizeof text, "%g", radius);
@@ -274,6 +409,32 @@ std::vector<std::string> shell_options(const std::vector<std::string>& options, 
         std::string("--skip-units"), std::to_string(skip)})
     kept.push_back(word);
   return kept;
+}
+
+std::string options_text(const std::vector<std::string>& options) {
+  std::string text;
+  for (const std::string& word : options) {
+    if (!text.empty()) text += ' ';
+    if (!word.empty() && word.find_first_of(" \t'\"") == std::string::npos) {
+      text += word;
+    } else if (word.find('\'') == std::string::npos) {
+      text += "'" + word + "'";
+    } else {
+      text += '"' + word + '"';
+    }
+  }
+  return text;
+}
+
+std::string option_value(const std::vector<std::string>& options, const std::string& name) {
+  std::string value;
+  for (size_t k = 0; k < options.size(); ++k) {
+    if (options[k] == name && k + 1 < options.size())
+      value = options[k + 1];
+    else if (options[k].rfind(name + "=", 0) == 0)
+      value = options[k].substr(name.size() + 1);
+  }
+  return value;
 }
 
 std::string diagnostic(const std::string& log_text) {
@@ -350,15 +511,37 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings,
     return outcome;
   };
 
+  row["lattice_radius"] = fixed_trimmed(settings.lattice_radius);
+  row["prep_options"] = options_text(options);
+  row["charges"] = option_value(options, "--charges");
+  row["cutoff"] = option_value(options, "--cutoff");
+
   nlohmann::json prep;
   Step step = run_prep(tools, crystal.cif, options, dir, dir / "prep.log", cpus, prep);
   if (step.interrupted) return stopped();
-  if (!step.message.empty()) return finish("prep_failed", step.message);
+  if (!step.message.empty()) return finish("prep_failed", batch_words(step.message));
   result["prep"] = prep;
+  write_whole_file((dir / "prep.json").string(), prep.dump(2) + "\n");
   row["formula"] = json_text(prep, "formula");
   row["space_group"] = json_text(prep, "space_group");
   row["atoms"] = json_text(prep, "atoms");
   row["element_types"] = json_text(prep, "element_types");
+  row["model"] = json_text(prep, "model");  // the parameter model prep wrote
+  row["hbond_units"] = json_text(prep, "hbond_units");
+  if (const auto unit_cutoff = prep.find("unit_cutoff");
+      unit_cutoff != prep.end() && unit_cutoff->is_number())
+    row["cutoff"] = fixed_trimmed(unit_cutoff->get<double>());
+  std::optional<double> net_charge;
+  if (const auto charge = prep.find("net_charge"); charge != prep.end() && charge->is_number()) {
+    net_charge = charge->get<double>();
+    row["net_charge"] = signed_fixed(*net_charge, 4);
+  }
+  std::vector<std::string> warnings;
+  if (const auto list = prep.find("warnings"); list != prep.end() && list->is_array())
+    for (const nlohmann::json& text : *list)
+      if (text.is_string()) warnings.push_back(batch_words(text.get<std::string>()));
+  auto set_warnings = [&] { row["warnings"] = grouped(warnings); };
+  set_warnings();
 
   report::Report report;
   step = run_zelk8(tools, dir, cpus, report);
@@ -367,34 +550,57 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings,
   row["units"] = std::to_string(report.units.size());
   row["etot_units"] = report.lattice_etot->text;
   row["stack_unit"] = report.run_parameters.stack_unit.text;
+  {
+    // As --charges takes them: 0.1,-0.4,-0.3,0.
+    const report::RunParameters& run = report.run_parameters;
+    std::string charges;
+    for (const report::Field* field : {&run.charge_h, &run.charge_1, &run.charge_2, &run.charge_3})
+      charges += (charges.empty() ? "" : ",") +
+                 (field->finite() ? fixed_trimmed(*field->value) : field->text);
+    row["charges"] = charges;
+  }
   if (const report::Unit* unit = report.stacking_unit()) row["stack_etot"] = unit->etot.text;
   if (report.map) {
-    row["map_min_evdw"] = report.map->evdw_minimum.energy.text;
-    row["map_min_evdw_l"] = report.map->evdw_minimum.l.text;
-    row["map_min_evdw_s"] = report.map->evdw_minimum.s.text;
-    row["map_min_etot"] = report.map->etot_minimum.energy.text;
-    row["map_min_etot_l"] = report.map->etot_minimum.l.text;
-    row["map_min_etot_s"] = report.map->etot_minimum.s.text;
+    map_minima(report, row, warnings);
+    set_warnings();
     step = run_tool("zelk8-map", {tools.map, "at8.dat", "-o", "map.svg"}, dir, cpus);
     if (step.interrupted) return stopped();
     if (!step.message.empty()) return finish("run_failed", step.message);
   }
 
-  std::string message;
-  if (settings.lattice_radius > 0.0) {
-    const int molecules = prep.value("molecules_in_asymmetric_unit", 0);
-    if (molecules == 1) {
-      Lattice lattice;
-      step = lattice_sum(crystal, options, settings, tools, dir, cpus, lattice);
-      if (step.interrupted) return stopped();
-      if (!step.message.empty()) return finish("run_failed", step.message);
-      row["lattice_energy"] = fixed(0.5 * lattice.sum, 5);
-      row["lattice_molecules"] = std::to_string(lattice.molecules);
-    } else {
-      message = "no lattice energy: it needs one molecule in the asymmetric unit, the CIF has " +
-                std::to_string(molecules);
-    }
+  Lattice lattice;
+  if (settings.lattice_radius <= 0.0) {
+    lattice.none = "no lattice energy: --lattice-radius 0";
+  } else if (net_charge && std::fabs(*net_charge) > neutral_charge_max) {
+    lattice.none = "no lattice energy: the molecule's net charge is " +
+                   signed_fixed(*net_charge, 4) +
+                   " e, and its electrostatic lattice sum does not converge; give charge "
+                   "increments that add up to zero with --charges (or in the manifest's options "
+                   "column)";
+  } else {
+    step = lattice_energy(crystal, options, settings, tools, dir, cpus,
+                          prep.value("molecules_in_asymmetric_unit", 0), lattice);
+    if (step.interrupted) return stopped();
+    if (!step.message.empty()) return finish("run_failed", step.message);
   }
+  if (lattice.energy) {
+    row["lattice_energy"] = fixed(*lattice.energy, 5);
+    row["lattice_molecules"] = std::to_string(lattice.molecules);
+  }
+  // --lattice-radius 0 asks for no lattice energy: nothing to explain.
+  const std::string message = settings.lattice_radius > 0.0 ? lattice.none : "";
+  nlohmann::ordered_json lattice_json;
+  lattice_json["lattice_energy"] =
+      lattice.energy
+          ? nlohmann::ordered_json(std::strtod(fixed(*lattice.energy, 5).c_str(), nullptr))
+          : nlohmann::ordered_json(nullptr);
+  lattice_json["molecules"] = lattice.molecules;
+  lattice_json["radius"] = settings.lattice_radius;
+  lattice_json["net_charge"] =
+      net_charge ? nlohmann::ordered_json(*net_charge) : nlohmann::ordered_json(nullptr);
+  lattice_json["message"] = lattice.none;
+  write_whole_file((dir / "lattice.json").string(), lattice_json.dump(2) + "\n");
+  result["lattice"] = lattice_json;
 
   // A page needs at least one unit to draw.
   if (!tools.view.empty() && !report.units.empty()) {

@@ -42,14 +42,30 @@ struct CrystalOutcome {
 CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings, const Tools& tools,
                                const std::vector<int>& cpus);
 
+// The layout of the rows this version writes; raised when columns change.
+inline constexpr int row_layout = 2;
+
 // What decides whether an earlier result still holds: the CIF's content, the
-// prep options in the order given and the lattice radius.
+// prep options in the order given, the lattice radius and the row layout.
 nlohmann::json input_fingerprint(const Crystal& crystal, const Settings& settings);
 
 // The prep options of one lattice shell: `options` without the ones that
 // choose the units, the stacking unit or the map, then the shell's own.
+// With `molecule` (1 or 2, two molecules in the asymmetric unit) the shell
+// is centred on that molecule: --molecule and --single are replaced.
 std::vector<std::string> shell_options(const std::vector<std::string>& options, double radius,
-                                       int skip);
+                                       int skip, int molecule = 0);
+
+// The largest net charge (e) of a molecule whose lattice energy is summed:
+// beyond it the electrostatic sum does not converge.
+inline constexpr double neutral_charge_max = 0.005;
+
+// The options as one line, each word that holds a blank or a quote quoted.
+std::string options_text(const std::vector<std::string>& options);
+
+// The value of the last `--name VALUE` or `--name=VALUE` among `options`,
+// empty when none.
+std::string option_value(const std::vector<std::string>& options, const std::string& name);
 
 // The diagnostic to report from a tool's error output: its last line that
 // says "error", else its last non-empty line.

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -16,14 +17,19 @@ namespace zelk8::batch {
 
 namespace {
 
-bool number_column(std::string_view column) {
-  for (std::string_view text : {"name", "status", "message", "formula", "space_group"})
-    if (column == text) return false;
-  return true;
-}
+bool numeric(Kind kind) { return kind == Kind::number || kind == Kind::count; }
 
 std::optional<double> as_number(const std::string& text) {
   double value = 0.0;
+  const char* end = text.data() + text.size();
+  auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end || !std::isfinite(value))
+    return std::nullopt;
+  return value;
+}
+
+std::optional<long long> as_count(const std::string& text) {
+  long long value = 0;
   const char* end = text.data() + text.size();
   auto [stop, error] = std::from_chars(text.data(), end, value);
   if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
@@ -70,6 +76,7 @@ th { background: #eee; cursor: pointer; user-select: none; position: sticky; top
 th.up::after { content: " \25B2"; }
 th.down::after { content: " \25BC"; }
 td.num { text-align: right; font-variant-numeric: tabular-nums; }
+td.list { font-size: 0.85em; min-width: 20em; }
 tr.failed td { background: #fdd; }
 </style>
 </head>
@@ -117,25 +124,45 @@ constexpr std::string_view page_tail = R"(</tbody>
 
 Row empty_row(const std::string& name) {
   Row row = Row::object();
-  for (std::string_view column : summary_columns) row[std::string(column)] = "";
+  for (const Column& column : summary_columns)
+    row[std::string(column.name)] =
+        column.kind == Kind::list ? Row(Row::array()) : Row(std::string());
   row["name"] = name;
   return row;
 }
 
 std::string cell(const Row& row, std::string_view column) {
   auto found = row.find(std::string(column));
-  if (found == row.end() || !found->is_string()) return "";
-  return found->get<std::string>();
+  if (found == row.end()) return "";
+  if (found->is_string()) return found->get<std::string>();
+  if (!found->is_array()) return "";
+  std::string joined;
+  for (const Row& item : *found)
+    if (item.is_string())
+      joined += (joined.empty() ? "" : std::string(list_separator)) + item.get<std::string>();
+  return joined;
+}
+
+std::vector<std::string> items(const Row& row, std::string_view column) {
+  std::vector<std::string> list;
+  auto found = row.find(std::string(column));
+  if (found == row.end()) return list;
+  if (found->is_string() && !found->get<std::string>().empty())
+    list.push_back(found->get<std::string>());
+  if (found->is_array())
+    for (const Row& item : *found)
+      if (item.is_string()) list.push_back(item.get<std::string>());
+  return list;
 }
 
 std::string summary_csv(const std::vector<Row>& rows) {
   std::string text;
   for (size_t k = 0; k < summary_columns.size(); ++k)
-    text += (k ? "," : "") + std::string(summary_columns[k]);
+    text += (k ? "," : "") + std::string(summary_columns[k].name);
   text += '\n';
   for (const Row& row : rows) {
     for (size_t k = 0; k < summary_columns.size(); ++k)
-      text += (k ? "," : "") + csv_field(cell(row, summary_columns[k]));
+      text += (k ? "," : "") + csv_field(cell(row, summary_columns[k].name));
     text += '\n';
   }
   return text;
@@ -145,15 +172,27 @@ std::string summary_json(const std::vector<Row>& rows) {
   nlohmann::ordered_json all = nlohmann::ordered_json::array();
   for (const Row& row : rows) {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
-    for (std::string_view column : summary_columns) {
-      const std::string text = cell(row, column);
-      const std::string key(column);
-      if (text.empty())
+    for (const Column& column : summary_columns) {
+      const std::string key(column.name);
+      if (column.kind == Kind::list) {
+        object[key] = items(row, column.name);
+        continue;
+      }
+      const std::string text = cell(row, column.name);
+      if (text.empty()) {
         object[key] = nullptr;
-      else if (auto value = as_number(text); value && number_column(column))
-        object[key] = *value;
-      else
+      } else if (column.kind == Kind::text) {
         object[key] = text;
+      } else if (auto count = as_count(text); count && column.kind == Kind::count) {
+        object[key] = *count;
+      } else if (auto value = as_number(text); value && column.kind == Kind::number) {
+        object[key] = *value;
+      } else {
+        // Off-scale or otherwise not a number of this kind: no number, and
+        // the text as printed beside it.
+        object[key] = nullptr;
+        object[key + "_printed"] = text;
+      }
     }
     all.push_back(std::move(object));
   }
@@ -162,19 +201,28 @@ std::string summary_json(const std::vector<Row>& rows) {
 
 std::string index_html(const std::vector<Row>& rows, const std::vector<Links>& links) {
   std::string page(page_head);
-  for (std::string_view column : summary_columns) page += "<th>" + std::string(column) + "</th>";
+  for (const Column& column : summary_columns) page += "<th>" + std::string(column.name) + "</th>";
   page += "<th>picture</th></tr></thead>\n<tbody>\n";
   for (size_t r = 0; r < rows.size(); ++r) {
     const Row& row = rows[r];
     const Links link = r < links.size() ? links[r] : Links{};
     page += cell(row, "status") == "ok" ? "<tr>" : "<tr class=\"failed\">";
-    for (std::string_view column : summary_columns) {
-      const std::string text = report::markup_escape(cell(row, column));
-      if (column == "name" && !link.page.empty())
+    for (const Column& column : summary_columns) {
+      std::string text;
+      if (column.kind == Kind::list) {
+        // One line per item.
+        for (const std::string& item : items(row, column.name))
+          text += (text.empty() ? "" : "<br>") + report::markup_escape(item);
+      } else {
+        text = report::markup_escape(cell(row, column.name));
+      }
+      if (column.name == "name" && !link.page.empty())
         page += "<td><a href=\"" + url_escape(link.page) + "\">" + text + "</a></td>";
+      else if (column.kind == Kind::list)
+        page += "<td class=\"list\">" + text + "</td>";
       else
         page +=
-            number_column(column) ? "<td class=\"num\">" + text + "</td>" : "<td>" + text + "</td>";
+            numeric(column.kind) ? "<td class=\"num\">" + text + "</td>" : "<td>" + text + "</td>";
     }
     if (link.picture.empty())
       page += "<td></td>";

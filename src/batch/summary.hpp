@@ -10,31 +10,78 @@
 
 namespace zelk8::batch {
 
+// What a column holds, which decides how summary.json writes it.
+enum class Kind {
+  text,    // a string
+  number,  // a real number, as printed
+  count,   // a whole number
+  list,    // several texts (summary.json: an array; the tables: joined by " | ")
+};
+
+struct Column {
+  std::string_view name;
+  Kind kind;
+};
+
 // The columns, in the order of every table.
-inline constexpr std::array<std::string_view, 20> summary_columns = {
-    "name",         "status",         "message",           "formula",
-    "space_group",  "atoms",          "element_types",     "units",
-    "etot_units",   "lattice_energy", "lattice_molecules", "stack_unit",
-    "stack_etot",   "map_min_evdw",   "map_min_evdw_l",    "map_min_evdw_s",
-    "map_min_etot", "map_min_etot_l", "map_min_etot_s",    "seconds"};
+inline constexpr std::array<Column, 29> summary_columns = {{
+    {"name", Kind::text},
+    {"status", Kind::text},
+    {"message", Kind::text},
+    {"warnings", Kind::list},
+    {"formula", Kind::text},
+    {"space_group", Kind::text},
+    {"atoms", Kind::count},
+    {"element_types", Kind::count},
+    {"net_charge", Kind::number},
+    {"hbond_units", Kind::count},
+    {"units", Kind::count},
+    {"etot_units", Kind::number},
+    {"lattice_energy", Kind::number},
+    {"lattice_molecules", Kind::count},
+    {"stack_unit", Kind::count},
+    {"stack_etot", Kind::number},
+    {"map_min_evdw", Kind::number},
+    {"map_min_evdw_l", Kind::number},
+    {"map_min_evdw_s", Kind::number},
+    {"map_min_etot", Kind::number},
+    {"map_min_etot_l", Kind::number},
+    {"map_min_etot_s", Kind::number},
+    {"map_overlap_points", Kind::count},
+    {"charges", Kind::text},
+    {"model", Kind::text},
+    {"cutoff", Kind::number},
+    {"lattice_radius", Kind::number},
+    {"prep_options", Kind::text},
+    {"seconds", Kind::number},
+}};
+
+// The separator of a list column's items in summary.csv and index.html.
+inline constexpr std::string_view list_separator = " | ";
 
 // A row: one text per column, numbers exactly as the report printed them,
-// empty where a value does not apply. Missing columns count as empty.
-using Row = nlohmann::json;  // an object of strings
+// empty where a value does not apply; a list column holds an array of
+// texts. Missing columns count as empty.
+using Row = nlohmann::json;  // an object of strings (and arrays of strings)
 
 // A row with every column present and empty.
 Row empty_row(const std::string& name);
 
-// The text of `column` in `row`, empty when absent.
+// The text of `column` in `row`, empty when absent; a list's items joined
+// by list_separator.
 std::string cell(const Row& row, std::string_view column);
+
+// The items of a list column (a text cell counts as one item).
+std::vector<std::string> items(const Row& row, std::string_view column);
 
 // summary.csv: a header line, then one line per row (RFC 4180 quoting for
 // fields holding a comma, a quote or a line end).
 std::string summary_csv(const std::vector<Row>& rows);
 
-// summary.json: an array of objects with the same keys in the same order;
-// number columns whose text is a number become JSON numbers, empty cells
-// become null, everything else stays text.
+// summary.json: an array of objects with the same keys in the same order.
+// Empty cells are null; number columns are JSON numbers and count columns
+// JSON integers, and a value printed off-scale (asterisks, NaN) is null
+// with its text beside it under "<column>_printed"; list columns are arrays.
 std::string summary_json(const std::vector<Row>& rows);
 
 // What index.html links to for a crystal: its page and picture, relative to

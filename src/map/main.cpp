@@ -1,8 +1,8 @@
 // zelk8-map: draws the stacking shift map of a zelk8 report as an SVG picture.
 //
-// Exit status: 0 picture written; 1 bad command line or the picture could not
-// be written; 2 the report is missing, unreadable, has no map or a map that
-// does not follow the report layout.
+// Exit status: 0 picture written; 2 bad command line, or the report is
+// missing, unreadable, has no map or a map that does not follow the report
+// layout; 3 the picture could not be written; 130 interrupted.
 
 #include <CLI/CLI.hpp>
 #include <charconv>
@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "interrupts.hpp"
 #include "map_svg.hpp"
 #include "write_whole.hpp"
 
@@ -37,8 +38,9 @@ constexpr const char* footer =
     "median of its repulsive energies, whichever is larger; a panel without a\n"
     "well clips at its largest energy.\n"
     "\n"
-    "Exit status: 0 written; 1 bad arguments or output not writable;\n"
-    "2 report missing, unreadable or without a map (stack_unit 0 or above 40).";
+    "Exit status: 0 written; 2 bad arguments, or report missing, unreadable or\n"
+    "without a map (stack_unit 0 or above 40); 3 picture not writable;\n"
+    "130 interrupted (nothing is left half-written).";
 
 // --max: a positive, finite number of kJ/mol.
 std::string positive_energy(const std::string& text) {
@@ -79,11 +81,12 @@ int main(int argc, char** argv) {
     }
     std::cerr << "zelk8-map: " << error.what() << "\n"
               << "Try 'zelk8-map --help'.\n";
-    return 1;
+    return 2;
   }
   const std::optional<float> clip =
       max_option->count() > 0 ? std::optional<float>(max) : std::nullopt;
 
+  zelk8::report::end_on_interrupt("zelk8-map: interrupted; nothing was written\n");
   zelk8::map::StackMap map;
   try {
     map = zelk8::map::stack_map_of(zelk8::report::read_report_file(report_path));
@@ -96,11 +99,16 @@ int main(int argc, char** argv) {
   }
 
   const std::string svg = zelk8::map::render_svg(map, {clip, report_path});
+  const zelk8::report::HeldInterrupts held;
   try {
     zelk8::report::write_whole(output, svg);
   } catch (const zelk8::report::WriteError& error) {
     std::cerr << "zelk8-map: " << error.what() << "\n";
-    return 1;
+    return 3;
+  }
+  if (held.interrupted()) {
+    std::cerr << "zelk8-map: interrupted; the picture was finished first and is whole\n";
+    return zelk8::report::exit_interrupted;
   }
   return 0;
 }

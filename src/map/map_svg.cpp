@@ -31,7 +31,7 @@ constexpr double plot_top = 100.0;
 constexpr double plot_size = 380.0;  // largest plot width and height
 constexpr double largest_cell = 60.0;
 constexpr double min_slot = 320.0;    // room for the colour bar and legend
-constexpr double below_plot = 170.0;  // ticks, colour bar, legend
+constexpr double below_plot = 190.0;  // ticks, colour bar, legend (at least)
 
 Rgb ramp_colour(const std::array<Rgb, 6>& ramp, float t) {
   t = std::clamp(t, 0.0f, 1.0f);
@@ -160,6 +160,7 @@ StackMap stack_map_of(const report::Report& report) {
       map.crystal =
           StackMap::Crystal{unit->centre[0], unit->centre[1], unit->number.text + " " + unit->name};
     }
+    map.contacts = report::map_contacts(report);
     return map;
   }
   if (!report.complete) {
@@ -181,14 +182,21 @@ StackMap stack_map_of(const report::Report& report) {
       "=\"): the run had stack_unit 0");
 }
 
-ColourScale panel_scale(const MapTable& table, std::optional<float> max) {
+bool is_overlap(const report::MapContacts& contacts, std::size_t row, std::size_t column) {
+  return contacts.checked && row < contacts.overlap.size() &&
+         column < contacts.overlap[row].size() && contacts.overlap[row][column];
+}
+
+ColourScale panel_scale(const MapTable& table, std::optional<float> max,
+                        const report::MapContacts* contacts) {
   ColourScale scale;
   std::vector<float> repulsive;
   std::optional<float> lowest;
   std::optional<float> highest;
-  for (const auto& row : table.cells) {
-    for (const Field& cell : row) {
-      if (cell.finite()) {
+  for (std::size_t r = 0; r < table.cells.size(); ++r) {
+    for (std::size_t c = 0; c < table.cells[r].size(); ++c) {
+      const Field& cell = table.cells[r][c];
+      if (cell.finite() && !(contacts && is_overlap(*contacts, r, c))) {
         const float value = value_of(cell);
         lowest = std::min(lowest.value_or(value), value);
         highest = std::max(highest.value_or(value), value);
@@ -247,6 +255,52 @@ Rgb field_colour(const Field& field, const ColourScale& scale) {
   return field.finite() ? energy_colour(value_of(field), scale) : off_scale_colour;
 }
 
+std::string crystal_text(const StackMap& map, bool inside) {
+  if (map.crystal) {
+    return "crystal (unit " + map.crystal->unit + ") at VL " + map.crystal->l.text + ", VS " +
+           map.crystal->s.text + " \u00c5" + (inside ? "" : ": outside the grid");
+  }
+  return "no crystal position: stacking unit " + map.stack_unit.text +
+         " names no unit of the report";
+}
+
+std::string overlap_text(std::size_t points, const report::MapContacts& contacts) {
+  if (!contacts.checked) {
+    return "overlap points not checked: " + contacts.note;
+  }
+  char rho[16];
+  std::snprintf(rho, sizeof rho, "%.2f", report::exp6_maximum_rho());
+  return std::to_string(points) + (points == 1 ? " overlap point" : " overlap points") +
+         " (hatched): atoms closer than " + rho + " of their contact distance";
+}
+
+std::vector<std::string> minimum_lines(const Panel& panel, bool overlap_checked) {
+  std::vector<std::string> lines;
+  if (!panel.minimum) {
+    return lines;
+  }
+  const MapTable& table = *panel.table;
+  const MapMinimum& printed = *panel.minimum;
+  if (panel.marker) {
+    const MinimumMarker& m = *panel.marker;
+    lines.push_back((overlap_checked ? "minimum over the non-overlap points: " : "minimum: ") +
+                    m.label + " kJ/mol at VL " + table.l_shifts[m.column].text + ", VS " +
+                    table.s_shifts[m.row].text + " \u00c5" +
+                    (overlap_checked ? "" : " (overlap points not checked)"));
+  } else {
+    lines.emplace_back(panel.overlap_cells > 0 ? "no point below zero outside the overlap points"
+                                               : "no point below zero");
+  }
+  const std::string printed_text = printed.energy.text + " kJ/mol at VL " + printed.l.text +
+                                   ", VS " + printed.s.text + " \u00c5";
+  if (panel.printed_minimum_overlap) {
+    lines.push_back("the report's printed minimum, " + printed_text + ", is an overlap point");
+  } else if (minimum_is_real(printed) && !panel.printed_point) {
+    lines.push_back("the report's printed minimum, " + printed_text + ", is not a grid point");
+  }
+  return lines;
+}
+
 std::vector<Panel> layout_panels(const StackMap& map, const RenderOptions& options) {
   const MapTable& first = map.evdw;
   const double columns = static_cast<double>(first.columns());
@@ -272,7 +326,7 @@ std::vector<Panel> layout_panels(const StackMap& map, const RenderOptions& optio
     Panel panel;
     panel.table = table;
     panel.minimum = minimum;
-    panel.scale = panel_scale(*table, options.max);
+    panel.scale = panel_scale(*table, options.max, &map.contacts);
     panel.cell_width = cell_width;
     panel.cell_height = cell_height;
     panel.width = cell_width * columns;
@@ -292,9 +346,12 @@ std::vector<Panel> layout_panels(const StackMap& map, const RenderOptions& optio
         box.y = panel.y + cell_height * static_cast<double>(table->rows() - 1 - r);
         box.width = cell_width;
         box.height = cell_height;
-        box.fill = field_colour(field, panel.scale);
+        box.overlap = is_overlap(map.contacts, r, c);
+        box.fill = box.overlap ? overlap_colour : field_colour(field, panel.scale);
         panel.cells.push_back(box);
-        if (field.overflow()) {
+        if (box.overlap) {
+          ++panel.overlap_cells;
+        } else if (field.overflow()) {
           ++panel.overflow_cells;
         } else if (!field.finite()) {
           ++panel.non_finite_cells;
@@ -308,9 +365,18 @@ std::vector<Panel> layout_panels(const StackMap& map, const RenderOptions& optio
       const auto column = find_label(table->l_shifts, minimum->l);
       const auto row = find_label(table->s_shifts, minimum->s);
       if (column && row) {
-        const CellBox& box = panel.cells[*row * table->columns() + *column];
-        panel.marker = MinimumMarker{*row, *column, box.x + (box.width / 2.0),
-                                     box.y + (box.height / 2.0), minimum->energy.text};
+        panel.printed_point = GridPoint{*row, *column};
+      }
+      panel.printed_minimum_overlap = map.contacts.checked && report::printed_minimum_is_overlap(
+                                                                  *minimum, *table, map.contacts);
+    }
+    // The minimum shown is the lowest point that is not an overlap point.
+    if (minimum) {
+      if (const auto low = report::lowest_clear_point(*table, map.contacts)) {
+        const CellBox& box = panel.cells[(low->row * table->columns()) + low->column];
+        panel.marker =
+            MinimumMarker{low->row, low->column, box.x + (box.width / 2.0),
+                          box.y + (box.height / 2.0), table->cells[low->row][low->column].text};
       }
     }
     if (map.crystal) {
@@ -340,13 +406,51 @@ void write_gradient(std::string& svg, const std::string& id, const std::array<Rg
   svg += "</linearGradient>\n";
 }
 
+// Dark diagonal lines on pale grey: the overlap points.
+void write_hatch(std::string& svg) {
+  svg +=
+      "<pattern id=\"overlap\" width=\"6\" height=\"6\" patternUnits=\"userSpaceOnUse\" "
+      "patternTransform=\"rotate(45)\">\n";
+  svg += "<rect width=\"6\" height=\"6\" fill=\"" + hex(overlap_colour) + "\"/>\n";
+  svg += "<line x1=\"0\" y1=\"0\" x2=\"0\" y2=\"6\" stroke=\"" + hex(overlap_hatch_colour) +
+         "\" stroke-width=\"2\"/>\n";
+  svg += "</pattern>\n";
+}
+
 void text_at(std::string& svg, double x, double y, const std::string& anchor,
              const std::string& text, const std::string& extra = {}) {
   svg += "<text x=\"" + num(x) + "\" y=\"" + num(y) + "\" text-anchor=\"" + anchor + "\"" + extra +
          ">" + report::markup_escape(text) + "</text>\n";
 }
 
-void write_panel(std::string& svg, const Panel& panel, const std::string& crystal_note) {
+// Where a line of legend text breaks to stay within `width` pixels (about
+// 6.2 pixels a character at 12 pixels): after the last colon that fits,
+// else at the last blank. The lines after the first are indented by two
+// blanks.
+std::vector<std::string> wrapped(const std::string& text, double width) {
+  const auto fits = static_cast<std::size_t>(std::max(20.0, width / 6.2));
+  std::vector<std::string> lines;
+  std::string rest = text;
+  while (rest.size() > fits) {
+    const std::size_t colon = rest.rfind(": ", fits - 1);
+    std::size_t cut =
+        colon != std::string::npos && colon > fits / 3 ? colon + 1 : rest.rfind(' ', fits);
+    if (cut == std::string::npos || cut == 0) {
+      cut = rest.find(' ', fits);
+      if (cut == std::string::npos) {
+        break;
+      }
+    }
+    lines.push_back(rest.substr(0, cut));
+    rest = "  " + rest.substr(cut + 1);
+  }
+  lines.push_back(rest);
+  return lines;
+}
+
+// Draws one panel; returns the lowest point of its legend.
+double write_panel(std::string& svg, const Panel& panel, const std::string& crystal_note,
+                   bool overlap_checked, const std::string& overlap_line) {
   const MapTable& table = *panel.table;
   const double bottom = panel.y + panel.height;
 
@@ -358,10 +462,12 @@ void write_panel(std::string& svg, const Panel& panel, const std::string& crysta
   for (const CellBox& box : panel.cells) {
     const Field& field = table.cells[box.row][box.column];
     svg += "<rect x=\"" + num(box.x) + "\" y=\"" + num(box.y) + "\" width=\"" + num(box.width) +
-           "\" height=\"" + num(box.height) + "\" fill=\"" + hex(box.fill) + "\"><title>VL " +
+           "\" height=\"" + num(box.height) + "\" fill=\"" +
+           (box.overlap ? std::string("url(#overlap)") : hex(box.fill)) + "\"><title>VL " +
            report::markup_escape(table.l_shifts[box.column].text) + ", VS " +
            report::markup_escape(table.s_shifts[box.row].text) + ": " +
-           report::markup_escape(field.text) + "</title></rect>\n";
+           report::markup_escape(field.text) + (box.overlap ? " (overlap point)" : "") +
+           "</title></rect>\n";
   }
   svg += "</g>\n";
   svg += "<rect x=\"" + num(panel.x) + "\" y=\"" + num(panel.y) + "\" width=\"" + num(panel.width) +
@@ -419,7 +525,13 @@ void write_panel(std::string& svg, const Panel& panel, const std::string& crysta
     svg += "<path d=\"" + diamond + "\" fill=\"none\" stroke=\"#ffffff\" stroke-width=\"3\"/>\n";
     svg +=
         "<path d=\"" + diamond + "\" fill=\"#ffd700\" stroke=\"#000000\" stroke-width=\"1.5\"/>\n";
-    const bool right_half = c.x > panel.x + (panel.width * 0.6);
+    bool right_half = c.x > panel.x + (panel.width * 0.6);
+    // Beside a minimum marker, whose value is written on the same side, the
+    // name goes to the other side.
+    if (panel.marker && std::fabs(panel.marker->x - c.x) < 60.0 &&
+        std::fabs(panel.marker->y - c.y) < 30.0) {
+      right_half = panel.marker->x <= panel.x + (panel.width * 0.6);
+    }
     text_at(svg, right_half ? c.x - size - 3.0 : c.x + size + 3.0, c.y + size + 10.0,
             right_half ? "end" : "start", "crystal",
             " stroke=\"#ffffff\" stroke-width=\"3\" paint-order=\"stroke\"");
@@ -469,23 +581,19 @@ void write_panel(std::string& svg, const Panel& panel, const std::string& crysta
 
   // Legend lines.
   double line_y = bar_y + 48.0;
+  // Up to the next panel's legend (its plot's left edge), or the picture's edge.
+  const double slot = std::max(panel.width, min_slot) + panel_gap + axis_margin - 10.0;
   auto legend = [&](const std::string& text) {
-    text_at(svg, panel.x, line_y, "start", text);
-    line_y += 16.0;
-  };
-  if (panel.minimum) {
-    const MapMinimum& minimum = *panel.minimum;
-    if (panel.marker) {
-      legend("minimum " + minimum.energy.text + " kJ/mol at VL " + minimum.l.text + ", VS " +
-             minimum.s.text + " \u00c5");
-    } else if (!minimum_is_real(minimum)) {
-      legend("no grid point below 0 kJ/mol (minimum line " + minimum.energy.text + ")");
-    } else {
-      legend("minimum " + minimum.energy.text + " kJ/mol at VL " + minimum.l.text + ", VS " +
-             minimum.s.text + " \u00c5 (not a grid point)");
+    for (const std::string& line : wrapped(text, slot)) {
+      text_at(svg, panel.x, line_y, "start", line);
+      line_y += 16.0;
     }
+  };
+  for (const std::string& line : minimum_lines(panel, overlap_checked)) {
+    legend(line);
   }
   legend(span_text);
+  legend(overlap_line);
   if (!crystal_note.empty()) {
     legend(crystal_note);
   }
@@ -497,6 +605,7 @@ void write_panel(std::string& svg, const Panel& panel, const std::string& crysta
     legend("cells above " + energy_text(scale.clip) +
            " kJ/mol (full red): " + std::to_string(panel.clipped_cells));
   }
+  return line_y;
 }
 
 }  // namespace
@@ -504,8 +613,16 @@ void write_panel(std::string& svg, const Panel& panel, const std::string& crysta
 std::string render_svg(const StackMap& map, const RenderOptions& options) {
   const std::vector<Panel> panels = layout_panels(map, options);
   const Panel& last = panels.back();
-  const double width = last.x + std::max(last.width, min_slot) + panel_gap + page_margin;
-  const double height = plot_top + last.height + below_plot;
+  const double width =
+      last.x + std::max(last.width, min_slot) + panel_gap + axis_margin - page_margin;
+  // The panels first: the picture is as tall as their longest legend.
+  std::string body;
+  double height = plot_top + last.height + below_plot;
+  for (const Panel& panel : panels) {
+    const std::string crystal_note = crystal_text(map, panel.crystal.has_value());
+    height = std::max(height, write_panel(body, panel, crystal_note, map.contacts.checked,
+                                          overlap_text(panel.overlap_cells, map.contacts)));
+  }
 
   std::string svg;
   svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
@@ -515,13 +632,16 @@ std::string render_svg(const StackMap& map, const RenderOptions& options) {
   svg += "<defs>\n";
   write_gradient(svg, "attractive", attractive_ramp, true);
   write_gradient(svg, "repulsive", repulsive_ramp, false);
+  write_hatch(svg);
   svg += "</defs>\n";
   svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
 
   text_at(svg, page_margin, 32.0, "start",
           "Stacked molecule shift map at Z = " + map.height.text + " \u00c5",
           " font-size=\"20\" font-weight=\"bold\"");
-  std::string note = "EvdW, Estat, Etot in kJ/mol; blue attractive, red repulsive, centre 0; ";
+  std::string note =
+      "EvdW, Estat, Etot in kJ/mol; blue attractive, red repulsive, centre 0; hatched: overlap "
+      "points, outside every scale and minimum; ";
   note += options.max ? "repulsive side clipped at " + energy_text(*options.max) + " kJ/mol"
                       : "repulsive side clipped at each panel's well depth or its median repulsion";
   if (!options.source.empty()) {
@@ -529,18 +649,7 @@ std::string render_svg(const StackMap& map, const RenderOptions& options) {
   }
   text_at(svg, page_margin, 54.0, "start", note, " fill=\"#444444\"");
 
-  for (const Panel& panel : panels) {
-    std::string crystal_note;
-    if (map.crystal) {
-      crystal_note = "crystal (unit " + map.crystal->unit + ") at VL " + map.crystal->l.text +
-                     ", VS " + map.crystal->s.text + " \u00c5" +
-                     (panel.crystal ? "" : ": outside the grid");
-    } else {
-      crystal_note = "no crystal position: stacking unit " + map.stack_unit.text +
-                     " names no unit of the report";
-    }
-    write_panel(svg, panel, crystal_note);
-  }
+  svg += body;
   svg += "</svg>\n";
   return svg;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "contacts.hpp"
 #include "report.hpp"
 
 namespace zelk8::map {
@@ -30,6 +31,9 @@ struct StackMap : report::ShiftMap {
     std::string unit;  // number and name, e.g. "5 T05"
   };
   std::optional<Crystal> crystal;
+  // The shortest atom-atom contact of every grid point and the overlap
+  // points among them (from the report's frame coordinates).
+  report::MapContacts contacts;
 };
 
 // A report that holds no map to draw; the message says why.
@@ -53,6 +57,15 @@ struct Rgb {
 // Colour of off-scale fields (asterisks, NaN, Infinity): a grey that belongs
 // to neither side of the scale.
 inline constexpr Rgb off_scale_colour{140, 140, 140};
+
+// Overlap points (two atoms inside the maximum of the exp-6 term) are drawn
+// with this pale grey under dark hatching: no colour of the energy scale,
+// and apart from the off-scale grey.
+inline constexpr Rgb overlap_colour{214, 214, 214};
+inline constexpr Rgb overlap_hatch_colour{90, 90, 90};
+
+// Whether grid point (row, column) is an overlap point of `contacts`.
+bool is_overlap(const report::MapContacts& contacts, std::size_t row, std::size_t column);
 
 // Which energies a panel holds, and so where its scale starts.
 enum class ScaleSpan {
@@ -78,8 +91,10 @@ struct ColourScale {
 // when given, otherwise the larger of the depth of the deepest well and the
 // median of the repulsive (positive) energies; a table without a well clips
 // at its largest energy, so that nothing is clipped. A table whose finite
-// energies all lie below 0 (or all above) gets a one-sided span.
-ColourScale panel_scale(const MapTable& table, std::optional<float> max);
+// energies all lie below 0 (or all above) gets a one-sided span. Overlap
+// points of `contacts`, when given, take no part.
+ColourScale panel_scale(const MapTable& table, std::optional<float> max,
+                        const report::MapContacts* contacts = nullptr);
 
 Rgb energy_colour(float energy, const ColourScale& scale);
 Rgb field_colour(const Field& field, const ColourScale& scale);
@@ -92,6 +107,7 @@ struct CellBox {
   double width = 0.0;
   double height = 0.0;
   Rgb fill;
+  bool overlap = false;  // drawn hatched in overlap_colour
 };
 
 struct MinimumMarker {
@@ -100,6 +116,12 @@ struct MinimumMarker {
   double x = 0.0;  // centre of the marked cell
   double y = 0.0;
   std::string label;  // the energy as the report prints it
+};
+
+// A grid point of a panel.
+struct GridPoint {
+  std::size_t row = 0;
+  std::size_t column = 0;
 };
 
 // Where the crystal's own offset falls in a panel.
@@ -119,7 +141,12 @@ struct Panel {
   double cell_width = 0.0;
   double cell_height = 0.0;
   std::vector<CellBox> cells;  // row by row, columns in order
+  // The lowest point below zero that is not an overlap point (EvdW and Etot
+  // only); absent when there is none.
   std::optional<MinimumMarker> marker;
+  std::optional<GridPoint> printed_point;  // where the report's minimum line points
+  bool printed_minimum_overlap = false;    // that point is an overlap point
+  std::size_t overlap_cells = 0;
   std::optional<CrystalMarker> crystal;  // absent when outside the grid or unknown
   std::size_t overflow_cells = 0;        // asterisks
   std::size_t non_finite_cells = 0;      // NaN, Infinity
@@ -133,6 +160,19 @@ struct RenderOptions {
 
 // Places the three panels and their cells; the SVG writer draws exactly this.
 std::vector<Panel> layout_panels(const StackMap& map, const RenderOptions& options);
+
+// The note on the crystal's own offset: where it lies, and whether it is
+// `inside` the grid ("...: outside the grid" when not).
+std::string crystal_text(const StackMap& map, bool inside);
+
+// The line under each panel that counts its overlap points, or says why
+// they could not be checked.
+std::string overlap_text(std::size_t points, const report::MapContacts& contacts);
+
+// The lines under a panel about its minimum: the lowest non-overlap point
+// (or that no point lies below zero), and whether the report's own printed
+// minimum is an overlap point or no grid point. Empty for the Estat panel.
+std::vector<std::string> minimum_lines(const Panel& panel, bool overlap_checked);
 
 std::string render_svg(const StackMap& map, const RenderOptions& options);
 

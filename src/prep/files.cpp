@@ -1,6 +1,7 @@
 #include "files.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +30,29 @@ std::string reason(int error) {
     default:
       return std::strerror(error);
   }
+}
+
+// The temporary file being written, for the interrupt handler to remove;
+// empty when there is none. Changed with the signals blocked.
+char pending_temp[4096];
+
+void on_interrupt(int signal) {
+  if (pending_temp[0] != '\0') ::unlink(pending_temp);
+  ::_exit(128 + signal);
+}
+
+// Sets (or with nullptr clears) the pending temporary file, the interrupt
+// signals held meanwhile.
+void set_pending(const char* path) {
+  sigset_t block, old;
+  sigemptyset(&block);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&block, signal);
+  pthread_sigmask(SIG_BLOCK, &block, &old);
+  if (path && std::strlen(path) < sizeof pending_temp)
+    std::strcpy(pending_temp, path);
+  else
+    pending_temp[0] = '\0';
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 
 // Writes all of `text` to `fd`; false with errno set on failure.
@@ -83,7 +107,7 @@ std::string read_whole_file(const std::string& path, const std::string& what) {
 
 void write_whole_file(const std::string& path, const std::string& text) {
   namespace fs = std::filesystem;
-  auto fail = [&](int error) { throw PrepError("cannot write " + path + ": " + reason(error)); };
+  auto fail = [&](int error) { throw OutputError("cannot write " + path + ": " + reason(error)); };
   struct stat st {};
   bool exists = ::stat(path.c_str(), &st) == 0;
   if (exists && S_ISDIR(st.st_mode)) fail(EISDIR);
@@ -105,10 +129,12 @@ void write_whole_file(const std::string& path, const std::string& text) {
   std::string pattern =
       (folder / ("." + target.filename().string() + ".zelk8-prep.XXXXXX")).string();
   int fd = ::mkstemp(pattern.data());
+  if (fd >= 0) set_pending(pattern.c_str());
   if (fd < 0) fail(errno);
   auto abandon = [&](int error) {
     ::close(fd);
     ::unlink(pattern.c_str());
+    set_pending(nullptr);
     fail(error);
   };
   // The permissions a new file gets from the umask, or the previous file's.
@@ -126,13 +152,23 @@ void write_whole_file(const std::string& path, const std::string& text) {
   if (::close(fd) != 0) {
     int error = errno;
     ::unlink(pattern.c_str());
+    set_pending(nullptr);
     fail(error);
   }
   if (::rename(pattern.c_str(), path.c_str()) != 0) {
     int error = errno;
     ::unlink(pattern.c_str());
+    set_pending(nullptr);
     fail(error);
   }
+  set_pending(nullptr);
+}
+
+void end_on_interrupt() {
+  struct sigaction action {};
+  action.sa_handler = on_interrupt;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
 }  // namespace zelk8::prep

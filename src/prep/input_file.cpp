@@ -50,7 +50,7 @@ std::string format_f5(double value, bool* exact) {
 
 std::string write_input(const gemmi::UnitCell& cell, const Molecule& molecule, const VdwTable& vdw,
                         const std::vector<Unit>& units, const RunParams& params,
-                        std::vector<std::string>* inexact,
+                        std::vector<InexactField>* inexact,
                         const std::vector<gemmi::Fractional>* second_set) {
   std::string text;
   // Molecule size: 0, every atom of the list belongs to the molecule.
@@ -95,9 +95,7 @@ std::string write_input(const gemmi::UnitCell& cell, const Molecule& molecule, c
       text += field;
       if (!exact && inexact) {
         size_t first = field.find_first_not_of(' ');
-        inexact->push_back("unit " + unit.name + ": " + printf_string("%.6g", value) +
-                           " is written as " + field.substr(first) +
-                           ", the nearest a 5-column field holds; equivalent units may differ");
+        inexact->push_back({unit.name, value, field.substr(first)});
       }
     }
     text += unit.name.substr(0, 4) + "\n";

@@ -24,14 +24,21 @@ struct RunParams {
 // which. " -1.0", " 0.25", "0.333", "-.333".
 std::string format_f5(double value, bool* exact = nullptr);
 
+// A unit value that its 5-column field holds only approximately.
+struct InexactField {
+  std::string unit;  // the unit's name
+  double value = 0.0;
+  std::string field;  // as written, without its leading blanks
+};
+
 // The whole input file, record by record. `vdw` must hold every element of
 // the molecule (throws PrepError otherwise). A unit value that its field
-// cannot hold exactly adds a line to `inexact`, when given. A second atom
+// cannot hold exactly is added to `inexact`, when given. A second atom
 // set (the molecule's atoms in the same order, other positions) follows a
 // negative terminator.
 std::string write_input(const gemmi::UnitCell& cell, const Molecule& molecule, const VdwTable& vdw,
                         const std::vector<Unit>& units, const RunParams& params,
-                        std::vector<std::string>* inexact = nullptr,
+                        std::vector<InexactField>* inexact = nullptr,
                         const std::vector<gemmi::Fractional>* second_set = nullptr);
 
 }  // namespace zelk8::prep

@@ -14,7 +14,7 @@ namespace zelk8::prep {
 
 namespace {
 
-constexpr const char* version_text = "zelk8-prep " ZELK8_PREP_VERSION "\n";
+constexpr const char* version_text = "zelk8-prep " ZELK8_VERSION "\n";
 
 std::string printf_string(double value) {
   char buffer[32];
@@ -98,12 +98,13 @@ void define(CLI::App& app, Options& o, Texts& t) {
                  "first site)")
       ->type_name("N");
   app.add_option("--cutoff", t.cutoff,
-                 "neighbour units: images whose centroid lies within R Angstrom of the central "
-                 "one (default 10), at most 20")
+                 "neighbour units: the nearest 20 images whose centroid lies within R Angstrom "
+                 "of the central one (default 30)")
       ->type_name("R");
   app.add_option("--stack", t.stack,
-                 "stacking unit: auto takes the nearest unit that is a pure lattice translation, "
-                 "0 when there is none (default auto)")
+                 "stacking unit: auto takes the nearest unit that is a pure lattice translation "
+                 "at least 3 A off along the molecule's normal VV (face to face), 0 when there is "
+                 "none (default auto)")
       ->type_name("auto|N");
   app.add_option("--charges", t.charges, "charge increments (default 0.1,0,0,0)")
       ->type_name("H,C1,C2,C3");
@@ -137,9 +138,15 @@ void define(CLI::App& app, Options& o, Texts& t) {
   app.add_flag("--single", o.single,
                "write one molecule and its images only, also when the asymmetric unit holds two "
                "(by default both are written: the second as the second atom set)");
-  app.add_flag("--force", o.force,
+  app.add_flag("--accept-bonds", o.accept_bonds,
                "write the file even when a bond is implausibly short or a hydrogen has two "
-               "neighbours");
+               "neighbours (a warning instead of an error)");
+  // The earlier name of --accept-bonds, for old scripts.
+  app.add_flag("--force", o.accept_bonds)->group("");
+  app.add_flag("--accept-formula", o.accept_formula,
+               "write the file even when the molecule's formula disagrees with the CIF's "
+               "_chemical_formula_sum or _chemical_formula_moiety (a warning instead of an "
+               "error)");
   app.add_option("--skip-units", t.skip_units,
                  "write the units ranked N+1 to N+20 (nearest first) among the images within the "
                  "cutoff instead of the nearest 20; stacking unit 0 and no map unless --stack or "
@@ -147,8 +154,8 @@ void define(CLI::App& app, Options& o, Texts& t) {
       ->type_name("N");
   app.add_option("--json", o.json_path,
                  "also write a machine-readable summary (formula, space group, molecules, units "
-                 "written with their ranks, distances and operations, stacking unit, net "
-                 "charge, warnings) to FILE")
+                 "written with their ranks, distances and operations, stacking unit and why, net "
+                 "charge, hydrogen-bonded units, arbitrary axes, warnings) to FILE")
       ->type_name("FILE");
   app.set_version_flag("--version", "", "print the version and exit");
 }
@@ -158,7 +165,9 @@ std::unique_ptr<CLI::App> make_app(Options& o, Texts& t) {
       "Writes a zelk8.dat input file for the crystal to standard output and a short summary to "
       "standard error.",
       "zelk8-prep");
-  app->footer("Exit status: 0 on success, 2 on an error in the CIF or the options.");
+  app->footer(
+      "Exit status: 0 on success, 2 on an error in the CIF or the options, 3 when an output "
+      "file cannot be written, 130 when interrupted.");
   app->get_formatter()->column_width(32);
   define(*app, o, t);
   return app;

@@ -18,17 +18,20 @@ struct Options {
   std::string block;        // empty: the first block with a cell and atom sites
   int skip_units = 0;       // the units ranked skip_units + 1 to skip_units + 20
   int molecule = 1;
-  double cutoff = 10.0;
+  // Units are the nearest max_units images within this distance: an upper
+  // bound, far enough for the first shell of any molecule the file holds.
+  double cutoff = 30.0;
   double bond_tolerance = 0.4;
   std::optional<int> stack;  // empty: auto
   bool no_map = false;
   bool map_given = false;
   bool ignore_occupancy = false;
-  bool single = false;         // one molecule even when the asymmetric unit holds two
-  bool force = false;          // write a molecule whose bonds look implausible
-  RunParams run;               // charges and map values
-  std::string model = "mm3";   // the parameter model (model.hpp)
-  bool charges_given = false;  // --charges: the model does not choose them
+  bool single = false;                // one molecule even when the asymmetric unit holds two
+  bool accept_bonds = false;          // write a molecule whose bonds look implausible
+  bool accept_formula = false;        // write a molecule whose formula is not the CIF's
+  RunParams run;                      // charges and map values
+  std::string model = default_model;  // the parameter model (model.hpp)
+  bool charges_given = false;         // --charges: the model does not choose them
 };
 
 // What the command line asks for: a run with `options`, or a text to print

@@ -9,6 +9,7 @@
 #include <ostream>
 
 #include "checks.hpp"
+#include "contacts.hpp"
 #include "crystal.hpp"
 #include "files.hpp"
 #include "map_range.hpp"
@@ -16,6 +17,7 @@
 #include "program_view.hpp"
 #include "units.hpp"
 #include "vdw_params.hpp"
+#include "warnings.hpp"
 
 namespace zelk8::prep {
 
@@ -27,25 +29,23 @@ std::string printf_string(double value) {
   return buffer;
 }
 
-// Warnings in the order they arise, each once.
-struct Warnings {
-  std::vector<std::string> list;
-  void add(const std::string& text) {
-    if (std::find(list.begin(), list.end(), text) == list.end()) list.push_back(text);
-  }
-};
-
-// Refuses implausible bonds unless --force; with it they are warnings.
+// Refuses implausible bonds unless --accept-bonds; with it they are warnings.
 void check_bonds(const Options& options, const std::vector<std::string>& bonds,
                  const std::function<void(const std::string&)>& warn) {
-  if (!bonds.empty() && !options.force) {
+  if (!bonds.empty() && !options.accept_bonds) {
     std::string text;
     for (const std::string& bond : bonds) text += "; " + bond;
     throw PrepError("implausible molecule: " + text.substr(2) +
-                    ". Check the sites in the CIF, or give --force to write it anyway");
+                    ". Check the sites in the CIF, or give --accept-bonds to write it anyway");
   }
   for (const std::string& bond : bonds) warn(bond);
 }
+
+// Two principal moments equal within this fraction make their axes
+// arbitrary (see the README's Methods).
+constexpr double degenerate_tolerance = 1e-3;
+// A stacking partner lies at least this far off the central plane.
+constexpr double face_to_face_offset = 3.0;
 
 double rounded(double value, double scale) { return std::round(value * scale) / scale; }
 
@@ -57,9 +57,21 @@ struct Outcome {
   const UnitSearch& search;
   const RunParams& run;
   const ProgramView& view;
-  const Warnings& warnings;
+  const std::vector<std::string>& warnings;
   const Molecule* second;  // the second molecule, when written
+  std::string stack_reason;
+  std::vector<int> hbond_units;
+  std::string degenerate_axes;
+  bool formula_accepted = false;
 };
+
+// How many of the CIF's sites the molecule's atoms come from.
+int sites_used(const Molecule& molecule) {
+  std::vector<int> sites;
+  for (const MoleculeAtom& atom : molecule.atoms) sites.push_back(atom.site);
+  std::sort(sites.begin(), sites.end());
+  return static_cast<int>(std::unique(sites.begin(), sites.end()) - sites.begin());
+}
 
 void write_summary(const Outcome& o, std::ostream& err) {
   char line[240];
@@ -80,8 +92,15 @@ void write_summary(const Outcome& o, std::ostream& err) {
   err << line;
   err << "  space group  " << (o.crystal.spacegroup.empty() ? "?" : o.crystal.spacegroup) << ", "
       << o.crystal.ops.size() << " operations from " << o.crystal.ops_source << '\n';
-  err << "  molecule     " << o.molecule.number << ": " << o.molecule.atoms.size() << " atoms from "
-      << o.crystal.sites.size() << " sites; element types";
+  err << "  molecule     " << o.molecule.number << ": " << o.molecule.atoms.size()
+      << " atoms from ";
+  const int used = sites_used(o.molecule);
+  if (used == static_cast<int>(o.crystal.sites.size()))
+    err << used << " sites";
+  else
+    err << used << " of the " << o.crystal.sites.size() << " sites (the asymmetric unit holds "
+        << o.molecule.molecule_count << " molecules)";
+  err << "; element types";
   for (size_t e = 0; e < o.molecule.elements.size(); ++e)
     err << ' ' << e + 1 << '='
         << (o.molecule.type_keys.empty() ? std::string(o.molecule.elements[e].name())
@@ -106,7 +125,11 @@ void write_summary(const Outcome& o, std::ostream& err) {
     if (o.search.units.empty())
       err << ", none ranked above " << skip;
     else
-      err << ", ranks " << skip + 1 << " to " << skip + o.search.units.size() << " written";
+      err << ", ranks " << skip + 1 << " to "
+          << std::max_element(o.search.units.begin(), o.search.units.end(),
+                              [](const Unit& p, const Unit& q) { return p.rank < q.rank; })
+                 ->rank
+          << " written";
   } else if (o.search.inside_cutoff > max_units) {
     err << ", the nearest 20 written";
   }
@@ -118,15 +141,15 @@ void write_summary(const Outcome& o, std::ostream& err) {
   }
   const int stack = o.run.stack_unit;
   if (stack == 0) {
-    err << "  stack unit   0 (no shift map)\n";
+    err << "  stack unit   0 (no shift map)";
   } else if (stack <= static_cast<int>(o.search.units.size())) {
     const std::array<float, 3>& c = o.view.unit_centres[stack - 1];
     std::snprintf(line, sizeof line, " at VL %.3f VS %.3f VV %.3f A", c[0], c[1], c[2]);
-    err << "  stack unit   " << stack << " (" << o.search.units[stack - 1].name << ")" << line
-        << "\n";
+    err << "  stack unit   " << stack << " (" << o.search.units[stack - 1].name << ")" << line;
   } else {
-    err << "  stack unit   " << stack << '\n';
+    err << "  stack unit   " << stack;
   }
+  err << ": " << o.stack_reason << '\n';
   if (stack != 0 && o.run.map) {
     const auto& m = o.run.map_values;
     std::snprintf(line, sizeof line,
@@ -135,7 +158,7 @@ void write_summary(const Outcome& o, std::ostream& err) {
                   o.options.map_given ? "" : " (around the stacking unit)");
     err << line;
   }
-  for (const std::string& text : o.warnings.list) err << "zelk8-prep: warning: " << text << '\n';
+  for (const std::string& text : o.warnings) err << "zelk8-prep: warning: " << text << '\n';
 }
 
 std::string summary_json(const Outcome& o) {
@@ -165,11 +188,17 @@ std::string summary_json(const Outcome& o) {
                      {"distance", rounded(unit.distance, 1e4)},
                      {"operation", unit_triplet(unit)}});
   j["units"] = units;
+  j["unit_cutoff"] = o.options.cutoff;
   j["stack_unit"] = o.run.stack_unit;
+  j["stack_reason"] = o.stack_reason;
   j["net_charge"] = rounded(o.view.net_charge, 1e4);
   j["model"] = o.options.model;
   j["charges"] = o.run.charges;
-  j["warnings"] = o.warnings.list;
+  j["hbond_units"] = o.hbond_units.size();
+  j["hbond_unit_numbers"] = o.hbond_units;
+  j["degenerate_axes"] = o.degenerate_axes;
+  j["formula_accepted"] = o.formula_accepted;
+  j["warnings"] = o.warnings;
   return j.dump(2) + "\n";
 }
 
@@ -190,11 +219,16 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
     for (const std::string& text : crystal.warnings) warn(text);
     for (const Site& site : crystal.sites)
       if (site.occ < 1.0 - 1e-6) {
+        const std::string occ = printf_string(site.occ);
         if (!options.ignore_occupancy)
-          throw PrepError("site " + site.label + " has occupancy " + printf_string(site.occ) +
+          throw PrepError("site " + site.label + " has occupancy " + occ +
                           " (disorder); resolve it in the CIF or give --ignore-occupancy");
-        warn("site " + site.label + " has occupancy " + printf_string(site.occ) +
-             "; taken as a whole atom");
+        warnings.add_to("occupancy " + occ, site.label, [occ](const std::vector<std::string>& s) {
+          return s.size() == 1
+                     ? "site " + s[0] + " has occupancy " + occ + "; taken as a whole atom"
+                     : std::to_string(s.size()) + " sites (" + listed(s) + ") have occupancy " +
+                           occ + "; taken as whole atoms";
+        });
       }
 
     MoleculeOptions molecule_options;
@@ -202,13 +236,24 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
     molecule_options.bond_tolerance = options.bond_tolerance;
     Molecule molecule = build_molecule(crystal, molecule_options);
 
+    // The built molecule against the CIF's own formula, before anything
+    // else is said about it: a molecule that is not the CIF's (a file cut
+    // short, sites missing) is an error unless accepted.
+    bool formula_accepted = false;
     const std::string& cif_formula =
         crystal.formula_sum.empty() ? crystal.formula_moiety : crystal.formula_sum;
     if (!cif_formula.empty()) {
       std::optional<std::string> mismatch = formula_mismatch(
           molecule, cif_formula,
           crystal.formula_sum.empty() ? "_chemical_formula_moiety" : "_chemical_formula_sum");
-      if (mismatch) warn(*mismatch);
+      if (mismatch && !parse_formula(cif_formula)) {
+        warn(*mismatch);  // not a formula this tool reads: not compared
+      } else if (mismatch && !options.accept_formula) {
+        throw PrepError(*mismatch + "; or give --accept-formula to write this molecule anyway");
+      } else if (mismatch) {
+        warn(*mismatch + " (written as built: --accept-formula)");
+        formula_accepted = true;
+      }
     }
     check_bonds(options, implausible_bonds(crystal, molecule, options.bond_tolerance), warn);
 
@@ -248,9 +293,6 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
                        " whose bonds differ; " + only
                  : "the asymmetric unit holds 2 molecules that differ (" + formula(molecule) +
                        "; " + formula(candidate) + "); " + only);
-      } else if (skip > 0) {
-        warn("--skip-units writes the images of molecule " + std::to_string(molecule.number) +
-             " only; the asymmetric unit holds 2 molecules");
       } else if (2 * molecule.atoms.size() > 200) {
         warn("two molecules of " + std::to_string(molecule.atoms.size()) +
              " atoms exceed the 100 atoms a second atom set allows; " + only);
@@ -262,54 +304,107 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
     } else if (molecule.molecule_count > 2) {
       warn("the asymmetric unit holds " + std::to_string(molecule.molecule_count) +
            " molecules; only molecule " + std::to_string(molecule.number) +
-           "'s neighbours are written");
+           "'s neighbours are written (--molecule N chooses)");
     }
-    UnitSearch search = other ? find_pair_units(crystal, molecule, second_set, options.cutoff)
+    UnitSearch search = other ? find_pair_units(crystal, molecule, second_set, options.cutoff, skip)
                               : find_units(crystal, molecule, options.cutoff, skip);
     const std::vector<gemmi::Fractional>* second = other ? &search.second_set : nullptr;
+    const int unit_count = static_cast<int>(search.units.size());
+    // 1 to 40 name a unit (41 and above ask for the scan export).
+    if (options.stack && *options.stack >= 1 && *options.stack <= 40 && *options.stack > unit_count)
+      throw PrepError(
+          "--stack " + std::to_string(*options.stack) + " names no unit: there " +
+          (unit_count == 1 ? "is 1 unit" : "are " + std::to_string(unit_count) + " units") +
+          (unit_count > 0 ? " (1 to " + std::to_string(unit_count) + ")" : std::string()) +
+          "; give --stack auto, 0, or a unit that exists");
+
     RunParams run = options.run;
     if (model_charges && !options.charges_given) run.charges = *model_charges;
-    if (options.no_map)
-      run.stack_unit = 0;
-    else if (options.stack)
-      run.stack_unit = *options.stack;
-    else if (skip > 0 && !options.map_given)
-      run.stack_unit = 0;  // a further shell: its units only, no map
-    else
-      run.stack_unit = nearest_translation(search.units);
     run.map = !options.no_map;
+    run.stack_unit = options.stack && !options.no_map ? *options.stack : 0;
     std::string text = write_input(crystal.cell, molecule, vdw, search.units, run, nullptr, second);
 
     // The program reads the file back: its frame places the stacking
     // partner, around which the default map is laid, and its charge stage
     // gives the net charge.
     ProgramView view = view_in_program(text);
+    std::string stack_reason;
+    if (options.no_map) {
+      stack_reason = "given by --no-map";
+    } else if (options.stack) {
+      stack_reason = "given by --stack " + std::to_string(*options.stack);
+    } else if (skip > 0 && !options.map_given) {
+      stack_reason = "a further shell (--skip-units " + std::to_string(skip) +
+                     "): no map unless --stack or --map is given";
+    } else {
+      StackChoice choice = auto_stack(search.units, view, face_to_face_offset);
+      run.stack_unit = choice.unit;
+      stack_reason = choice.reason;
+      if (choice.unit == 0)
+        warn(choice.reason + ": stacking unit 0, no shift map (--stack N names one)");
+    }
     const bool stack_names_unit = run.stack_unit >= 1 && run.stack_unit <= 40 &&
                                   run.stack_unit <= static_cast<int>(view.unit_centres.size());
     if (run.stack_unit != 0 && run.map && !options.map_given && stack_names_unit) {
       const std::array<float, 3>& c = view.unit_centres[run.stack_unit - 1];
       run.map_values = default_map(c[0], c[1]);
-      text = write_input(crystal.cell, molecule, vdw, search.units, run, nullptr, second);
     }
-
-    std::vector<std::string> inexact;
-    write_input(crystal.cell, molecule, vdw, search.units, run, &inexact, second);
-    for (const std::string& text : inexact) warn(text);
+    std::vector<InexactField> inexact;
+    text = write_input(crystal.cell, molecule, vdw, search.units, run, &inexact, second);
+    if (!inexact.empty()) warn(inexact_warning(inexact));
     if (model.increments.empty())
       for (const std::string& text : element_warnings(molecule)) warn(text);
+
+    const std::string degenerate = degenerate_axes(view.moments, degenerate_tolerance);
+    if (!degenerate.empty())
+      warn("the molecule's principal moments along " + degenerate +
+           " are equal within 0.1 % of the largest: those axes are any perpendicular lines of "
+           "their " +
+           (degenerate.find(',') == std::string::npos ? "plane" : "space") +
+           ", so the dihedral angles and the map axes carry no meaning");
+
+    std::vector<std::string> acceptors;
+    const std::vector<int> hbonded =
+        hydrogen_bonded_units(view, zelk8::report::hbond_contact_max, &acceptors);
+    // A model with polar hydrogen types was fitted with its hydrogen bonds.
+    if (!hbonded.empty() && !model.polar_hydrogen_type) {
+      std::vector<std::string> numbers;
+      for (int unit : hbonded) numbers.push_back(std::to_string(unit));
+      std::string kinds;
+      for (const std::string& acceptor : acceptors) kinds += (kinds.empty() ? "" : "/") + acceptor;
+      warn("the model has no hydrogen-bond term: unit" +
+           std::string(hbonded.size() == 1 ? " " : "s ") + listed(numbers, max_units) +
+           (hbonded.size() == 1 ? " has" : " have") + " H..." + kinds + " contacts below " +
+           printf_string(zelk8::report::hbond_contact_max) +
+           " A, their energies are repulsive artefacts of that");
+    }
+
     if (std::fabs(view.net_charge) > 0.005) {
-      char line[200];
+      char line[320];
       std::snprintf(line, sizeof line,
                     "the molecule's net charge is %+.4f e with the charge increments %g,%g,%g,%g; "
-                    "its electrostatic lattice sum does not converge (check --charges)",
+                    "its electrostatic lattice sum does not converge: give --charges increments "
+                    "under which the molecule is neutral",
                     view.net_charge, run.charges[0], run.charges[1], run.charges[2],
                     run.charges[3]);
-      warn(line);
+      std::string advice = line;
+      // The hydrogen increment alone is given back by each hydrogen's
+      // neighbour, unless the last element type is no hydrogen; without
+      // increments there are no charges at all.
+      for (const std::array<double, 4>& charges :
+           {std::array<double, 4>{run.charges[0], 0.0, 0.0, 0.0}, std::array<double, 4>{}}) {
+        if (charges == run.charges) continue;
+        RunParams plain = run;
+        plain.charges = charges;
+        const std::string trial =
+            write_input(crystal.cell, molecule, vdw, search.units, plain, nullptr, second);
+        if (std::fabs(view_in_program(trial).net_charge) > 0.005) continue;
+        advice += " (--charges " + printf_string(charges[0]) + ",0,0,0 is" +
+                  (charges[0] == 0.0 ? ", with no electrostatic term)" : ")");
+        break;
+      }
+      warn(advice);
     }
-    if (skip == 0 && search.inside_cutoff > max_units)
-      warn(std::to_string(search.inside_cutoff) +
-           " units lie within the cutoff; only the nearest " + std::to_string(max_units) +
-           " are written");
     // A cut inside a set of units at one centroid distance (symmetry
     // equivalents) counts some of them and not the others.
     if (skip == 0 && search.inside_cutoff > max_units &&
@@ -329,24 +424,28 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
     }
     if (search.units.empty())
       warn(skip > 0 ? "no unit ranked above " + std::to_string(skip) + " lies within the cutoff"
-                    : std::string("no unit lies within the cutoff"));
-    if (!options.stack && !options.no_map && run.stack_unit == 0 &&
-        (skip == 0 || options.map_given))
-      warn("no unit is a pure lattice translation: stacking unit 0, no shift map");
-    if (run.stack_unit > static_cast<int>(search.units.size()) && run.stack_unit <= 40)
-      warn("stacking unit " + std::to_string(run.stack_unit) + " names no unit (there are " +
-           std::to_string(search.units.size()) + ")");
+                    : std::string("no unit lies within the cutoff (a larger --cutoff finds them)"));
+    else if (skip == 0 && unit_count < max_units)
+      warn("only " + std::to_string(unit_count) + " units lie within the cutoff of " +
+           printf_string(options.cutoff) + " A; a larger --cutoff writes the nearest 20");
 
-    Outcome outcome{options, crystal, molecule, search,
-                    run,     view,    warnings, other ? &*other : nullptr};
+    const std::vector<std::string> lines = warnings.lines();
+    Outcome outcome{options,      crystal, molecule,   search,
+                    run,          view,    lines,      other ? &*other : nullptr,
+                    stack_reason, hbonded, degenerate, formula_accepted};
     write_summary(outcome, err);
     if (!options.json_path.empty()) write_whole_file(options.json_path, summary_json(outcome));
     if (options.output_path.empty()) {
       out << text;
+      out.flush();
+      if (!out) throw OutputError("cannot write the input file to standard output");
     } else {
       write_whole_file(options.output_path, text);
     }
     return 0;
+  } catch (const OutputError& e) {
+    err << "zelk8-prep: error: " << e.what() << '\n';
+    return 3;
   } catch (const PrepError& e) {
     err << "zelk8-prep: error: " << e.what() << '\n';
     return 2;

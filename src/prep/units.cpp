@@ -56,13 +56,19 @@ std::vector<Image> images_within(const Crystal& crystal, const std::vector<int>&
                                  const std::vector<gemmi::Fractional>& central,
                                  const gemmi::Fractional& centre, double cutoff,
                                  const std::vector<gemmi::Fractional>& excluded) {
-  // Far more than any molecular crystal has within a cutoff of 30 A; the
-  // duplicate search below is quadratic in it.
-  constexpr size_t max_images = 20000;
   const gemmi::UnitCell& cell = crystal.cell;
   char cutoff_text[32];
   std::snprintf(cutoff_text, sizeof cutoff_text, "%g", cutoff);
   const gemmi::Fractional excluded_centre = centroid(excluded);
+  auto too_many = [&] {
+    return PrepError("more than " + std::to_string(max_distinct_images) +
+                     " molecules lie within the cutoff of " + cutoff_text +
+                     " A; the cell is too small for this cutoff (give a smaller --cutoff)");
+  };
+  // A molecule on a special position is made by several operations: each
+  // distinct image turns up at most once per operation, so past this many
+  // candidates the distinct ones are certainly too many.
+  const size_t max_candidates = max_distinct_images * crystal.ops.size();
 
   std::vector<Image> candidates;
   for (int s = 0; s < static_cast<int>(crystal.ops.size()); ++s) {
@@ -86,7 +92,7 @@ std::vector<Image> images_within(const Crystal& crystal, const std::vector<int>&
     for (int i = 0; i < 3; ++i) {
       if (!(reach[i] < 1000.0))
         throw PrepError(std::string("the cell is too small for a cutoff of ") + cutoff_text +
-                        " A (over 1000 cells along an axis)");
+                        " A (over 1000 cells along an axis); give a smaller --cutoff");
       lo[i] = static_cast<int>(std::floor(delta[i] - reach[i]));
       hi[i] = static_cast<int>(std::ceil(delta[i] + reach[i]));
     }
@@ -96,10 +102,7 @@ std::vector<Image> images_within(const Crystal& crystal, const std::vector<int>&
           gemmi::Fractional c(moved.x + t0, moved.y + t1, moved.z + t2);
           double d = cell.orthogonalize_difference(c - centre).length();
           if (d > cutoff) continue;
-          if (candidates.size() == max_images)
-            throw PrepError("more than " + std::to_string(max_images) +
-                            " images lie within the cutoff of " + cutoff_text +
-                            " A; the cell is too small for this cutoff (give a smaller --cutoff)");
+          if (candidates.size() == max_candidates) throw too_many();
           Image image;
           image.symop = s;
           image.op = base;
@@ -118,19 +121,28 @@ std::vector<Image> images_within(const Crystal& crystal, const std::vector<int>&
            std::tie(q.distance_key, q.symop, q.op[9], q.op[10], q.op[11]);
   });
 
+  // Coinciding molecules have centroids within 0.01 A, so their distances
+  // from the centre differ by less: only the kept images of about the same
+  // distance (the last ones kept) need comparing.
+  constexpr double same = 0.01;
   std::vector<Image> kept;
   auto coincide = [&](const Image& image, const gemmi::Fractional& c,
                       const std::vector<gemmi::Fractional>& atoms) {
-    return cell.orthogonalize_difference(c - image.centroid).length() < 0.01 &&
+    return cell.orthogonalize_difference(c - image.centroid).length() < same &&
            same_molecule(cell, types, image.atoms, atoms);
   };
   for (Image& image : candidates) {
     for (const gemmi::Fractional& f : central) image.atoms.push_back(apply_op(image.op, f));
-    if (!excluded.empty() && coincide(image, excluded_centre, excluded)) continue;
-    bool seen = false;
-    for (const Image& other : kept) seen = seen || coincide(image, other.centroid, other.atoms);
-    if (seen) continue;
-    kept.push_back(image);
+    bool seen = !excluded.empty() && coincide(image, excluded_centre, excluded);
+    for (auto other = kept.rbegin();
+         !seen && other != kept.rend() && other->distance > image.distance - 2 * same; ++other)
+      seen = coincide(image, other->centroid, other->atoms);
+    if (seen) {
+      image.atoms = {};  // the positions of a duplicate are not kept
+      continue;
+    }
+    if (kept.size() == max_distinct_images) throw too_many();
+    kept.push_back(std::move(image));
   }
   return kept;
 }
@@ -180,7 +192,7 @@ UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double c
 }
 
 UnitSearch find_pair_units(const Crystal& crystal, const Molecule& first,
-                           const std::vector<gemmi::Fractional>& second, double cutoff) {
+                           const std::vector<gemmi::Fractional>& second, double cutoff, int skip) {
   const gemmi::UnitCell& cell = crystal.cell;
   const std::vector<int> types = types_of(first);
   const std::vector<gemmi::Fractional> a = positions_of(first);
@@ -240,17 +252,25 @@ UnitSearch find_pair_units(const Crystal& crystal, const Molecule& first,
   });
   search.inside_cutoff = static_cast<int>(ranked.size());
   for (const Ranked& r : ranked) search.distances.push_back(r.distance);
-  size_t take = std::min(ranked.size(), static_cast<size_t>(max_units));
+  const size_t begin = std::min(ranked.size(), static_cast<size_t>(std::max(skip, 0)));
+  size_t take = std::min(ranked.size() - begin, static_cast<size_t>(max_units));
   // Images of the second molecule need the marker before them.
   auto marker_at =
       std::find_if(ranked.begin(), ranked.end(), [](const Ranked& r) { return r.kind == 1; });
-  bool second_taken = std::any_of(ranked.begin(), ranked.begin() + take,
+  const long marker_index = marker_at - ranked.begin();
+  bool second_taken = std::any_of(ranked.begin() + begin, ranked.begin() + begin + take,
                                   [](const Ranked& r) { return r.kind == 2; });
-  if (second_taken && marker_at - ranked.begin() >= static_cast<long>(take)) {
-    std::rotate(ranked.begin() + take - 1, marker_at, marker_at + 1);
-  }
   std::vector<std::pair<int, Ranked>> chosen;  // rank, entry
-  for (size_t k = 0; k < take; ++k) chosen.push_back({static_cast<int>(k) + 1, ranked[k]});
+  if (second_taken && marker_index < static_cast<long>(begin)) {
+    // A further shell: the marker, ranked before it, is written again only
+    // to place the second molecule, under its own rank, in the last place.
+    if (take == static_cast<size_t>(max_units)) --take;
+    chosen.push_back({static_cast<int>(marker_index) + 1, *marker_at});
+  } else if (second_taken && marker_index >= static_cast<long>(begin + take)) {
+    std::rotate(ranked.begin() + begin + take - 1, marker_at, marker_at + 1);
+  }
+  for (size_t k = begin; k < begin + take; ++k)
+    chosen.push_back({static_cast<int>(k) + 1, ranked[k]});
   for (int kind : {0, 1, 2})
     for (const auto& [rank, r] : chosen) {
       if (r.kind != kind) continue;
@@ -282,12 +302,6 @@ std::string unit_triplet(const Unit& unit) {
     op.tran[i] = static_cast<int>(std::lround(unit.op[9 + i] * gemmi::Op::DEN));
   }
   return op.triplet();
-}
-
-int nearest_translation(const std::vector<Unit>& units) {
-  for (size_t i = 0; i < units.size(); ++i)
-    if (units[i].translation && !units[i].second) return static_cast<int>(i) + 1;
-  return 0;
 }
 
 }  // namespace zelk8::prep

@@ -11,6 +11,9 @@
 namespace zelk8::prep {
 
 constexpr int max_units = 20;
+// The most distinct molecules the unit search keeps within the cutoff, far
+// more than any molecular crystal has within 35 A.
+constexpr size_t max_distinct_images = 20000;
 
 struct Unit {
   // a11 a12 a13 a21 a22 a23 a31 a32 a33 t1 t2 t3: the fractional operation
@@ -47,14 +50,14 @@ UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double c
 // most max_units together, written as the images of the first, the marker
 // unit (the second molecule's image nearest to the first, as the second
 // atom set) and the images of the second. `second` holds its atoms in the
-// order of the first's.
+// order of the first's. With `skip`, the units ranked skip + 1 on; when
+// they hold images of the second molecule but not the marker, the marker is
+// written as well, under its own rank (at most skip), in place of the 20th.
 UnitSearch find_pair_units(const Crystal& crystal, const Molecule& first,
-                           const std::vector<gemmi::Fractional>& second, double cutoff);
+                           const std::vector<gemmi::Fractional>& second, double cutoff,
+                           int skip = 0);
 
 // The operation as a triplet, e.g. "-x-1/2,y-1/2,-z".
 std::string unit_triplet(const Unit& unit);
-
-// The first unit that is a pure lattice translation (1-based), 0 when none.
-int nearest_translation(const std::vector<Unit>& units);
 
 }  // namespace zelk8::prep

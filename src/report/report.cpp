@@ -167,6 +167,12 @@ class Reader {
   Reader(std::istream& in, std::string source) : source_(std::move(source)) {
     std::string line;
     while (std::getline(in, line)) {
+      // A last line without its line end is where the writing stopped: what
+      // it holds may be any part of a line, so it is not read, and the report
+      // counts as cut short there.
+      if (in.eof()) {
+        break;
+      }
       while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
         line.pop_back();
       }

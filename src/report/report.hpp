@@ -9,8 +9,10 @@
 // cut short (the run ended on a read failure of its input) is read as far as
 // it goes: `complete` is false and `stopped_at` names the line where it ends
 // and the section that was expected there; the sections before it are filled,
-// the ones after it are left empty. A line that does not follow the report
-// layout is an error (ReportError) naming the line.
+// the ones after it are left empty. A last line without its line end counts
+// as cut short too (the writing stopped inside it): the report stops at that
+// line, whatever part of a line it holds. A line that does not follow the
+// report layout is an error (ReportError) naming the line.
 #pragma once
 
 #include <array>

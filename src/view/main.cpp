@@ -1,8 +1,8 @@
 // zelk8-view: the report page of a zelk8 run, one self-contained HTML file.
 //
-// Exit status: 0 page written; 1 bad command line; 2 the report is missing,
+// Exit status: 0 page written; 2 bad command line, or the report is missing,
 // unreadable, not a zelk8 report or holds no unit; 3 the page or the JSON
-// file could not be written.
+// file could not be written; 130 interrupted.
 
 #include <CLI/CLI.hpp>
 #include <filesystem>
@@ -12,6 +12,7 @@
 #include <string>
 
 #include "coord_file.hpp"
+#include "interrupts.hpp"
 #include "page.hpp"
 #include "page_data.hpp"
 #include "report.hpp"
@@ -21,7 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* version_text = "zelk8-view 1.0";
+constexpr const char* version_text = "zelk8-view " ZELK8_VERSION;
 
 struct Parameters {
   std::string run_dir = ".";
@@ -39,6 +40,26 @@ std::string folder_name(const fs::path& folder) {
   return path.filename().string();
 }
 
+// A JSON file that zelk8-batch leaves beside the report; nothing when it is
+// not there, and a note when it cannot be read.
+std::optional<nlohmann::json> side_file(const fs::path& path, std::string& note) {
+  std::error_code ec;
+  if (!fs::exists(path, ec)) {
+    return std::nullopt;
+  }
+  std::ifstream in(path);
+  nlohmann::json value = nlohmann::json::parse(in, nullptr, false);
+  if (!in.good() && !in.eof()) {
+    note += (note.empty() ? "" : "; ") + ("cannot read " + path.string());
+    return std::nullopt;
+  }
+  if (value.is_discarded() || !value.is_object()) {
+    note += (note.empty() ? "" : "; ") + (path.string() + " is not a JSON object, left out");
+    return std::nullopt;
+  }
+  return value;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,9 +68,11 @@ int main(int argc, char** argv) {
       "Writes the report page of a zelk8 run: one HTML file that opens offline in any\n"
       "browser, with the crystal, the neighbour units drawn as an energy framework in\n"
       "3D, the sortable unit table and the shift map. RUN_DIR holds the run's at8.dat\n"
-      "and, when the run wrote one, coord.xyz.\n\n"
-      "Exit status: 0 written; 1 bad command line; 2 report missing, unreadable, not a\n"
-      "zelk8 report or without units; 3 page or JSON file not writable.",
+      "and, when the run wrote one, coord.xyz; zelk8-batch's prep.json and\n"
+      "lattice.json are shown when they are beside the report.\n\n"
+      "Exit status: 0 written; 2 bad command line, or report missing, unreadable, not\n"
+      "a zelk8 report or without units; 3 page or JSON file not writable;\n"
+      "130 interrupted (nothing is left half-written).",
       "zelk8-view"};
   app.add_option("RUN_DIR", params.run_dir, "folder of the run (default: the working directory)");
   app.add_option("-o,--output", params.output, "page to write (default: report.html)");
@@ -59,9 +82,10 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    return app.exit(error) == 0 ? 0 : 1;
+    return app.exit(error) == 0 ? 0 : 2;
   }
 
+  zelk8::report::end_on_interrupt("zelk8-view: interrupted; nothing was written\n");
   fs::path folder = params.run_dir;
   fs::path report_path = folder / "at8.dat";
   std::error_code ec;
@@ -101,6 +125,12 @@ int main(int argc, char** argv) {
     }
   }
 
+  source.prep = side_file(folder / "prep.json", source.side_files_note);
+  source.lattice = side_file(folder / "lattice.json", source.side_files_note);
+  if (!source.side_files_note.empty()) {
+    std::cerr << "zelk8-view: " << source.side_files_note << "\n";
+  }
+
   nlohmann::json data;
   try {
     data = zelk8::view::page_data(report, source);
@@ -113,14 +143,20 @@ int main(int argc, char** argv) {
               << "\n";
   }
 
+  const std::string page = zelk8::view::render_page(data);
+  const zelk8::report::HeldInterrupts held;
   try {
     if (!params.json.empty()) {
       zelk8::report::write_whole(params.json, data.dump(1) + "\n");
     }
-    zelk8::report::write_whole(params.output, zelk8::view::render_page(data));
+    zelk8::report::write_whole(params.output, page);
   } catch (const zelk8::report::WriteError& error) {
     std::cerr << "zelk8-view: " << error.what() << "\n";
     return 3;
+  }
+  if (held.interrupted()) {
+    std::cerr << "zelk8-view: interrupted; the files were finished first and are whole\n";
+    return zelk8::report::exit_interrupted;
   }
   return 0;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "map_svg.hpp"
+#include "page_checks.hpp"
 
 namespace zelk8::view {
 
@@ -77,11 +78,44 @@ json scale_data(const map::ColourScale& scale) {
           {"labels", json::array({left, halves ? json(0.0) : json(nullptr), right})}};
 }
 
+// The overlap points of the map: "overlap" ([row][column] booleans) and
+// "shortest_contact" (A), both null when they could not be checked,
+// "overlap_points", "overlap_checked", "overlap_note" and "overlap_rho".
+void add_overlap_grid(json& out, const report::MapContacts& contacts) {
+  out["overlap_checked"] = contacts.checked;
+  out["overlap_note"] = contacts.note;
+  out["overlap_points"] = contacts.overlap_points;
+  out["overlap_rho"] = report::exp6_maximum_rho();
+  out["overlap"] = contacts.checked ? json(contacts.overlap) : json(nullptr);
+  out["shortest_contact"] = contacts.checked ? json(contacts.shortest) : json(nullptr);
+}
+
+// What zelk8-map writes under a panel about overlap points, its minimum and
+// the crystal: "clear_minimum" (the lowest non-overlap point below zero, or
+// null), "minimum_lines", "overlap_line", "crystal_note".
+void add_overlap_notes(json& out, const map::StackMap& single, const map::Panel& panel) {
+  if (panel.marker) {
+    const report::MapTable& table = *panel.table;
+    const map::MinimumMarker& m = *panel.marker;
+    json low = {{"row", m.row}, {"column", m.column}};
+    put_field(low, "l", table.l_shifts[m.column]);
+    put_field(low, "s", table.s_shifts[m.row]);
+    put_field(low, "energy", table.cells[m.row][m.column]);
+    out["clear_minimum"] = std::move(low);
+  } else {
+    out["clear_minimum"] = nullptr;
+  }
+  out["minimum_lines"] = map::minimum_lines(panel, single.contacts.checked);
+  out["overlap_line"] = map::overlap_text(panel.overlap_cells, single.contacts);
+  out["crystal_note"] = map::crystal_text(single, panel.crystal.has_value());
+}
+
 // One table of the map with the colours zelk8-map paints it in: the panel's
 // own scale, the cell colours and the marked minimum, laid out by the
 // picture's own code so that page and picture agree.
 json table_data(const report::MapTable& table, const report::MapMinimum* minimum,
-                const std::optional<map::StackMap::Crystal>& crystal) {
+                const std::optional<map::StackMap::Crystal>& crystal,
+                const report::MapContacts& contacts) {
   json out;
   json values = json::array();
   json off_scale = json::array();
@@ -107,11 +141,17 @@ json table_data(const report::MapTable& table, const report::MapMinimum* minimum
     single.evdw_minimum = *minimum;
   }
   single.crystal = crystal;
+  single.contacts = contacts;
   if (table.rows() == 0 || table.columns() == 0) {
     out["colours"] = json::array();
     return out;
   }
-  const map::Panel panel = std::move(map::layout_panels(single, {}).front());
+  map::Panel panel = std::move(map::layout_panels(single, {}).front());
+  if (!minimum) {
+    // The Estat table has no minimum line, and shows no minimum.
+    panel.minimum = nullptr;
+    panel.marker.reset();
+  }
   json colours = json::array();
   for (std::size_t r = 0; r < table.rows(); ++r) {
     json row = json::array();
@@ -123,6 +163,7 @@ json table_data(const report::MapTable& table, const report::MapMinimum* minimum
   out["colours"] = std::move(colours);
   out["scale"] = scale_data(panel.scale);
   out["scale"]["clipped_cells"] = panel.clipped_cells;
+  add_overlap_notes(out, single, panel);
   // The crystal's own stacking offset in cell units: column 0 is the centre
   // of the first column, row 0 the centre of the first row.
   if (panel.crystal) {
@@ -139,9 +180,10 @@ json table_data(const report::MapTable& table, const report::MapMinimum* minimum
     put_field(m, "energy", minimum->energy);
     const std::string& text = minimum->energy.text;
     m["below_zero"] = minimum->energy.overflow() || (!text.empty() && text.front() == '-');
-    m["grid_point"] = panel.marker
-                          ? json{{"row", panel.marker->row}, {"column", panel.marker->column}}
-                          : json(nullptr);
+    m["grid_point"] = panel.printed_point ? json{{"row", panel.printed_point->row},
+                                                 {"column", panel.printed_point->column}}
+                                          : json(nullptr);
+    m["printed_is_overlap"] = panel.printed_minimum_overlap;
     out["minimum"] = std::move(m);
   }
   return out;
@@ -168,15 +210,21 @@ json map_data(const report::Report& report) {
     crystal = map::StackMap::Crystal{unit->centre[0], unit->centre[1],
                                      unit->number.text + " " + unit->name};
   }
+  const report::MapContacts contacts =
+      report.map ? report::map_contacts(report) : report::MapContacts{};
+  add_overlap_grid(out, contacts);
   const bool evdw_minimum = report.has(report::Section::evdw_minimum);
   const bool etot_minimum = report.has(report::Section::etot_minimum);
-  out["EvdW"] = has_evdw ? table_data(report.map->evdw,
-                                      evdw_minimum ? &report.map->evdw_minimum : nullptr, crystal)
-                         : json(nullptr);
-  out["Estat"] = has_estat ? table_data(report.map->estat, nullptr, crystal) : json(nullptr);
-  out["Etot"] = has_etot ? table_data(report.map->etot,
-                                      etot_minimum ? &report.map->etot_minimum : nullptr, crystal)
-                         : json(nullptr);
+  out["EvdW"] =
+      has_evdw ? table_data(report.map->evdw, evdw_minimum ? &report.map->evdw_minimum : nullptr,
+                            crystal, contacts)
+               : json(nullptr);
+  out["Estat"] =
+      has_estat ? table_data(report.map->estat, nullptr, crystal, contacts) : json(nullptr);
+  out["Etot"] =
+      has_etot ? table_data(report.map->etot, etot_minimum ? &report.map->etot_minimum : nullptr,
+                            crystal, contacts)
+               : json(nullptr);
   return out;
 }
 
@@ -351,6 +399,7 @@ json page_data(const report::Report& report, const PageSource& source) {
             " atoms with off-scale coordinates left out";
   }
   out["neighbours_note"] = note;
+  add_checks(out, report, source);
   return out;
 }
 

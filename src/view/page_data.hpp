@@ -33,6 +33,11 @@ struct PageSource {
   std::string report_name;                       // the report as named on the command line
   std::optional<NeighbourMolecules> neighbours;  // from coord.xyz, when present
   std::string coordinates_note;                  // why coord.xyz was not used, or empty
+  // Left beside the report by zelk8-batch: zelk8-prep's summary (prep.json)
+  // and the lattice energy of the crystal (lattice.json), when there.
+  std::optional<nlohmann::json> prep;
+  std::optional<nlohmann::json> lattice;
+  std::string side_files_note;  // why one of them was not used, or empty
 };
 
 // The value of a field, or null; the text goes beside it when null.

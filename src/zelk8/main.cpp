@@ -1,8 +1,9 @@
 // zelk8: molecular packing in an organic crystal. Reads "zelk8.dat" from the
 // working directory; writes "at8.dat", "mopac.dat" and, when a stacking unit
 // is named, "coord.xyz". Takes no arguments: -h, --help and --version print
-// what the program does and stop before any file is opened; anything else on
-// the command line is ignored.
+// what the program does and stop before any file is opened; any other
+// argument ends the run with status 2 before any file is touched, since a
+// file named there would otherwise be ignored and another crystal computed.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -27,7 +28,8 @@ constexpr const char* help_text =
     "          coord.xyz  XYZ coordinates of the molecule and its units (with a stacking unit)\n"
     "\n"
     "Exit status 0 after a complete run, 2 when zelk8.dat is missing or cannot be read\n"
-    "(the message names the line and the record), 3 when an output cannot be written.\n"
+    "(the message names the line and the record) or when any other argument is given,\n"
+    "3 when an output cannot be written.\n"
     "The input records and the methods are described in README.md, installed as\n"
     "share/doc/zelk8/README.md.\n"
     "\n"
@@ -50,6 +52,13 @@ int main(int argc, char** argv) {
     const std::string_view arg = argv[i];
     if (arg == "-h" || arg == "--help") return print(help_text);
     if (arg == "--version") return print("zelk8 " ZELK8_VERSION "\n");
+  }
+  if (argc > 1) {
+    std::fprintf(stderr,
+                 "zelk8: unexpected argument \"%s\": zelk8 takes no file name or option; it reads "
+                 "zelk8.dat in the working directory (run it there; zelk8 --help)\n",
+                 argv[1]);
+    return 2;
   }
   return zelk8::run();
 }

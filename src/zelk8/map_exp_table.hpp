@@ -31,6 +31,14 @@ inline constexpr double C2 = 0x1.62e42ff0c52d6p-1 / 32;
 // Below this the library's expf returns +0 (e^x < 2^-150).
 inline constexpr float underflow_threshold = -0x1.9fe368p6f;
 
+// The eight-lane kernel (map_lanes8.cpp); callable only where the CPU has
+// AVX2 and FMA.
+void map_lane_energies_avx2(const MapPairTables& t, const float* l, const float* sh, float* evdw,
+                            float* estat);
+void exp_lanes_avx2(const float* x, float* out, std::size_t count);
+void repulsion_bounds_lanes_avx2(const float* x, float* low, float* high, std::size_t count);
+void reduced_distance_lanes_avx2(const float* r, float r0, float* rho, std::size_t count);
+
 // The sixteen-lane kernel (map_lanes16.cpp); callable only where the CPU
 // has AVX-512 F, DQ and VL.
 void map_lane_energies_avx512(const MapPairTables& t, const float* l, const float* sh, float* evdw,

@@ -10,6 +10,17 @@
 #include "pair_energy.hpp"
 #include "run_state.hpp"
 
+// The lane kernels are x86-64 code (AVX2 and FMA, AVX-512): they are built
+// there unless the build sets ZELK8_MAP_LANES to 0, and nowhere else. Without
+// them the plain path is the only one, on the same threads.
+#ifndef ZELK8_MAP_LANES
+#if defined(__x86_64__) || defined(_M_X64)
+#define ZELK8_MAP_LANES 1
+#else
+#define ZELK8_MAP_LANES 0
+#endif
+#endif
+
 namespace zelk8 {
 
 // The ways through the map: the plain kernel per grid point, eight lanes
@@ -21,7 +32,8 @@ constexpr int map_max_lanes = 16;
 // Grid points per work item on the path: 1, 8 or 16.
 int map_path_lanes(MapPath path);
 
-// True when this CPU can run the path (plain always).
+// True when this CPU can run the path (plain always; the lane paths only in
+// a build with the lane kernels).
 bool map_path_supported(MapPath path);
 
 // The path compute_shift_map takes: the widest this CPU runs, unless

@@ -1,5 +1,7 @@
 #include "shift_map.hpp"
 
+#include <utility>
+
 #include "pair_energy.hpp"
 #include "stages.hpp"
 
@@ -121,8 +123,10 @@ void write_map_tables(const ShiftMap& map, std::string& report) {
   put(report, minimum, map.min_etot_l, map.min_etot_s, map.min_etot);
 }
 
-void write_shift_map(const RunState& s, std::string& report, int threads) {
-  write_map_tables(compute_shift_map(s, threads), report);
+void write_shift_map(const RunState& s, std::string& report, int threads, ShiftMap* computed) {
+  ShiftMap map = compute_shift_map(s, threads);
+  write_map_tables(map, report);
+  if (computed != nullptr) *computed = std::move(map);
 }
 
 }  // namespace zelk8

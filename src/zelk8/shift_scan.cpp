@@ -38,7 +38,7 @@ void put_grid_point(std::string& out, float l, float s) {
 
 }  // namespace
 
-void write_shift_scan(const RunState& s, records::OutputFile& coord, std::string& out) {
+void write_shift_scan(const RunState& s, const TextSink& coord, std::string& out) {
   if (s.element_count < 2) return;
   if (s.element_count > 3) {
     // One block only, at the first shifts of both axes.
@@ -47,7 +47,7 @@ void write_shift_scan(const RunState& s, records::OutputFile& coord, std::string
       put_atom(out, s.atom_symbol[k], s.unit_frame_l[k] + s.map_l_start,
                s.unit_frame_s[k] + s.map_s_start, s.unit_frame_v[k]);
     }
-    coord.write_text(out);
+    coord.write(out);
     out.clear();
     return;
   }
@@ -69,13 +69,13 @@ void write_shift_scan(const RunState& s, records::OutputFile& coord, std::string
                    s.unit_frame_v[k]);
         }
         if (out.size() >= flush_size) {
-          coord.write_text(out);
+          coord.write(out);
           out.clear();
         }
       }
     }
   }
-  coord.write_text(out);
+  coord.write(out);
   out.clear();
 }
 

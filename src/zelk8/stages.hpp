@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "run_state.hpp"
 
@@ -57,25 +58,60 @@ void write_coord_header(const RunState& s, std::string& coord);
 // when no line is written for it.
 const Text4* central_symbol(const RunState& s, int k);
 
+// What the unit report computed for one unit, as it printed it (before
+// rounding to the printed digits), with the unit's atoms in the central frame.
+struct PlacedUnit {
+  int number = 0;  // 1-based, in list order
+  Text4 name{};
+  bool second_set = false;  // the atoms are the second atom set's
+  float shortest = 0, centre_distance = 0;
+  std::array<float, 3> centre{};  // along VL, VS, VV
+  float dihedral = 0;
+  std::array<float, 12> operation{};
+  float evdw = 0, estat = 0, etot = 0;
+  std::vector<int> element;  // per atom position
+  std::vector<float> l, s, v;
+};
+
 // unit_report.cpp: every unit's block and the lattice sum. Unit atom lines
-// go to `coord` when `coord` is not null.
-void write_unit_report(RunState& s, std::string& report, std::string* coord);
+// go to `coord` when `coord` is not null; each unit's results are appended to
+// `placed` when it is not null.
+void write_unit_report(RunState& s, std::string& report, std::string* coord,
+                       std::vector<PlacedUnit>* placed = nullptr);
 // Angle in degrees, folded to 0..90, between the central plane and a plane
 // whose normal has component n_v along VV.
 float dihedral_angle(float n_v);
 
 // shift_map.cpp: map record and height line; the map tables.
 void read_map_record(RunState& s, records::InputFile& in, std::string& report);
+struct ShiftMap;
 // `threads` as for compute_shift_map: 0 means every CPU the process may use.
-void write_shift_map(const RunState& s, std::string& report, int threads = 0);
+// The computed map is moved to `computed` when it is not null.
+void write_shift_map(const RunState& s, std::string& report, int threads = 0,
+                     ShiftMap* computed = nullptr);
+
+// Where a text output of the run goes: a file being written, or memory.
+struct TextSink {
+  records::OutputFile* file = nullptr;
+  std::string* memory = nullptr;
+  void write(std::string_view text) const {
+    if (file != nullptr) file->write_text(text);
+    if (memory != nullptr) memory->append(text);
+  }
+};
 
 // shift_scan.cpp: the shifted geometries of the last unit, streamed to
 // "coord.xyz" in pieces.
-void write_shift_scan(const RunState& s, records::OutputFile& coord, std::string& coord_buffer);
+void write_shift_scan(const RunState& s, const TextSink& coord, std::string& coord_buffer);
+inline void write_shift_scan(const RunState& s, records::OutputFile& coord,
+                             std::string& coord_buffer) {
+  write_shift_scan(s, TextSink{&coord, nullptr}, coord_buffer);
+}
 
 // run.cpp: the whole run in the working directory; returns the exit status.
 // `map_threads` fixes the thread count of the shift map (0: every CPU the
-// process may use); the tables are the same whatever it is.
+// process may use); the tables are the same whatever it is. The program as a
+// library, on an input in memory: program.hpp.
 int run(int map_threads = 0);
 
 }  // namespace zelk8

@@ -56,7 +56,8 @@ float dihedral_angle(float n_v) {
   return angle > 90.0f ? 180.0f - angle : angle;
 }
 
-void write_unit_report(RunState& s, std::string& report, std::string* coord) {
+void write_unit_report(RunState& s, std::string& report, std::string* coord,
+                       std::vector<PlacedUnit>* placed) {
   static const records::Format heading(
       "(/,'Intermolecular potentials',16X,'X',9X,'Y',9X,'Z',7X,     'Dihedral Angle',/,16X,'d "
       "shortest  d center (A)',22X,'kJ/mol')");
@@ -117,6 +118,24 @@ void write_unit_report(RunState& s, std::string& report, std::string* coord) {
         op[1], op[2], op[9], e.evdw, op[3], op[4], op[5], op[10], e.estat, op[6], op[7], op[8],
         op[11], e.etot);
     if (u + 1 == s.stack_unit) s.stack_centre_v = v;
+    if (placed != nullptr) {
+      PlacedUnit& p = placed->emplace_back();
+      p.number = u + 1;
+      p.name = s.unit_names[u];
+      p.second_set = second_set_active;
+      p.shortest = e.shortest;
+      p.centre_distance = centre_distance;
+      p.centre = {l, sc, v};
+      p.dihedral = angle;
+      std::copy_n(op.begin(), 12, p.operation.begin());
+      p.evdw = e.evdw;
+      p.estat = e.estat;
+      p.etot = e.etot;
+      p.element.assign(s.unit_element.begin(), s.unit_element.begin() + s.atom_count);
+      p.l.assign(s.unit_frame_l.begin(), s.unit_frame_l.begin() + s.atom_count);
+      p.s.assign(s.unit_frame_s.begin(), s.unit_frame_s.begin() + s.atom_count);
+      p.v.assign(s.unit_frame_v.begin(), s.unit_frame_v.begin() + s.atom_count);
+    }
   }
   put(report, total, s.lattice_etot);
 }

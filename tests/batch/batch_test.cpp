@@ -205,8 +205,9 @@ namespace {
 using namespace zelk8::batch::testing;
 
 // Anthracene in P1 with both molecules of the cell listed: two molecules in
-// the asymmetric unit, so no lattice energy, and a message saying why.
-TEST_F(BatchRun, TwoMoleculesInTheAsymmetricUnitHaveNoLatticeEnergy) {
+// the asymmetric unit, the same crystal, so the same lattice energy: the
+// mean of the two molecules' halves over the neighbours of both kinds.
+TEST_F(BatchRun, TwoMoleculesInTheAsymmetricUnitGiveTheCrystalsLatticeEnergy) {
   std::istringstream lines(read_text(root_ / "in" / "anthracene.cif"));
   std::string cif, second;
   bool in_operations = false, in_sites = false;
@@ -235,15 +236,22 @@ TEST_F(BatchRun, TwoMoleculesInTheAsymmetricUnitHaveNoLatticeEnergy) {
     }
   }
   write(root_ / "p1" / "anthracene-p1.cif", cif + second);
-  const Result result = run({input("p1"), "-o", out(), "--no-map"});
+  const Result result = run({input("p1"), input("in/anthracene.cif"), "-o", out(), "--no-map"});
   ASSERT_EQ(result.status, 0) << result.err;
-  const auto row = read_csv(out() / "summary.csv").row("anthracene-p1");
-  EXPECT_EQ(row.at("status"), "ok");
-  EXPECT_EQ(row.at("lattice_energy"), "");
-  EXPECT_EQ(row.at("lattice_molecules"), "");
-  EXPECT_EQ(row.at("message"),
-            "no lattice energy: it needs one molecule in the asymmetric unit, the CIF has 2");
-  EXPECT_NE(row.at("etot_units"), "");
+  const Table table = read_csv(out() / "summary.csv");
+  const auto& p1 = table.row("anthracene-p1");
+  const auto& p21 = table.row("anthracene");
+  EXPECT_EQ(p1.at("status"), "ok");
+  EXPECT_EQ(p1.at("message"), "");
+  ASSERT_NE(p1.at("lattice_energy"), "");
+  // Single-precision shells over other operations: agreement to 0.001 kJ/mol.
+  EXPECT_NEAR(std::stod(p1.at("lattice_energy")), std::stod(p21.at("lattice_energy")), 1e-3);
+  // Each molecule's neighbours within the radius, both counted.
+  EXPECT_EQ(std::stoi(p1.at("lattice_molecules")), 2 * std::stoi(p21.at("lattice_molecules")));
+  const nlohmann::json lattice =
+      nlohmann::json::parse(read_text(out() / "anthracene-p1" / "lattice.json"));
+  EXPECT_EQ(lattice["lattice_energy"].get<double>(), std::stod(p1.at("lattice_energy")));
+  EXPECT_EQ(lattice["molecules"], std::stoi(p1.at("lattice_molecules")));
 }
 
 }  // namespace

@@ -126,11 +126,35 @@ inline Table read_csv(const fs::path& path) {
 }
 
 inline std::vector<std::string> expected_columns() {
-  return {"name",         "status",         "message",           "formula",
-          "space_group",  "atoms",          "element_types",     "units",
-          "etot_units",   "lattice_energy", "lattice_molecules", "stack_unit",
-          "stack_etot",   "map_min_evdw",   "map_min_evdw_l",    "map_min_evdw_s",
-          "map_min_etot", "map_min_etot_l", "map_min_etot_s",    "seconds"};
+  return {"name",
+          "status",
+          "message",
+          "warnings",
+          "formula",
+          "space_group",
+          "atoms",
+          "element_types",
+          "net_charge",
+          "hbond_units",
+          "units",
+          "etot_units",
+          "lattice_energy",
+          "lattice_molecules",
+          "stack_unit",
+          "stack_etot",
+          "map_min_evdw",
+          "map_min_evdw_l",
+          "map_min_evdw_s",
+          "map_min_etot",
+          "map_min_etot_l",
+          "map_min_etot_s",
+          "map_overlap_points",
+          "charges",
+          "model",
+          "cutoff",
+          "lattice_radius",
+          "prep_options",
+          "seconds"};
 }
 
 // A row without its timing (which differs from run to run), optionally
@@ -143,7 +167,17 @@ inline std::map<std::string, std::string> without_time(std::map<std::string, std
 }
 inline std::map<std::string, std::string> without_time(const nlohmann::json& row) {
   std::map<std::string, std::string> plain;
-  for (auto it = row.begin(); it != row.end(); ++it) plain[it.key()] = it->get<std::string>();
+  for (auto it = row.begin(); it != row.end(); ++it) {
+    if (it->is_string()) {
+      plain[it.key()] = it->get<std::string>();
+    } else {
+      // A list column, as summary.csv joins it.
+      std::string joined;
+      for (const auto& item : *it)
+        joined += (joined.empty() ? "" : " | ") + item.get<std::string>();
+      plain[it.key()] = joined;
+    }
+  }
   return without_time(plain);
 }
 

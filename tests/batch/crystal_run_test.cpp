@@ -24,6 +24,11 @@ TEST(ShellOptions, DropTheUnitAndMapChoicesKeepTheRest) {
                    "--skip-units", "40"}));
   EXPECT_EQ(shell_options({}, 12.5, 0),
             (Words{"--no-map", "--cutoff", "12.5", "--skip-units", "0"}));
+  // Centred on one of two molecules: that one, and the images of both.
+  EXPECT_EQ(shell_options({"--single", "--molecule=1", "--charges", "0,0,0,0", "--molecule", "1"},
+                          25.0, 20, 2),
+            (Words{"--charges", "0,0,0,0", "--molecule", "2", "--no-map", "--cutoff", "25",
+                   "--skip-units", "20"}));
 }
 
 TEST(Fingerprint, ChangesWithTheCifOptionsAndRadius) {
@@ -43,6 +48,14 @@ TEST(Fingerprint, ChangesWithTheCifOptionsAndRadius) {
   settings.lattice_radius = 25.0;
   crystal.options.clear();
   EXPECT_NE(input_fingerprint(crystal, settings), first);
+  // A result of an earlier row layout does not hold.
+  crystal.options = {"--no-map"};
+  nlohmann::json older = first;
+  older["row_layout"] = row_layout - 1;
+  EXPECT_EQ(input_fingerprint(crystal, settings), first);
+  EXPECT_NE(input_fingerprint(crystal, settings), older);
+  older.erase("row_layout");
+  EXPECT_NE(input_fingerprint(crystal, settings), older);
   fs::remove(cif);
 }
 

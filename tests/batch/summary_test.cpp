@@ -31,34 +31,68 @@ std::vector<Row> two_rows() {
 }
 
 TEST(Summary, CsvHasTheColumnsInOrderAndQuotes) {
-  const std::string csv = summary_csv(two_rows());
+  std::vector<Row> rows = two_rows();
+  rows[0]["warnings"] = {"first, with a comma", "second"};
+  const std::string csv = summary_csv(rows);
   EXPECT_EQ(csv,
-            "name,status,message,formula,space_group,atoms,element_types,units,etot_units,"
-            "lattice_energy,lattice_molecules,stack_unit,stack_etot,map_min_evdw,map_min_evdw_l,"
-            "map_min_evdw_s,map_min_etot,map_min_etot_l,map_min_etot_s,seconds\n"
-            "anthracene,ok,,C14 H10,P 1 21/a 1,,C H,,-154.58475,,,,,0.000,,,,,,1.5\n"
+            "name,status,message,warnings,formula,space_group,atoms,element_types,net_charge,"
+            "hbond_units,units,etot_units,lattice_energy,lattice_molecules,stack_unit,stack_etot,"
+            "map_min_evdw,map_min_evdw_l,map_min_evdw_s,map_min_etot,map_min_etot_l,"
+            "map_min_etot_s,map_overlap_points,charges,model,cutoff,lattice_radius,prep_options,"
+            "seconds\n"
+            "anthracene,ok,,\"first, with a comma | second\",C14 H10,P 1 21/a 1,,C H,,,,-154.58475,"
+            ",,,,0.000,,,,,,,,,,,,1.5\n"
             "broken,prep_failed,\"zelk8-prep: error: no cell, \"\"_cell_length_a\"\" <missing>\","
-            ",,,,,,,,,,,,,,,,\n");
+            ",,,,,,,,,,,,,,,,,,,,,,,,,\n");
 }
 
-TEST(Summary, JsonKeepsTheOrderTypesTheNumbersAndNullsTheEmpty) {
+TEST(Summary, JsonTypesEachColumnByItsKindNotByItsText) {
   std::vector<Row> rows = two_rows();
-  rows[0]["stack_etot"] = "**********";  // off-scale: stays text
+  rows[0]["stack_etot"] = "**********";  // off-scale
+  rows[0]["map_min_etot"] = "NaN";
+  rows[0]["atoms"] = "24";
+  rows[0]["units"] = "11.0";  // not a count: kept as printed, never a number
+  rows[0]["lattice_molecules"] = "262";
+  rows[0]["warnings"] = {"w1", "w2"};
+  rows[0]["charges"] = "0.1";  // a text column that reads as a number
   const nlohmann::ordered_json json = nlohmann::ordered_json::parse(summary_json(rows));
   ASSERT_EQ(json.size(), 2u);
   std::vector<std::string> keys;
-  for (auto it = json[0].begin(); it != json[0].end(); ++it) keys.push_back(it.key());
-  EXPECT_EQ(keys, std::vector<std::string>(summary_columns.begin(), summary_columns.end()));
+  for (auto it = json[0].begin(); it != json[0].end(); ++it)
+    if (it.key().find("_printed") == std::string::npos) keys.push_back(it.key());
+  std::vector<std::string> names;
+  for (const Column& column : summary_columns) names.emplace_back(column.name);
+  EXPECT_EQ(keys, names);
   EXPECT_EQ(json[0]["etot_units"], -154.58475);
   EXPECT_EQ(json[0]["map_min_evdw"], 0.0);
-  EXPECT_EQ(json[0]["element_types"], "C H");
-  EXPECT_EQ(json[0]["stack_etot"], "**********");
+  EXPECT_TRUE(json[0]["atoms"].is_number_integer());
+  EXPECT_EQ(json[0]["atoms"], 24);
+  EXPECT_TRUE(json[0]["lattice_molecules"].is_number_integer());
+  EXPECT_EQ(json[0]["lattice_molecules"].dump(), "262");
+  // Nothing off-scale or malformed becomes a number; its text stands beside it.
+  for (const char* key : {"stack_etot", "map_min_etot", "units"}) {
+    EXPECT_TRUE(json[0][key].is_null()) << key;
+    EXPECT_EQ(json[0][std::string(key) + "_printed"], rows[0][key]) << key;
+  }
+  EXPECT_FALSE(json[0].contains("etot_units_printed"));
+  EXPECT_EQ(json[0]["charges"], "0.1");
+  EXPECT_EQ(json[0]["element_types"], nullptr);  // "C H" is no count
+  EXPECT_EQ(json[0]["element_types_printed"], "C H");
+  EXPECT_EQ(json[0]["warnings"], (nlohmann::json{"w1", "w2"}));
+  EXPECT_EQ(json[1]["warnings"], nlohmann::json::array());
   EXPECT_EQ(json[0]["space_group"], "P 1 21/a 1");
   EXPECT_TRUE(json[0]["lattice_energy"].is_null());
   EXPECT_TRUE(json[1]["formula"].is_null());
   // A number-like name stays a name.
   rows[0]["name"] = "1234";
   EXPECT_EQ(nlohmann::json::parse(summary_json(rows))[0]["name"], "1234");
+  // A row of an earlier version, without the newer columns, still reads.
+  Row old = Row::object();
+  old["name"] = "old";
+  old["atoms"] = "18";
+  const nlohmann::json read = nlohmann::json::parse(summary_json({old}));
+  EXPECT_EQ(read[0]["atoms"], 18);
+  EXPECT_TRUE(read[0]["net_charge"].is_null());
 }
 
 TEST(Summary, IndexEscapesTextAndLinksPageAndPicture) {
@@ -73,8 +107,10 @@ TEST(Summary, IndexEscapesTextAndLinksPageAndPicture) {
   EXPECT_NE(page.find("&lt;b&gt;&amp;"), std::string::npos);
   EXPECT_EQ(page.find("<b>&"), std::string::npos);
   EXPECT_NE(page.find("<tr class=\"failed\">"), std::string::npos);
-  EXPECT_NE(page.find("<th>map_min_etot_s</th><th>seconds</th><th>picture</th>"),
-            std::string::npos);
+  EXPECT_NE(page.find("<th>prep_options</th><th>seconds</th><th>picture</th>"), std::string::npos);
+  // Warnings one to a line, each escaped.
+  rows[0]["warnings"] = {"a<b", "c"};
+  EXPECT_NE(index_html(rows, {}).find("<td class=\"list\">a&lt;b<br>c</td>"), std::string::npos);
 }
 
 TEST(Summary, WholeFileOrNothing) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -25,6 +26,18 @@ std::size_t count(const std::string& text, const std::string& what) {
     ++n;
   }
   return n;
+}
+
+// The texts of a picture, one line each, legend lines wrapped by the
+// picture joined again.
+std::string legend_text(const std::string& svg) {
+  std::string text;
+  for (auto at = svg.find("<text"); at != std::string::npos; at = svg.find("<text", at + 1)) {
+    const std::size_t start = svg.find('>', at) + 1;
+    const std::string line = svg.substr(start, svg.find("</text>", start) - start);
+    text += line.rfind("  ", 0) == 0 ? " " + line.substr(2) : "\n" + line;
+  }
+  return text + "\n";
 }
 
 // How far a colour is from the pale centre, summed over the channels.
@@ -112,6 +125,15 @@ TEST(Layout, CellsRunAcrossAndUpAndPanelsSideBySide) {
   }
 }
 
+// A table of the 3 x 2 map with the six energies given.
+MapTable with_cells(const MapTable& table, const std::vector<std::string>& texts) {
+  MapTable changed = table;
+  for (std::size_t k = 0; k < 6; ++k) {
+    changed.cells[k / 3][k % 3] = parse_field(texts[k]);
+  }
+  return changed;
+}
+
 TEST(Layout, MinimaMarkTheirCells) {
   const StackMap map = read(testing::map_3x2);
   const std::vector<Panel> panels = layout_panels(map, {});
@@ -125,13 +147,86 @@ TEST(Layout, MinimaMarkTheirCells) {
     EXPECT_EQ(panel.marker->y, box.y + box.height / 2);
   }
   EXPECT_FALSE(panels[1].marker);  // Estat has no minimum line
-  StackMap flat = map;             // a minimum line still at 0.000 points at no grid point
+  ASSERT_TRUE(panels[0].printed_point);
+  EXPECT_EQ(panels[0].printed_point->row * 3 + panels[0].printed_point->column, 4u);
+  StackMap flat = map;  // a minimum line still at 0.000 points at no grid point
   flat.evdw_minimum.energy = parse_field("0.000");
-  EXPECT_FALSE(layout_panels(flat, {})[0].marker);
+  EXPECT_FALSE(layout_panels(flat, {})[0].printed_point);
   StackMap near = map;  // a shift printed differently from the labels is found by value
   near.etot_minimum.l = parse_field("0.5");
-  ASSERT_TRUE(layout_panels(near, {})[2].marker);
-  EXPECT_EQ(layout_panels(near, {})[2].marker->column, 1u);
+  ASSERT_TRUE(layout_panels(near, {})[2].printed_point);
+  EXPECT_EQ(layout_panels(near, {})[2].printed_point->column, 1u);
+  // The marker follows the table, not the line: no energy below zero, no marker.
+  StackMap repulsive = map;
+  repulsive.evdw = with_cells(map.evdw, {"1.0", "2.0", "3.0", "4.0", "5.0", "6.0"});
+  EXPECT_FALSE(layout_panels(repulsive, {})[0].marker);
+  EXPECT_EQ(minimum_lines(layout_panels(repulsive, {})[0], true)[0], "no point below zero");
+}
+
+// The 3 x 2 map with overlap points where `grid` says (rows of three).
+StackMap with_overlaps(const std::vector<std::vector<bool>>& grid) {
+  StackMap map = read(testing::map_3x2);
+  map.contacts.checked = true;
+  map.contacts.overlap = grid;
+  map.contacts.shortest.assign(grid.size(), std::vector<double>(3, 1.0));
+  map.contacts.overlap_points = 0;
+  for (const auto& row : grid) {
+    map.contacts.overlap_points +=
+        static_cast<std::size_t>(std::count(row.begin(), row.end(), true));
+  }
+  return map;
+}
+
+TEST(Layout, OverlapPointsLeaveTheScaleAndTheMinima) {
+  // The deepest point of every table (row 1, column 1) is an overlap point.
+  const StackMap map = with_overlaps({{false, false, false}, {false, true, false}});
+  const std::vector<Panel> panels = layout_panels(map, {});
+  for (const Panel& panel : panels) {
+    SCOPED_TRACE(panel.table->name);
+    EXPECT_EQ(panel.overlap_cells, 1u);
+    EXPECT_TRUE(panel.cells[4].overlap);
+    EXPECT_EQ(panel.cells[4].fill, overlap_colour);
+    for (std::size_t k = 0; k < 6; ++k) {
+      EXPECT_EQ(panel.cells[k].overlap, k == 4);
+    }
+  }
+  // EvdW: the well is now -12.345 (row 0, column 0); the scale ends there.
+  EXPECT_EQ(panels[0].scale.deepest, -12.345f);
+  EXPECT_EQ(panels[0].cells[0].fill, (Rgb{5, 48, 97}));
+  ASSERT_TRUE(panels[0].marker);
+  EXPECT_EQ(panels[0].marker->row * 3 + panels[0].marker->column, 0u);
+  EXPECT_EQ(panels[0].marker->label, "-12.345");
+  EXPECT_TRUE(panels[0].printed_minimum_overlap);
+  const std::vector<std::string> lines = minimum_lines(panels[0], true);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0],
+            "minimum over the non-overlap points: -12.345 kJ/mol at VL 0.000, VS -1.000 \u00c5");
+  EXPECT_EQ(lines[1],
+            "the report's printed minimum, -15.500 kJ/mol at VL 0.500, VS -0.500 \u00c5, is an "
+            "overlap point");
+  // Etot: -11.145 is the lowest clear point.
+  ASSERT_TRUE(panels[2].marker);
+  EXPECT_EQ(panels[2].marker->label, "-11.145");
+
+  // Every point below zero overlapping: no minimum at all, and no 0.000 at 0, 0.
+  const StackMap all = with_overlaps({{true, true, false}, {true, true, true}});
+  const Panel evdw = layout_panels(all, {})[0];
+  EXPECT_FALSE(evdw.marker);
+  EXPECT_EQ(minimum_lines(evdw, true)[0], "no point below zero outside the overlap points");
+  EXPECT_EQ(evdw.scale.span, ScaleSpan::repulsive_only);  // only 25.000 is left
+  EXPECT_EQ(evdw.clipped_cells, 0u);
+
+  // Contacts that could not be checked: every point counts, and the panel says so.
+  StackMap unchecked = read(testing::map_3x2);
+  unchecked.contacts = report::MapContacts{};
+  unchecked.contacts.note = "the report has no element table";
+  const Panel plain = layout_panels(unchecked, {})[0];
+  EXPECT_EQ(plain.overlap_cells, 0u);
+  ASSERT_TRUE(plain.marker);
+  EXPECT_EQ(plain.marker->label, "-15.500");
+  EXPECT_NE(minimum_lines(plain, false)[0].find("(overlap points not checked)"), std::string::npos);
+  EXPECT_EQ(overlap_text(0, unchecked.contacts),
+            "overlap points not checked: the report has no element table");
 }
 
 TEST(Layout, HundredColumnsFitThePlot) {
@@ -153,26 +248,42 @@ TEST(RenderSvg, OnePictureWithEveryCellTheTitleAndTheLegends) {
   EXPECT_EQ(count(svg, "</svg>"), 1u);
   EXPECT_EQ(count(svg, "<title>VL "), 18u);
   EXPECT_EQ(count(svg, "<g class=\"minimum\">"), 2u);
-  for (const char* text : {"Z = 3.50000 \u00c5", "<title>VL 0.500, VS -0.500: -15.500</title>",
-                           "minimum -15.200 kJ/mol at VL 0.500, VS -0.500 \u00c5",
+  const std::string text = legend_text(svg);
+  for (const char* line : {"\nStacked molecule shift map at Z = 3.50000 \u00c5\n",
+                           "\nminimum over the non-overlap points: -15.200 kJ/mol at VL 0.500, VS "
+                           "-0.500 \u00c5\n",
                            "repulsive side clipped at 5.00 kJ/mol"}) {
-    EXPECT_NE(svg.find(text), std::string::npos) << text;
+    EXPECT_NE(text.find(line), std::string::npos) << line;
   }
-  EXPECT_EQ(count(svg, "off-scale cells (grey): 0 (0 asterisks, 0 NaN/Infinity)"), 3u);
+  EXPECT_NE(svg.find("<title>VL 0.500, VS -0.500: -15.500</title>"), std::string::npos);
+  EXPECT_EQ(count(text, "\noff-scale cells (grey): 0 (0 asterisks, 0 NaN/Infinity)\n"), 3u);
+  EXPECT_EQ(
+      count(text,
+            "\n0 overlap points (hatched): atoms closer than 0.30 of their contact distance\n"),
+      3u);
+  EXPECT_EQ(count(svg, "url(#overlap)"), 0u);
+  // Overlap points hatched, counted, left out of the minimum shown.
+  const std::string hatched =
+      render_svg(with_overlaps({{false, false, false}, {false, true, false}}), {});
+  EXPECT_EQ(count(hatched, "fill=\"url(#overlap)\""), 3u);
+  EXPECT_EQ(count(hatched, "<pattern id=\"overlap\""), 1u);
+  EXPECT_EQ(count(legend_text(hatched), "\n1 overlap point (hatched)"), 3u);
+  EXPECT_EQ(count(legend_text(hatched), ", is an overlap point\n"), 2u);
+  // A line too long for its panel's room breaks after its colon, and reads
+  // whole again.
+  const std::string long_line =
+      "minimum over the non-overlap points: -12.345 kJ/mol at VL 0.000, VS -1.000 \u00c5";
+  EXPECT_EQ(hatched.find(long_line), std::string::npos);
+  EXPECT_NE(hatched.find(">minimum over the non-overlap points:</text>"), std::string::npos);
+  EXPECT_NE(hatched.find(">  -12.345 kJ/mol at VL 0.000, VS -1.000 \u00c5</text>"),
+            std::string::npos);
+  EXPECT_EQ(count(legend_text(hatched), "\n" + long_line + "\n"), 1u);
+  EXPECT_EQ(count(hatched, "<title>VL 0.500, VS -0.500: -15.500 (overlap point)</title>"), 1u);
   // With --max 5: EvdW 25.0, Estat none, Etot 25.0 above the clip.
-  EXPECT_EQ(count(svg, "cells above 5.00 kJ/mol (full red): 1"), 2u);
+  EXPECT_EQ(count(text, "\ncells above 5.00 kJ/mol (full red): 1\n"), 2u);
   // The report name is text, not markup.
   EXPECT_NE(render_svg(map, {std::nullopt, "a<b>&c.dat"}).find("a&lt;b&gt;&amp;c.dat: "),
             std::string::npos);
-}
-
-// A table of the 3 x 2 map with the six energies given.
-MapTable with_cells(const MapTable& table, const std::vector<std::string>& texts) {
-  MapTable changed = table;
-  for (std::size_t k = 0; k < 6; ++k) {
-    changed.cells[k / 3][k % 3] = parse_field(texts[k]);
-  }
-  return changed;
 }
 
 TEST(ColourScale, OneSignedPanelsSpanTheirData) {
@@ -226,9 +337,9 @@ TEST(Layout, TheCrystalsOwnOffsetIsMarkedInsideTheGrid) {
     EXPECT_FALSE(panel.crystal.has_value());
   }
   const std::string outside = render_svg(map, {});
-  EXPECT_EQ(
-      count(outside, "crystal (unit 1 T01) at VL -0.00000, VS -0.00000 \u00c5: outside the grid"),
-      3u);
+  EXPECT_EQ(count(legend_text(outside),
+                  "crystal (unit 1 T01) at VL -0.00000, VS -0.00000 \u00c5: outside the grid\n"),
+            3u);
   EXPECT_EQ(count(outside, "<g class=\"crystal\">"), 0u);
 
   // On a label: the centre of that cell; between labels: in proportion.
@@ -251,11 +362,26 @@ TEST(Layout, TheCrystalsOwnOffsetIsMarkedInsideTheGrid) {
   map.crystal->l = parse_field("1.00000");
   const std::string inside = render_svg(map, {});
   EXPECT_EQ(count(inside, "<g class=\"crystal\">"), 3u);
-  EXPECT_EQ(count(inside, "crystal (unit 1 T01) at VL 1.00000, VS -0.62500 \u00c5</text>"), 3u);
+  EXPECT_EQ(count(legend_text(inside), "crystal (unit 1 T01) at VL 1.00000, VS -0.62500 \u00c5\n"),
+            3u);
+
+  // On the minimum's own cell, the name leaves the minimum's value its side.
+  map.crystal->l = parse_field("0.50000");
+  map.crystal->s = parse_field("-0.50000");
+  const std::string together = render_svg(map, {});
+  std::vector<std::string> anchors;
+  for (auto at = together.find("<g class=\"crystal\">"); at != std::string::npos;
+       at = together.find("<g class=\"crystal\">", at + 1)) {
+    const std::size_t text = together.find("text-anchor=\"", at) + 13;
+    anchors.push_back(together.substr(text, together.find('"', text) - text));
+  }
+  EXPECT_EQ(anchors, (std::vector<std::string>{"end", "start", "end"}));
 
   map.crystal.reset();
   map.stack_unit = parse_field("25");
-  EXPECT_EQ(count(render_svg(map, {}), "no crystal position: stacking unit 25 names no unit"), 3u);
+  EXPECT_EQ(count(legend_text(render_svg(map, {})),
+                  "no crystal position: stacking unit 25 names no unit"),
+            3u);
 }
 
 TEST(RenderSvg, EachPanelSaysHowItsScaleIsSpanned) {
@@ -263,9 +389,9 @@ TEST(RenderSvg, EachPanelSaysHowItsScaleIsSpanned) {
   map.estat = with_cells(map.estat, {"1.0", "2.0", "3.0", "4.0", "5.0", "6.0"});
   map.etot = with_cells(map.etot, {"-1.0", "-2.0", "-3.0", "-4.0", "-5.0", "-6.0"});
   const std::string svg = render_svg(map, {});
-  EXPECT_EQ(count(svg, "scale centred on 0 kJ/mol"), 1u);
-  EXPECT_EQ(count(svg, "repulsive only: the scale spans the data, not 0"), 1u);
-  EXPECT_EQ(count(svg, "attractive only: the scale spans the data, not 0"), 1u);
+  EXPECT_EQ(count(legend_text(svg), "\nscale centred on 0 kJ/mol\n"), 1u);
+  EXPECT_EQ(count(legend_text(svg), "\nrepulsive only: the scale spans the data, not 0\n"), 1u);
+  EXPECT_EQ(count(legend_text(svg), "\nattractive only: the scale spans the data, not 0\n"), 1u);
   // The one-sided bars are labelled with the data's ends.
   EXPECT_NE(svg.find(">1.00</text>"), std::string::npos);
   EXPECT_NE(svg.find(">\u2265 6.00</text>"), std::string::npos);

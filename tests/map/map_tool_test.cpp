@@ -45,6 +45,11 @@ class MapTool : public ::testing::Test {
     stderr_ = slurp("stderr.txt");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
+  static std::string slurp_example(const std::string& name) {
+    std::ostringstream text;
+    text << std::ifstream(fs::path(ZELK8_SOURCE_DIR) / "examples" / name / "zelk8.dat").rdbuf();
+    return text.str();
+  }
   fs::path folder_;
   std::string stderr_;
 };
@@ -80,17 +85,48 @@ TEST_F(MapTool, StatusAndMessages) {
       {"early.dat", 2, "early.dat: the report ends at line 46 before the map heading: the run"},
       {"cut.dat", 2, "cut.dat: the report ends at line 55 before the Estat table"},
       {"bad.dat", 2, "bad.dat line 1: unreadable number \"9x.0000\""},
-      {"nomap.dat --max 0", 1, "--max: wants a positive number of kJ/mol, not '0'"},
-      {"nomap.dat -o", 1, "--output: 1 required FILE missing"},
-      {"nomap.dat --max=inf", 1, "--max: wants a positive number of kJ/mol, not 'inf'"},
-      {"--colour", 1, "not expected: --colour"},
-      {"a.dat b.dat", 1, "not expected: b.dat"},
+      {"nomap.dat --max 0", 2, "--max: wants a positive number of kJ/mol, not '0'"},
+      {"nomap.dat -o", 2, "--output: 1 required FILE missing"},
+      {"nomap.dat --max=inf", 2, "--max: wants a positive number of kJ/mol, not 'inf'"},
+      {"--colour", 2, "not expected: --colour"},
+      {"a.dat b.dat", 2, "not expected: b.dat"},
   };
   for (const auto& [arguments, status, message] : cases) {
     EXPECT_EQ(run(arguments), status) << arguments;
     EXPECT_NE(stderr_.find(message), std::string::npos) << arguments << ": " << stderr_;
     EXPECT_FALSE(fs::exists(folder_ / "map.svg")) << arguments;
   }
+}
+
+// Anthracene stacked 0.9 A apart: nearly every grid point puts atoms inside the
+// exp-6 maximum, and the report's printed minimum is one of those points.
+TEST_F(MapTool, AMapOfOverlapPoints) {
+  std::string input = slurp_example("anthracene");
+  const std::size_t last = input.rfind('\n', input.size() - 2);
+  input = input.substr(0, last + 1) + " -3.0  3.0 0.25 -2.0  2.0 0.25  0.9  0.0  0.0\n";
+  write("zelk8.dat", input);
+  ASSERT_EQ(
+      std::system(("cd '" + folder_.string() + "' && '" ZELK8_BINARY "' >/dev/null 2>&1").c_str()),
+      0);
+  ASSERT_EQ(run(""), 0) << stderr_;
+  const std::string svg = slurp("map.svg");
+  // The count under each panel is the number of hatched cells of that panel.
+  const std::string counted = " overlap points (hatched)";
+  const std::size_t at = svg.find(counted);
+  ASSERT_NE(at, std::string::npos);
+  const std::size_t start = svg.rfind('>', at) + 1;  // the count starts its line
+  const int points = std::stoi(svg.substr(start, at - start));
+  EXPECT_GT(points, 50);
+  EXPECT_LT(points, 17 * 25);
+  std::size_t hatched = 0;
+  for (auto k = svg.find("fill=\"url(#overlap)\""); k != std::string::npos;
+       k = svg.find("fill=\"url(#overlap)\"", k + 1)) {
+    ++hatched;
+  }
+  EXPECT_EQ(hatched, 3u * static_cast<std::size_t>(points));
+  EXPECT_NE(svg.find("is an overlap point"), std::string::npos);
+  EXPECT_NE(svg.find("no point below zero outside the overlap points"), std::string::npos);
+  EXPECT_EQ(svg.find("minimum over the non-overlap points"), std::string::npos);
 }
 
 TEST_F(MapTool, APictureThatCannotBeWrittenWhole) {
@@ -102,7 +138,7 @@ TEST_F(MapTool, APictureThatCannotBeWrittenWhole) {
                    "' && (trap '' XFSZ; ulimit -f 2; exec '" ZELK8_MAP_BINARY "') 2>stderr.txt")
                       .c_str());
   stderr_ = slurp("stderr.txt");
-  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 3);
   EXPECT_NE(stderr_.find("zelk8-map: cannot write 'map.svg': File too large"), std::string::npos)
       << stderr_;
   EXPECT_EQ(slurp("map.svg"), "previous picture\n");
@@ -111,7 +147,7 @@ TEST_F(MapTool, APictureThatCannotBeWrittenWhole) {
     files += entry.path().filename().string().find("map.svg") != std::string::npos ? 1 : 0;
   }
   EXPECT_EQ(files, 1u);  // no temporary file left beside it
-  EXPECT_EQ(run("-o /dev/full"), 1);
+  EXPECT_EQ(run("-o /dev/full"), 3);
   EXPECT_NE(stderr_.find("cannot write '/dev/full': No space left on device"), std::string::npos)
       << stderr_;
 }

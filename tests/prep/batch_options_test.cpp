@@ -1,6 +1,7 @@
 // The options the batch tool drives: shells of units and the JSON summary.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -98,8 +99,8 @@ TEST(BatchOptions, ShellsCoverEveryImageOnce) {
 
 TEST(BatchOptions, JsonSummaryDescribesTheWrittenFile) {
   const std::string path = (fs::temp_directory_path() / "zelk8-prep-anthracene.dat").string();
-  nlohmann::json j =
-      json_of({source_path("examples/cif/anthracene.cif"), "-o", path}, "anthracene");
+  nlohmann::json j = json_of(
+      {source_path("examples/cif/anthracene.cif"), "-o", path, "--cutoff", "10"}, "anthracene");
   EXPECT_EQ(j["cif"], source_path("examples/cif/anthracene.cif"));
   EXPECT_EQ(j["formula"], "C14H10");
   EXPECT_EQ(j["space_group"], "P 21/a");
@@ -108,9 +109,21 @@ TEST(BatchOptions, JsonSummaryDescribesTheWrittenFile) {
   EXPECT_EQ(j["atoms"], 24);
   EXPECT_EQ(j["element_types"], 2);
   EXPECT_EQ(j["within_cutoff"], 14);
-  EXPECT_EQ(j["stack_unit"], 5);
+  EXPECT_EQ(j["unit_cutoff"], 10.0);
+  // The b translation (unit 5) lies only 2.53 A off the molecular plane:
+  // the stacking unit is the nearer of the a translations, 6.98 A off.
+  EXPECT_EQ(j["stack_unit"], 7);
+  EXPECT_EQ(j["stack_reason"],
+            "T07, the nearest lattice translation 6.98 A off along VV (face to face); the nearer "
+            "T05 is only 2.53 A off");
   EXPECT_EQ(j["net_charge"], 0.0);
-  EXPECT_TRUE(j["warnings"].empty());
+  EXPECT_EQ(j["hbond_units"], 0);
+  EXPECT_TRUE(j["hbond_unit_numbers"].empty());
+  EXPECT_EQ(j["degenerate_axes"], "");
+  EXPECT_EQ(j["formula_accepted"], false);
+  ASSERT_EQ(j["warnings"].size(), 1u) << j["warnings"];
+  EXPECT_EQ(j["warnings"][0],
+            "only 14 units lie within the cutoff of 10 A; a larger --cutoff writes the nearest 20");
   const std::vector<std::string> records = unit_records(slurp(path));
   ASSERT_EQ(j["units"].size(), records.size());
   for (size_t k = 0; k < records.size(); ++k) {
@@ -124,13 +137,61 @@ TEST(BatchOptions, JsonSummaryDescribesTheWrittenFile) {
   // The warnings the summary prints are listed.
   nlohmann::json far =
       json_of({source_path("examples/cif/naphthalene.cif"), "--cutoff", "12"}, "far");
-  ASSERT_EQ(far["warnings"].size(), 1u);
-  EXPECT_EQ(far["warnings"][0], "46 units lie within the cutoff; only the nearest 20 are written");
+  EXPECT_EQ(far["within_cutoff"], 46);
+  EXPECT_TRUE(far["warnings"].empty()) << far["warnings"];
 
   // A summary that cannot be written is an error, and no input file is written.
   fs::remove(path);
   Result r = run({source_path("examples/cif/anthracene.cif"), "-o", path, "--json", "/dev/full"});
-  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("cannot write /dev/full"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(path));
+}
+
+// Two molecules in the asymmetric unit: the shells rank the images of both
+// together and cover each once. A shell that holds images of the second
+// molecule without the marker writes the marker again, under its own (lower)
+// rank, so that the program can place them.
+TEST(BatchOptions, ShellsOfTwoMoleculesCoverEveryImageOnce) {
+  const std::string cif = source_path("tests/prep/cif/acetylene-pair.cif");
+  for (const char* molecule : {"1", "2"}) {
+    SCOPED_TRACE(molecule);
+    std::vector<int> ranks;
+    std::vector<double> distances;
+    int within = 0, repeated_markers = 0;
+    for (int skip = 0, shell = 0;; ++shell) {
+      nlohmann::json j = json_of({cif, "--molecule", molecule, "--cutoff", "12", "--no-map",
+                                  "--skip-units", std::to_string(skip)},
+                                 "pair-shell" + std::to_string(shell));
+      ASSERT_EQ(j["z_prime_written"], 2);
+      within = j["within_cutoff"];
+      ASSERT_LE(j["units"].size(), 20u);
+      bool second = false, marker = false;
+      int last = skip;
+      for (const auto& unit : j["units"]) {
+        const int rank = unit["rank"];
+        const bool is_marker = unit["name"].get<std::string>()[0] == 'M';
+        marker = marker || is_marker;
+        second = second || (unit["molecule"] == 2 && !is_marker);
+        if (rank <= skip) {
+          EXPECT_TRUE(is_marker) << unit;
+          ++repeated_markers;
+          continue;
+        }
+        ranks.push_back(rank);
+        distances.push_back(unit["distance"]);
+        last = std::max(last, rank);
+      }
+      EXPECT_TRUE(!second || marker) << "images of the second molecule without the marker";
+      if (last == skip) break;
+      skip = last;
+      ASSERT_LT(shell, 50) << "the shells never end";
+    }
+    std::sort(ranks.begin(), ranks.end());
+    ASSERT_EQ(static_cast<int>(ranks.size()), within);
+    for (int k = 0; k < within; ++k) EXPECT_EQ(ranks[k], k + 1);
+    EXPECT_GT(within, 40);
+    EXPECT_GT(repeated_markers, 0);  // the case that needs the marker again was met
+    for (double d : distances) EXPECT_LE(d, 12.0);
+  }
 }

@@ -58,12 +58,28 @@ TEST(Checks, FormulaMismatchIsNamed) {
   ASSERT_EQ(ok.status, 0) << ok.err;
   EXPECT_EQ(ok.err.find("warning: the molecule is"), std::string::npos) << ok.err;
 
+  // A molecule that is not the CIF's is refused, naming both formulas,
+  // unless accepted.
   Result r = run({test_cif("formula-mismatch"), "--no-map"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("warning: the molecule is C2 H2 but the CIF's _chemical_formula_sum is "
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("error: the molecule is C2 H2 but the CIF's _chemical_formula_sum is "
                        "'C2 H4'"),
             std::string::npos)
       << r.err;
+  EXPECT_NE(r.err.find("give --accept-formula"), std::string::npos) << r.err;
+  Result accepted = run({test_cif("formula-mismatch"), "--no-map", "--accept-formula"});
+  ASSERT_EQ(accepted.status, 0) << accepted.err;
+  EXPECT_NE(accepted.err.find("warning: the molecule is C2 H2 but the CIF's"), std::string::npos)
+      << accepted.err;
+  // A formula the tool cannot read is not compared: a warning only.
+  Result unread =
+      run({write_temp_file("odd-formula.cif", replace_all(slurp(test_cif("formula-mismatch")),
+                                                          "'C2 H4'", "'see text'")),
+           "--no-map"});
+  EXPECT_EQ(unread.status, 0) << unread.err;
+  EXPECT_NE(unread.err.find("is not a formula this tool reads; not compared"), std::string::npos)
+      << unread.err;
   // Two molecules per formula unit match; half a molecule (two molecules
   // bonded into one) does not.
   zelk8::prep::Crystal c = zelk8::prep::read_crystal(test_cif("acetylene"));
@@ -78,14 +94,16 @@ TEST(Checks, ImplausibleBondsAreRefusedUnlessForced) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("error: implausible molecule: the bond C2 (site C2) - H2 (site H2) is "
-                       "0.650 A, below 0.8 A. Check the sites in the CIF, or give --force"),
+                       "0.650 A, below 0.8 A. Check the sites in the CIF, or give --accept-bonds"),
             std::string::npos)
       << r.err;
-  Result forced = run({test_cif("short-bond"), "--no-map", "--force"});
-  EXPECT_EQ(forced.status, 0);
-  EXPECT_NE(forced.err.find("warning: the bond C2 (site C2) - H2 (site H2) is 0.650 A"),
-            std::string::npos)
-      << forced.err;
+  for (const char* option : {"--accept-bonds", "--force"}) {
+    Result forced = run({test_cif("short-bond"), "--no-map", option});
+    EXPECT_EQ(forced.status, 0) << option;
+    EXPECT_NE(forced.err.find("warning: the bond C2 (site C2) - H2 (site H2) is 0.650 A"),
+              std::string::npos)
+        << forced.err;
+  }
 
   // A hydrogen bridging the two carbons, 1.1 A from each.
   std::string bridged =
@@ -156,11 +174,14 @@ TEST(Checks, SplitShellsAndInexactFieldsAreWarned) {
   screw = replace_all(screw, "'P 1'", "'P 31'");
   Result s = run({write_temp_file("screw.cif", screw), "--no-map"});
   ASSERT_EQ(s.status, 0) << s.err;
-  EXPECT_NE(s.err.find(": 0.333333 is written as .3333, the nearest a 5-column field holds"),
+  // One line for them all: how many, each value with its field and units.
+  EXPECT_EQ(count_of(s.err, "written as the nearest a 5-column field holds"), 1) << s.err;
+  EXPECT_NE(s.err.find("warning: 12 unit values are written as the nearest a 5-column field "
+                       "holds: 0.333333 is written as .3333 (units R01, R02, R09 and R10); "
+                       "-0.333333 is written as -.333 (units R03, R04, R11 and R12);"),
             std::string::npos)
       << s.err;
-  EXPECT_NE(s.err.find(": -0.333333 is written as -.333"), std::string::npos) << s.err;
-  // Each value once per unit, each warning once.
+  // Each warning once.
   std::istringstream lines(s.err);
   std::set<std::string> seen;
   for (std::string line; std::getline(lines, line);)
@@ -175,12 +196,16 @@ TEST(Checks, NetChargeIsPrintedAndWarned) {
   // scheme, in which the sulphur's increment is only half given back by its
   // one carbon neighbour.
   const std::string thio = write_temp_file(
-      "thio.cif", replace_all(slurp(test_cif("acetylene")), "C1 C 0.4", "S1 S 0.4"));
+      "thio.cif", replace_all(replace_all(slurp(test_cif("acetylene")), "C1 C 0.4", "S1 S 0.4"),
+                              "'C2 H2'", "'C H2 S'"));
   Result charged = run({thio, "--no-map", "--charges", "0.1,0.2,0,0"});
   ASSERT_EQ(charged.status, 0) << charged.err;
   EXPECT_NE(charged.err.find("  net charge   0.1000 e\n"), std::string::npos) << charged.err;
+  // The warning says what to change: increments under which it is neutral.
   EXPECT_NE(charged.err.find("warning: the molecule's net charge is +0.1000 e with the charge "
-                             "increments 0.1,0.2,0,0"),
+                             "increments 0.1,0.2,0,0; its electrostatic lattice sum does not "
+                             "converge: give --charges increments under which the molecule is "
+                             "neutral (--charges 0.1,0,0,0 is)"),
             std::string::npos)
       << charged.err;
   Result small = run({thio, "--no-map", "--charges", "0.1,0.008,0,0"});

@@ -1,8 +1,10 @@
 #include "files.hpp"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -98,4 +100,27 @@ TEST(Files, FullDiskKeepsThePreviousFile) {
   EXPECT_EQ(zelk8::prep::testing::slurp(target), "previous\n");
   EXPECT_EQ(names_in(dir), std::vector<std::string>{"zelk8.dat"});
   ::umount(dir.c_str());
+}
+
+// An interrupt while an output blocks (a pipe nobody reads) ends the tool
+// with status 130, and one during a write leaves no temporary file behind.
+TEST(Files, InterruptEndsWithStatus130) {
+  fs::path dir = fresh_folder("interrupt");
+  const std::string fifo = (dir / "pipe").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    zelk8::prep::end_on_interrupt();
+    zelk8::prep::write_whole_file(fifo, "never read\n");  // blocks in open
+    ::_exit(0);
+  }
+  ::usleep(200000);
+  ASSERT_EQ(::kill(child, SIGINT), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  fs::remove(fifo);
+  EXPECT_TRUE(fs::is_empty(dir));
 }

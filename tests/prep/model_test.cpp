@@ -42,16 +42,18 @@ Molecule molecule_of(const Crystal& crystal) { return build_molecule(crystal, Mo
 TEST(Model, Mm3WritesTheBundledInputFiles) {
   const std::string grid = "-3:3:0.25,-2:2:0.25";
   for (const auto& [crystal, folder, options] : {
-           std::tuple{"anthracene", "anthracene", std::vector<std::string>{"--map", grid}},
+           std::tuple{"anthracene", "anthracene",
+                      std::vector<std::string>{"--stack", "5", "--map", grid}},
            std::tuple{"anthracene", "anthracene-nomap", std::vector<std::string>{"--no-map"}},
            std::tuple{"anthracene", "anthracene-scan",
                       std::vector<std::string>{"--stack", "45", "--map=-1:1:0.5,0:0.5:0.5"}},
-           std::tuple{"naphthalene", "naphthalene", std::vector<std::string>{"--map", grid}},
+           std::tuple{"naphthalene", "naphthalene",
+                      std::vector<std::string>{"--stack", "5", "--map", grid}},
            std::tuple{"quinacridone", "quinacridone",
                       std::vector<std::string>{"--charges", "0.1,-0.4,-0.3,0", "--map", grid}},
        }) {
     std::vector<std::string> args{source_path(std::string("examples/cif/") + crystal + ".cif"),
-                                  "--model", "mm3"};
+                                  "--model", "mm3", "--cutoff", "10"};
     args.insert(args.end(), options.begin(), options.end());
     const Result result = run_prep(args);
     EXPECT_EQ(result.status, 0) << folder << "\n" << result.err;

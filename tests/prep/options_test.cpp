@@ -35,7 +35,16 @@ TEST(CommandLine, ValuesInBothSpellingsAndDefaults) {
 
   Command d = parse_command_line({"x.cif", "--stack", "auto"});
   EXPECT_FALSE(d.options.stack);
-  EXPECT_EQ(d.options.cutoff, 10.0);
+  EXPECT_EQ(d.options.cutoff, 30.0);
+  EXPECT_FALSE(d.options.accept_bonds);
+  EXPECT_FALSE(d.options.accept_formula);
+  // The earlier name of --accept-bonds still works, hidden from --help.
+  EXPECT_TRUE(parse_command_line({"x.cif", "--force"}).options.accept_bonds);
+  EXPECT_TRUE(parse_command_line({"x.cif", "--accept-bonds"}).options.accept_bonds);
+  EXPECT_TRUE(parse_command_line({"x.cif", "--accept-formula"}).options.accept_formula);
+  const std::string help = zelk8::prep::usage_text();
+  EXPECT_NE(help.find("--accept-bonds"), std::string::npos);
+  EXPECT_EQ(help.find("--force"), std::string::npos) << help;
   EXPECT_EQ(d.options.molecule, 1);
   EXPECT_FALSE(d.options.map_given);
 }

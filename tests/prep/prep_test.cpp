@@ -54,19 +54,23 @@ TEST(FormatF5, FewestDecimalsThatFit) {
 }
 
 // The whole file equals the hand-checked input files of the same crystals;
-// their maps are the fixed grid around the origin.
+// their maps are the fixed grid around the origin, their units those within
+// 10 A, their stacking units the nearest translations.
 TEST(Run, WritesTheBundledInputFiles) {
   const std::string old_map = "-3:3:0.25,-2:2:0.25";
   for (const auto& [crystal, folder, options] : {
-           std::tuple{"anthracene", "anthracene", std::vector<std::string>{"--map", old_map}},
+           std::tuple{"anthracene", "anthracene",
+                      std::vector<std::string>{"--stack", "5", "--map", old_map}},
            std::tuple{"anthracene", "anthracene-nomap", std::vector<std::string>{"--no-map"}},
            std::tuple{"anthracene", "anthracene-scan",
                       std::vector<std::string>{"--stack", "45", "--map=-1:1:0.5,0:0.5:0.5"}},
-           std::tuple{"naphthalene", "naphthalene", std::vector<std::string>{"--map", old_map}},
+           std::tuple{"naphthalene", "naphthalene",
+                      std::vector<std::string>{"--stack", "5", "--map", old_map}},
            std::tuple{"quinacridone", "quinacridone",
                       std::vector<std::string>{"--charges", "0.1,-0.4,-0.3,0", "--map", old_map}},
        }) {
-    std::vector<std::string> args{source_path(std::string("examples/cif/") + crystal + ".cif")};
+    std::vector<std::string> args{source_path(std::string("examples/cif/") + crystal + ".cif"),
+                                  "--cutoff", "10"};
     args.insert(args.end(), options.begin(), options.end());
     Result result = run(args);
     EXPECT_EQ(result.status, 0) << folder << "\n" << result.err;
@@ -80,7 +84,7 @@ TEST(Run, SummaryOutputFileAndHelp) {
       (std::filesystem::temp_directory_path() / "zelk8-prep-test-out.dat").string();
   std::remove(path.c_str());
   Result result = run({source_path("examples/cif/quinacridone.cif"), "-o", path, "--charges",
-                       "0.1,-0.4,-0.3,0", "--map", "-3:3:0.25,-2:2:0.25"});
+                       "0.1,-0.4,-0.3,0", "--map", "-3:3:0.25,-2:2:0.25", "--cutoff", "10"});
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(slurp(path), slurp(source_path("examples/quinacridone/zelk8.dat")));
@@ -88,22 +92,31 @@ TEST(Run, SummaryOutputFileAndHelp) {
        {"  space group  P2(1)/c, 4 operations from _symmetry_equiv_pos_as_xyz\n",
         "  molecule     1: 36 atoms from 18 sites; element types 1=O 2=N 3=C 4=H\n",
         "    T01    3.9750 A   x,y-1,z\n",
-        "  stack unit   1 (T01) at VL -0.132 VS 2.109 VV -3.367 A\n"})
+        "  stack unit   1 (T01) at VL -0.132 VS 2.109 VV -3.367 A: T01, the nearest lattice "
+        "translation 3.37 A off along VV (face to face)\n",
+        // N-H...O between the chains: units 6 and 7 (the glide images).
+        "warning: the model has no hydrogen-bond term: units 6 and 7 have H...O contacts below "
+        "2.5 A, their energies are repulsive artefacts of that\n"})
     EXPECT_NE(result.err.find(expected), std::string::npos) << expected << "\nin:\n" << result.err;
-  EXPECT_EQ(result.err.find("warning"), std::string::npos) << result.err;
   Result help = run({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--stack auto|N"), std::string::npos) << help.out;
 }
 
 // The default map is laid around the stacking partner's offset in the
-// program's frame: for anthracene's b translation VL 0.82, VS -5.42.
+// program's frame: for anthracene's b translation (--stack 5) VL 0.82, VS
+// -5.42; its own choice is the a translation at VL 4.24, VS -2.56.
 TEST(Run, DefaultMapAroundTheStackingPartner) {
-  for (const auto& [crystal, record] : {
-           std::pair{"anthracene", "-2.25 3.75 0.25 -7.5 -3.5 0.25  0.0  0.0  0.0\n"},
-           {"quinacridone", "-3.25 2.75 0.25  0.0  4.0 0.25  0.0  0.0  0.0\n"},
+  using Options = std::vector<std::string>;
+  for (const auto& [crystal, options, record] : {
+           std::tuple{"anthracene", Options{"--stack", "5"},
+                      "-2.25 3.75 0.25 -7.5 -3.5 0.25  0.0  0.0  0.0\n"},
+           {"anthracene", Options{}, " 1.25 7.25 0.25 -4.5 -0.5 0.25  0.0  0.0  0.0\n"},
+           {"quinacridone", Options{}, "-3.25 2.75 0.25  0.0  4.0 0.25  0.0  0.0  0.0\n"},
        }) {
-    Result r = run({source_path(std::string("examples/cif/") + crystal + ".cif")});
+    Options args{source_path(std::string("examples/cif/") + crystal + ".cif")};
+    args.insert(args.end(), options.begin(), options.end());
+    Result r = run(args);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.substr(r.out.size() - std::string(record).size()), record) << crystal;
   }
@@ -120,14 +133,39 @@ TEST(Run, StackAutoUnitLimitAndWarnings) {
   EXPECT_EQ(near.out.substr(near.out.size() - tail.size()), tail);
   EXPECT_NE(near.err.find("warning: no unit is a pure lattice translation"), std::string::npos)
       << near.err;
-  // More units than twenty are cut, with no terminator.
+  // Translations that all lie nearly in the molecular plane are no
+  // stacking partner: anthracene's b translation is 2.53 A off along VV.
+  Result flat = run({source_path("examples/cif/anthracene.cif"), "--cutoff", "6.1"});
+  ASSERT_EQ(flat.status, 0) << flat.err;
+  EXPECT_EQ(flat.out.substr(flat.out.size() - tail.size()), tail);
+  EXPECT_NE(flat.err.find("stack unit   0 (no shift map): no lattice translation among the units "
+                          "lies 3.00 A or more off along VV (the nearest, T05, 2.53 A)"),
+            std::string::npos)
+      << flat.err;
+  // More units than twenty are cut, with no terminator; the nearest twenty
+  // are the cut's purpose now, not a warning.
   Result far = run({source_path("examples/cif/naphthalene.cif"), "--cutoff", "12"});
   ASSERT_EQ(far.status, 0) << far.err;
   EXPECT_EQ(far.out.find(" 99.0"), std::string::npos);
-  EXPECT_NE(far.err.find("units lie within the cutoff; only the nearest 20 are written"),
-            std::string::npos);
+  EXPECT_NE(far.err.find("  units        46 within 12.00 A, the nearest 20 written\n"),
+            std::string::npos)
+      << far.err;
+  EXPECT_EQ(far.err.find("warning"), std::string::npos) << far.err;
+  // A stacking unit must name a unit that is written (above 40: the scan).
+  Result beyond =
+      run({source_path("examples/cif/anthracene.cif"), "--cutoff", "10", "--stack", "15"});
+  EXPECT_EQ(beyond.status, 2);
+  EXPECT_EQ(beyond.out, "");
+  EXPECT_NE(beyond.err.find("error: --stack 15 names no unit: there are 14 units (1 to 14)"),
+            std::string::npos)
+      << beyond.err;
+  Result chosen =
+      run({source_path("examples/cif/anthracene.cif"), "--cutoff", "10", "--stack", "14"});
+  EXPECT_NE(chosen.err.find("  stack unit   14 (R14) at "), std::string::npos) << chosen.err;
+  EXPECT_NE(chosen.err.find(" A: given by --stack 14\n"), std::string::npos) << chosen.err;
 
-  Result no_h = run({write_temp("no-h.cif", without_lines(cif_text("anthracene"), " H "))});
+  Result no_h = run(
+      {write_temp("no-h.cif", without_lines(cif_text("anthracene"), " H ")), "--accept-formula"});
   EXPECT_EQ(no_h.status, 0) << no_h.err;
   EXPECT_NE(no_h.err.find("zelk8-prep: warning: no hydrogen in the molecule (C)"),
             std::string::npos)

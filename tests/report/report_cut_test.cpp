@@ -131,6 +131,39 @@ TEST(CutReport, EveryLineOfAHundredColumnMap) {
   expect_cut_everywhere(report, false, "100 columns");
 }
 
+// A report whose writing stopped inside a line: whatever part of the line is
+// there, the report stops at that line, as if the line were missing.
+TEST(CutReport, InsideALineStopsAtThatLine) {
+  const std::string text = run_zelk8(example_input("anthracene"), "");
+  const std::vector<std::string> lines = split_lines(text);
+  std::size_t checked = 0;
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    // Unit lines, map rows and minimum lines: the places where a part of a
+    // line could pass for a shorter, complete one.
+    const std::string& line = lines[k];
+    const bool wanted = line.find("TH UNIT") != std::string::npos ||
+                        line.rfind("    -2.000", 0) == 0 ||
+                        line.rfind(std::string(110, ' '), 0) == 0;
+    if (!wanted) {
+      continue;
+    }
+    ++checked;
+    const std::string before = first_lines(lines, k);
+    for (std::size_t cut = 1; cut < line.size(); cut += 7) {
+      SCOPED_TRACE("line " + std::to_string(k + 1) + " cut after " + std::to_string(cut));
+      Report report;
+      ASSERT_NO_THROW(report = read_text_report(before + line.substr(0, cut)));
+      EXPECT_FALSE(report.complete);
+      ASSERT_TRUE(report.stopped_at.has_value());
+      EXPECT_EQ(report.stopped_at->line, k + 1);
+      EXPECT_EQ(report.stopped_at->expected, read_text_report(before).stopped_at->expected);
+    }
+  }
+  EXPECT_GT(checked, 10u);
+  // The same report with its line ends is whole.
+  EXPECT_TRUE(read_text_report(text).complete);
+}
+
 TEST(CutReport, ARunWithoutItsMapRecordStopsBeforeTheMap) {
   std::vector<std::string> input = split_lines(example_input("anthracene"));
   input.pop_back();

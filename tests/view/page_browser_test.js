@@ -4,7 +4,10 @@
 // cylinders when the energy switch changes. Screenshots go to the work folder.
 //
 //   node page_browser_test.js --zelk8 BIN --view BIN --input zelk8.dat
-//        --work DIR --web WEB_DIR [--map yes|no|scan] [--chromium PATH]
+//        --work DIR --web WEB_DIR [--map yes|no|scan] [--side yes|no] [--chromium PATH]
+//
+// With --side yes, a prep.json and a lattice.json as zelk8-batch leaves them
+// are put beside the report before the page is made.
 //
 // Exit status 0 passed, 1 failed, 77 skipped (no Chromium or no puppeteer-core).
 "use strict";
@@ -15,7 +18,7 @@ const path = require("path");
 const { execFileSync } = require("child_process");
 
 function options() {
-  const args = { map: "yes", chromium: "/usr/bin/chromium" };
+  const args = { map: "yes", side: "no", chromium: "/usr/bin/chromium" };
   const argv = process.argv.slice(2);
   for (let k = 0; k < argv.length; k += 2) {
     args[argv[k].replace(/^--/, "")] = argv[k + 1];
@@ -63,6 +66,13 @@ async function main() {
     // A run that ends on a read failure still leaves its report.
     console.log("zelk8 ended with status " + error.status);
     if (error.status === null) throw error;
+  }
+  if (args.side === "yes") {
+    fs.writeFileSync(path.join(work, "prep.json"), JSON.stringify({
+      warnings: ["2 hydrogen atoms placed by the tool (3 times)", "the CIF states no formula"],
+      degenerate_axes: "VL and VS", net_charge: 0 }));
+    fs.writeFileSync(path.join(work, "lattice.json"), JSON.stringify({
+      lattice_energy: -123.456, molecules: 88, radius: 18.5, net_charge: 0, message: "" }));
   }
   const page_file = path.join(work, "report.html");
   execFileSync(args.view, [work, "-o", page_file, "--json", path.join(work, "report.json")],
@@ -137,6 +147,53 @@ async function main() {
     const named = String(data.units[first].number) + " " + data.units[first].name + ":";
     check(label !== null && label.startsWith(named), "hover label on the cylinder: " + label);
 
+    // What the header says about trusting the numbers.
+    const header = await page.evaluate(() => ({
+      summary: document.getElementById("summary").textContent,
+      charge: document.getElementById("charge-warning") !== null,
+      axes: document.getElementById("axes-warning") ? document.getElementById("axes-warning").textContent : null,
+      prep: Array.from(document.querySelectorAll("#prep-warnings li")).map((li) => li.textContent),
+      marks: document.querySelectorAll("#units .hbond-mark").length,
+      caption: document.getElementById("viewer-note").textContent,
+      axesDrawn: window.zelk8View.axesDrawn() }));
+    check(header.summary.includes("Net charge"), "net charge in the header");
+    check(header.charge === Boolean(data.net_charge_warning), "charge warning exactly when |q| > 0.005 e");
+    if (data.lattice_etot !== null) {
+      check(header.summary.includes("lattice sum over " + data.units.length + " units, not a lattice energy"),
+            "the lattice sum says what it is");
+    }
+    check(data.elements.every((e) => header.summary.includes(e.name + (e.name_note ? " (printed as " + e.symbol + ")" : "") + " (")),
+          "element types named by their atoms: " + data.elements.map((e) => e.name).join(", "));
+    check(header.marks === data.hbond_units, "one H-bond mark per hydrogen-bonded unit (" + header.marks + ")");
+    const unchecked = data.units.filter((u) => !u.hbond.checked).length;
+    const unitsNote = await page.$eval("#units-note", (p) => p.textContent);
+    check(unitsNote.includes(unchecked + " units not checked for hydrogen bonds") === (unchecked > 0),
+          "units left unchecked for hydrogen bonds are counted (" + unchecked + ")");
+    check(header.axesDrawn && header.caption.includes("Grey arrows: the axes VL, VS, VV"), "the axes the caption names are drawn");
+    check((header.axes !== null) === (data.degenerate_axes !== null) &&
+          (header.axes === null || header.axes.includes(data.degenerate_axes.axes)), "degenerate axes said: " + header.axes);
+    if (args.side === "yes") {
+      check(header.prep.length === 2 && header.prep[0] === "2 hydrogen atoms placed by the tool (3 times)",
+            "prep's warnings listed: " + header.prep.join(" | "));
+      check(header.summary.includes("-123.46 kJ/mol (zelk8-batch, 88 molecules"), "the batch's lattice energy");
+    } else {
+      check(header.prep.length === 0 && !header.summary.includes("Lattice energy"), "no prep or batch lines without their files");
+    }
+    // A hydrogen-bonded unit's cylinder label says so.
+    const bonded = data.units.findIndex((u) => u.hbond && u.hbond.distance !== null);
+    if (bonded >= 0) {
+      const at = await page.evaluate((k) => {
+        const c = window.zelk8View.data.units[k].centre;
+        return window.zelk8View.viewer().modelToScreen({ x: c[0] * 0.6, y: c[1] * 0.6, z: c[2] * 0.6 });
+      }, bonded);
+      await page.mouse.move(at.x - 1, at.y);
+      await page.mouse.move(at.x, at.y);
+      await page.waitForFunction(() => window.zelk8View.hoverLabel() !== null, { timeout: 5000 }).catch(() => {});
+      const text = await page.evaluate(() => window.zelk8View.hoverLabel());
+      check(text !== null && text.includes("H-bond " + data.units[bonded].hbond.contact), "H-bond in the cylinder label: " + text);
+      await page.mouse.move(5, 5);
+    }
+
     const rows = await page.$$eval("#units tbody tr", (trs) => trs.length);
     check(rows === data.units.length, "one table row per unit (" + rows + " rows, " + data.units.length + " units)");
 
@@ -196,6 +253,24 @@ async function main() {
       const readout = await page.$eval("#map-readout", (p) => p.textContent);
       const first = data.map.EvdW.values[0][0];
       check(readout.includes(first === null ? "off-scale" : first.toFixed(3)), "value under the pointer: " + readout);
+      // Under each panel: the overlap count, the crystal note, the minimum lines of the picture.
+      const notes = await page.$$eval("#map-panels .map-panel", (boxes) => boxes.map((b) => b.textContent));
+      check(notes.length === 3 && notes.every((t) => t.includes(data.map.overlap_points + " overlap point")),
+            "overlap points counted under each panel (" + data.map.overlap_points + ")");
+      check(notes.every((t, k) => t.includes(data.map[["EvdW", "Estat", "Etot"][k]].crystal_note)), "the crystal note under each panel");
+      check(["EvdW", "Etot"].every((n, k) => data.map[n].minimum_lines.every((line) => notes[2 * k].includes(line))),
+            "the minimum lines of the picture: " + data.map.EvdW.minimum_lines.join(" | "));
+      check(!notes[0].includes("0.000 kJ/mol at VL 0.000, VS 0.000"), "no minimum of 0.000 at 0, 0");
+      if (data.map.overlap_points > 0) {
+        // An overlap cell's readout says what it is.
+        const o = data.map.overlap;
+        let cell = null;
+        for (let r = 0; r < o.length && !cell; r++) for (let c = 0; c < o[r].length; c++) if (o[r][c]) { cell = [r, c]; break; }
+        const rows = o.length, cols = o[0].length;
+        await page.mouse.move(rect.x + (cell[1] + 0.5) * rect.width / cols, rect.y + (rows - cell[0] - 0.5) * rect.height / rows);
+        const said = await page.$eval("#map-readout", (p) => p.textContent);
+        check(said.includes("(overlap point"), "overlap readout: " + said);
+      }
     } else if (args.map === "scan") {
       check(!map.hidden && map.panels === 0, "scan export: height line without panels");
     } else {

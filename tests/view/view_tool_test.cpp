@@ -2,13 +2,19 @@
 // and on input and output it cannot use.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace zelk8::view {
 namespace {
@@ -79,6 +85,154 @@ TEST(ViewTool, PageAndJsonOfARunWithAMap) {
   EXPECT_EQ(map["Etot"]["values"][0].size(), map["l_shifts"].size());
   // The page embeds the same document.
   EXPECT_NE(slurp(page).find(data.dump()), std::string::npos);
+}
+
+// A hydrogen-bonded crystal, with the files zelk8-batch leaves beside the
+// report; then the same files damaged.
+TEST(ViewTool, HydrogenBondsAndTheBatchFilesBesideTheReport) {
+  const fs::path dir = run_folder("quinacridone", example("quinacridone"));
+  const fs::path json_file = dir / "data.json";
+  std::ofstream(dir / "prep.json") << R"({"warnings": ["2 atoms without bonds"], "net_charge": 0,
+    "degenerate_axes": "", "hbond_units": 2, "stack_unit": 1})";
+  std::ofstream(dir / "lattice.json") << R"({"lattice_energy": -171.25, "molecules": 98,
+    "radius": 20.0, "net_charge": 0.0, "message": ""})";
+  Result r = run(view(dir, "-o /dev/null --json '" + json_file.string() + "'"), dir);
+  ASSERT_EQ(r.status, 0) << r.errors;
+  EXPECT_EQ(r.errors, "");
+  nlohmann::json data = nlohmann::json::parse(slurp(json_file));
+  EXPECT_EQ(data["hbond_units"], 2);
+  std::vector<std::string> bonded;
+  for (const auto& unit : data["units"]) {
+    if (!unit["hbond"]["distance"].is_null()) {
+      bonded.push_back(unit["name"]);
+      EXPECT_LT(unit["hbond"]["distance"].get<double>(), 2.5);
+      // The contact is one of the unit's atom distances: never below the
+      // shortest one the report printed.
+      EXPECT_GE(unit["hbond"]["distance"].get<double>() + 1e-4, unit["d_shortest"].get<double>());
+    }
+  }
+  EXPECT_EQ(bonded, (std::vector<std::string>{"T06", "T07"}));
+  EXPECT_EQ(data["prep"]["warnings"][0], "2 atoms without bonds");
+  EXPECT_DOUBLE_EQ(data["batch_lattice"]["lattice_energy"].get<double>(), -171.25);
+  EXPECT_EQ(data["elements"][0]["name"], "O");
+
+  std::ofstream(dir / "prep.json") << "{\"warnings\": [";
+  r = run(view(dir, "-o /dev/null --json '" + json_file.string() + "'"), dir);
+  ASSERT_EQ(r.status, 0) << r.errors;
+  EXPECT_NE(r.errors.find("prep.json is not a JSON object"), std::string::npos) << r.errors;
+  data = nlohmann::json::parse(slurp(json_file));
+  EXPECT_TRUE(data["prep"].is_null());
+  EXPECT_NE(data["side_files_note"].get<std::string>().find("prep.json"), std::string::npos);
+  EXPECT_FALSE(data["batch_lattice"].is_null());
+}
+
+// A map stacked 0.9 A apart: the overlap grid, its count, and the colours
+// and minima that leave those points out.
+TEST(ViewTool, OverlapPointsOfTheMap) {
+  std::string input = example("anthracene");
+  input = input.substr(0, input.rfind('\n', input.size() - 2) + 1) +
+          " -3.0  3.0 0.25 -2.0  2.0 0.25  0.9  0.0  0.0\n";
+  const fs::path dir = run_folder("overlap", input);
+  const Result r =
+      run(view(dir, "-o /dev/null --json '" + (dir / "data.json").string() + "'"), dir);
+  ASSERT_EQ(r.status, 0) << r.errors;
+  const nlohmann::json map = nlohmann::json::parse(slurp(dir / "data.json"))["map"];
+  ASSERT_TRUE(map["overlap_checked"]);
+  const auto& overlap = map["overlap"];
+  ASSERT_EQ(overlap.size(), map["s_shifts"].size());
+  std::size_t counted = 0;
+  double lowest_clear = 1e300;
+  for (std::size_t row = 0; row < overlap.size(); ++row) {
+    ASSERT_EQ(overlap[row].size(), map["l_shifts"].size());
+    for (std::size_t column = 0; column < overlap[row].size(); ++column) {
+      const bool hatched = overlap[row][column];
+      counted += hatched ? 1 : 0;
+      EXPECT_EQ(map["EvdW"]["colours"][row][column] == "#d6d6d6", hatched) << row << " " << column;
+      const auto& value = map["EvdW"]["values"][row][column];
+      if (!hatched && !value.is_null()) {
+        lowest_clear = std::min(lowest_clear, value.get<double>());
+      }
+      // Overlap points are the grid points with the shortest contacts.
+      EXPECT_GT(map["shortest_contact"][row][column].get<double>(), 0.0);
+    }
+  }
+  EXPECT_EQ(map["overlap_points"], counted);
+  EXPECT_GT(counted, 400u);
+  // The scale starts at the lowest point that is left, not at the artefact.
+  EXPECT_GE(map["EvdW"]["scale"]["labels"][0].get<double>(), lowest_clear - 1e-3);
+  EXPECT_TRUE(map["EvdW"]["minimum"]["printed_is_overlap"]);
+  EXPECT_LT(map["EvdW"]["minimum"]["energy"].get<double>(), -1000.0);
+  EXPECT_TRUE(map["EvdW"]["clear_minimum"].is_null());
+  EXPECT_EQ(map["EvdW"]["minimum_lines"][0], "no point below zero outside the overlap points");
+  EXPECT_EQ(map["Estat"]["minimum_lines"].size(), 0u);
+  EXPECT_NE(map["Etot"]["overlap_line"].get<std::string>().find(std::to_string(counted) +
+                                                                " overlap points"),
+            std::string::npos);
+}
+
+// Quinacridone with its nitrogens made carbons: three element types, which
+// the report prints as S, C and H although the first is oxygen.
+TEST(ViewTool, ElementTypesByTheirAtomsOwnSymbols) {
+  std::istringstream lines(example("quinacridone"));
+  std::string input;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("N    ", 0) == 0) {
+      continue;  // the nitrogen's element record
+    }
+    if (line.size() == 45 && line[3] >= '1' && line[3] <= '4') {
+      const char type = line[3];
+      line[3] = type == '1' ? '1' : type == '4' ? '3' : '2';
+      if (type == '2') {
+        line.back() = 'C';
+      }
+    }
+    input += line + "\n";
+  }
+  const fs::path dir = run_folder("three-types", input);
+  ASSERT_NE(slurp(dir / "at8.dat").find("\n  S       2   12"), std::string::npos)
+      << "the report no longer prints its first type as S";
+  const Result r =
+      run(view(dir, "-o /dev/null --json '" + (dir / "data.json").string() + "'"), dir);
+  ASSERT_EQ(r.status, 0) << r.errors;
+  const nlohmann::json data = nlohmann::json::parse(slurp(dir / "data.json"));
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"O", "O, printed as S"}, {"C", ""}, {"H", ""}};
+  ASSERT_EQ(data["elements"].size(), expected.size());
+  for (std::size_t k = 0; k < expected.size(); ++k) {
+    EXPECT_EQ(data["elements"][k]["name"], expected[k].first);
+    EXPECT_EQ(data["elements"][k]["name_note"], expected[k].second);
+  }
+  EXPECT_EQ(data["formula"], "C22H12O2");
+}
+
+// Ctrl-C while the page is being made (the overlap check of a 100 x 100 map
+// of 180 atoms takes a while): status 130, and no file, whole or partial.
+TEST(ViewTool, AnInterruptLeavesNoFile) {
+  const fs::path dir = run_folder(
+      "interrupt", slurp(fs::path(ZELK8_SOURCE_DIR) / "bench" / "map-180" / "zelk8.dat"));
+  ASSERT_TRUE(fs::exists(dir / "at8.dat"));
+  const std::string page = (dir / "page.html").string();
+  const std::string errors = (dir / "stderr.txt").string();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (std::freopen(errors.c_str(), "w", stderr) == nullptr) {
+      _exit(99);
+    }
+    execl(ZELK8_VIEW_BINARY, "zelk8-view", dir.c_str(), "-o", page.c_str(), nullptr);
+    _exit(98);
+  }
+  usleep(500000);
+  kill(child, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_EQ(slurp(errors), "zelk8-view: interrupted; nothing was written\n");
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    EXPECT_EQ(entry.path().filename().string().find("page.html"), std::string::npos)
+        << entry.path();
+  }
 }
 
 TEST(ViewTool, ReportsCutShortShowWhatTheyHold) {
@@ -167,7 +321,7 @@ TEST(ViewTool, BadInputAndOutputEndWithAStatusAndNoPage) {
   EXPECT_EQ(files, 1u) << "a temporary file was left beside the page";
 
   r = run(view(run_dir, "--frobnicate"), base);
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 2);
   fs::remove_all(base.parent_path());
 }
 

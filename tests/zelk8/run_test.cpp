@@ -225,7 +225,7 @@ fs::path folder_with_a_report(const std::string& tag = "") {
   return dir;
 }
 
-TEST(Run, HelpAndVersionOpenNoFileAndOtherArgumentsAreIgnored) {
+TEST(Run, HelpAndVersionOpenNoFileAndOtherArgumentsAreRefused) {
   const fs::path dir = folder_with_a_report();
   const Snapshot before = age_and_snapshot(dir);
   for (const char* args : {"-h", "--help", "--version", "input.dat --help", "--version -h"}) {
@@ -256,14 +256,15 @@ TEST(Run, HelpAndVersionOpenNoFileAndOtherArgumentsAreIgnored) {
   EXPECT_EQ(run_in(empty, "--help").status, 0);
   EXPECT_TRUE(fs::is_empty(empty));
 
-  // Any other argument is ignored: the run is the one without arguments.
-  const RunResult plain = run_in(dir);
-  for (const char* args : {"-x", "zelk8.dat at8.dat", "--helpme -v --", "-H"}) {
+  // Any other argument ends the run before a file is touched: a file named
+  // there would otherwise be ignored and the folder's own crystal computed.
+  for (const char* args : {"-x", "other/zelk8.dat", "zelk8.dat at8.dat", "--helpme -v --", "-H"}) {
     const RunResult r = run_in(dir, args);
-    EXPECT_EQ(r.status, 0) << args << ": " << r.err;
+    EXPECT_EQ(r.status, 2) << args;
     EXPECT_EQ(r.out, "") << args;
-    EXPECT_EQ(r.report, plain.report) << args;
-    EXPECT_EQ(r.coord, plain.coord) << args;
+    EXPECT_TRUE(r.err.starts_with("zelk8: unexpected argument \"")) << r.err;
+    EXPECT_NE(r.err.find("reads zelk8.dat in the working directory"), std::string::npos) << r.err;
+    EXPECT_EQ(snapshot(dir), before) << args;
   }
 }
 

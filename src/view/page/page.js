@@ -64,16 +64,62 @@
     }
     row("Cell", cellParts);
     row("Formula", [data.formula + ", " + data.atom_count + " atoms"]);
+    // Each type by its atoms' own symbols; the report's convention beside it.
     const types = data.elements.map(function (e) {
-      return e.symbol + " (" + field(e, "atoms")[0] + " atoms, Emin " + field(e, "Emin", 5)[0] +
-        " kJ/mol, R0 " + field(e, "R0", 5)[0] + " \u00c5)";
+      const name = e.name === undefined ? e.symbol : e.name;
+      return name + (e.name_note ? " (printed as " + e.symbol + ")" : "") + " (" + field(e, "atoms")[0] +
+        " atoms, Emin " + field(e, "Emin", 5)[0] + " kJ/mol, R0 " + field(e, "R0", 5)[0] + " \u00c5)";
     });
     row("Element types", [types.length ? types.join(";  ") : "one element type (no element table)"]);
     row("Units", [String(data.units.length) + (data.stack_unit ? ", stacking unit " + field(data, "stack_unit")[0] : "")]);
     if (data.lattice_etot === null && data.lattice_etot_printed === undefined) {
       row("Lattice sum", [element("span", "not in the report (it stops before the total line)", "off-scale")]);
     } else {
-      row("Lattice sum", ["Etot = ", fieldElement("span", field(data, "lattice_etot", 5)), " kJ/mol"]);
+      row("Lattice sum", ["Etot = ", fieldElement("span", field(data, "lattice_etot", 5)), " kJ/mol",
+        element("span", "  lattice sum over " + data.lattice_sum_units + " units, not a lattice energy", "note")]);
+    }
+    checks(row);
+  }
+
+  // What bears on trusting the numbers: net charge, the batch's lattice
+  // energy, prep's warnings, arbitrary axes, hydrogen-bonded units.
+  function checks(row) {
+    const warnings = document.getElementById("checks");
+    function warn(text, id) {
+      const p = element("p", text, "warning");
+      if (id) p.id = id;
+      warnings.appendChild(p);
+    }
+    if (data.net_charge === null) {
+      row("Net charge", [element("span", "unknown (a charge is printed off-scale)", "off-scale")]);
+    } else {
+      const q = Math.abs(data.net_charge) < 5e-7 ? 0 : data.net_charge;
+      row("Net charge", [q.toFixed(4) + " e (sum of the frame charges)"]);
+      if (data.net_charge_warning) {
+        warn("The molecule's charges add up to " + q.toFixed(4) + " e, not 0: a charged molecule's " +
+          "electrostatic lattice sum does not converge, and Estat and Etot depend on how many units were taken.",
+          "charge-warning");
+      }
+    }
+    if (data.batch_lattice) {
+      const e = data.batch_lattice.lattice_energy;
+      row("Lattice energy", [typeof e === "number"
+        ? e.toFixed(2) + " kJ/mol (zelk8-batch, " + data.batch_lattice.molecules + " molecules within " +
+          data.batch_lattice.radius + " \u00c5)"
+        : element("span", "not computed" + (data.batch_lattice.message ? ": " + data.batch_lattice.message : ""), "off-scale")]);
+    }
+    if (data.prep && Array.isArray(data.prep.warnings) && data.prep.warnings.length) {
+      const list = element("ul", undefined, "prep-warnings");
+      for (const w of data.prep.warnings) list.appendChild(element("li", String(w)));
+      const box = element("div", "zelk8-prep warned when it made this crystal's input:", "warning");
+      box.id = "prep-warnings";
+      box.appendChild(list);
+      warnings.appendChild(box);
+    }
+    if (data.side_files_note) warn(data.side_files_note + ".");
+    if (data.degenerate_axes) warn(data.degenerate_axes.message, "axes-warning");
+    if (data.hbond_units) {
+      row("Hydrogen bonds", [data.hbond_units + " units marked H-bond in the table: " + data.hbond_note]);
     }
   }
 
@@ -108,7 +154,9 @@
   }
   function unitLabel(k) {
     const u = data.units[k];
-    return field(u, "number")[0] + " " + u.name + ": " + quantity + " = " + field(u, quantity, 4)[0] + " kJ/mol";
+    return field(u, "number")[0] + " " + u.name + ": " + quantity + " = " + field(u, quantity, 4)[0] + " kJ/mol" +
+      (u.hbond && u.hbond.distance !== null ? " (H-bond " + u.hbond.contact + " " + u.hbond.distance.toFixed(2) +
+        " \u00c5: no hydrogen-bond term, a repulsive artefact)" : "");
   }
   function showLabel(k) {
     hideLabel();
@@ -128,9 +176,30 @@
     }
   }
 
+  // The central molecule's axes: VL, VS and VV are the view's x, y and z.
+  let axisLabels = null;
+  function drawAxes() {
+    let reach = 1;
+    for (const a of data.atoms) {
+      for (const x of [a.frame_l, a.frame_s, a.frame_v]) if (x !== null) reach = Math.max(reach, Math.abs(x));
+    }
+    reach += 1.5;
+    const ends = { VL: { x: reach, y: 0, z: 0 }, VS: { x: 0, y: reach, z: 0 }, VV: { x: 0, y: 0, z: reach } };
+    for (const name of Object.keys(ends)) {
+      viewer.addArrow({ start: { x: 0, y: 0, z: 0 }, end: ends[name], radius: 0.04, color: "#444444" });
+    }
+    if (!axisLabels) {
+      axisLabels = Object.keys(ends).map(function (name) {
+        return viewer.addLabel(name, { position: ends[name], fontSize: 12, fontColor: "#444444",
+          backgroundOpacity: 0, showBackground: false });
+      });
+    }
+  }
+
   function drawShapes() {
     viewer.removeAllShapes();
     drawn.length = 0;
+    drawAxes();
     viewer.addSphere({ center: { x: 0, y: 0, z: 0 }, radius: 0.18, color: "#000000" });
     data.units.forEach(function (u, k) {
       const end = centreOf(u);
@@ -209,7 +278,7 @@
     viewer.render();
     const home = viewer.getView();
 
-    const notes = ["Axes: VL, VS, VV of the central molecule; drag to rotate, wheel to zoom."];
+    const notes = ["Grey arrows: the axes VL, VS, VV of the central molecule; drag to rotate, wheel to zoom."];
     if (skipped) notes.push(skipped + " atoms with off-scale frame coordinates are not drawn.");
     const missing = data.units.filter(function (u) { return !centreOf(u); }).length;
     if (missing) notes.push(missing + " units with an off-scale centre have no cylinder.");
@@ -292,6 +361,7 @@
         tr.appendChild(td);
       }
       if (u.atom_set === 2) tr.title = "from the second atom set";
+      hbondMark(u, tr);
       tr.addEventListener("mouseenter", function () { highlight(k); });
       tr.addEventListener("mouseleave", function () { highlight(-1); });
       body.appendChild(tr);
@@ -304,8 +374,23 @@
     if (!data.complete && data.stopped_at) {
       notes.push("The report stops after unit " + data.units.length + " (" + data.stopped_at.message + ")");
     }
+    if (data.hbond_units) notes.push(data.hbond_note);
+    const unchecked = data.units.filter(function (u) { return u.hbond && !u.hbond.checked; });
+    if (unchecked.length) {
+      notes.push(unchecked.length + " units not checked for hydrogen bonds (" + unchecked[0].hbond.note + ").");
+    }
     notes.push("Share: the unit's Etot over the lattice sum. Click a heading to sort.");
     document.getElementById("units-note").textContent = notes.join(" ");
+  }
+
+  // A unit with an H...O/N/S contact below the hydrogen-bond limit: its name
+  // cell gets a mark, the row says which contact.
+  function hbondMark(u, tr) {
+    if (!u.hbond || u.hbond.distance === null) return;
+    tr.classList.add("hbond");
+    const mark = element("span", " H-bond", "hbond-mark");
+    mark.title = u.hbond.contact + " " + u.hbond.distance.toFixed(2) + " \u00c5: " + data.hbond_note;
+    tr.children[1].appendChild(mark);
   }
 
   // Sorted by the column's value; off-scale and missing values go last in
@@ -355,7 +440,8 @@
     } else {
       note.textContent = "Blue attractive, red repulsive; each panel has its own scale, as zelk8-map draws it: " +
         "centred on 0 and clipped on the repulsive side at its well depth or its median repulsion, or spanning " +
-        "the data of a panel of one sign; grey: off-scale fields. Move the pointer over a map to read its value.";
+        "the data of a panel of one sign; grey: off-scale fields; hatched: overlap points (atoms inside the " +
+        "maximum of the exp-6 term), left out of every scale and minimum. Move the pointer over a map to read its value.";
     }
     for (const name of present) panel(name, map[name]);
   }
@@ -399,6 +485,7 @@
         g.fillRect(Math.floor(c * cw), Math.floor((rows - 1 - r) * ch), Math.ceil(cw), Math.ceil(ch));
       }
     }
+    hatchOverlaps(g, rows, cols, cw, ch);
     if (table.crystal_offset) {
       // A yellow diamond where the stacking unit's own VL and VS lie.
       const x = (table.crystal_offset.column + 0.5) * cw, y = (rows - 1 - table.crystal_offset.row + 0.5) * ch;
@@ -408,8 +495,9 @@
       g.fillStyle = "#ffd700"; g.fill();
       g.lineWidth = 1.5; g.strokeStyle = "#000000"; g.stroke();
     }
-    if (table.minimum && table.minimum.grid_point) {
-      const p = table.minimum.grid_point;
+    // The ring marks the lowest point that is not an overlap point.
+    if (table.minimum && table.clear_minimum) {
+      const p = table.clear_minimum;
       const x = (p.column + 0.5) * cw, y = (rows - 1 - p.row + 0.5) * ch;
       const radius = Math.min(Math.max(Math.min(cw, ch) * 0.4, 4), 12);
       g.lineWidth = 3; g.strokeStyle = "#ffffff";
@@ -418,7 +506,7 @@
       g.beginPath(); g.arc(x, y, radius, 0, 2 * Math.PI); g.stroke();
       g.beginPath(); g.moveTo(x - radius, y); g.lineTo(x + radius, y); g.moveTo(x, y - radius); g.lineTo(x, y + radius); g.stroke();
       // The value beside the ring, on the side with more room.
-      const label = field(table.minimum, "energy", 3)[0];
+      const label = field(table.clear_minimum, "energy", 3)[0];
       const right = x > canvas.width * 0.6;
       g.font = "bold 12px DejaVu Sans, Helvetica, Arial, sans-serif";
       g.textAlign = right ? "right" : "left";
@@ -451,21 +539,7 @@
         (sc.span === "attractive_only" ? "" : "\u2265 ") + ends[2] + " kJ/mol" +
         (sc.clipped_cells ? "  (" + sc.clipped_cells + " cells above)" : "") + ";  " + words[sc.span], "axis"));
     }
-    if (table.crystal_offset) {
-      box.appendChild(element("div", "\u25c6 the crystal's own stacking offset (unit " + field(data, "stack_unit")[0] + ")", "axis"));
-    }
-    if (table.minimum) {
-      const m = table.minimum;
-      let text;
-      if (m.grid_point) {
-        text = "minimum " + field(m, "energy", 3)[0] + " kJ/mol at VL " + field(m, "l", 3)[0] + ", VS " + field(m, "s", 3)[0] + " \u00c5";
-      } else if (!m.below_zero) {
-        text = "no grid point below 0 kJ/mol (minimum line " + field(m, "energy", 3)[0] + ")";
-      } else {
-        text = "minimum " + field(m, "energy", 3)[0] + " kJ/mol at VL " + field(m, "l", 3)[0] + ", VS " + field(m, "s", 3)[0] + " \u00c5 (not a grid point)";
-      }
-      box.appendChild(element("div", text, "axis minimum"));
-    }
+    overlapNotes(box, table);
     if (table.off_scale.length) {
       box.appendChild(element("div", table.off_scale.length + " off-scale fields (grey)", "axis"));
     }
@@ -477,6 +551,8 @@
       const r = rows - 1 - Math.floor((event.clientY - rect.top) / rect.height * rows);
       if (c < 0 || c >= cols || r < 0 || r >= rows) return;
       let value;
+      const overlap = map.overlap && map.overlap[r][c] ? " (overlap point: atoms closer than " +
+        map.overlap_rho.toFixed(2) + " of their contact distance)" : "";
       if (table.values[r][c] === null) {
         const off = table.off_scale.find(function (o) { return o[0] === r && o[1] === c; });
         value = (off ? off[2] : "missing") + " (off-scale)";
@@ -484,8 +560,42 @@
         value = table.values[r][c].toFixed(3) + " kJ/mol";
       }
       readout.textContent = name + " at VL " + shiftText(l, map.l_shifts_printed, c) + ", VS " +
-        shiftText(s, map.s_shifts_printed, r) + " \u00c5: " + value;
+        shiftText(s, map.s_shifts_printed, r) + " \u00c5: " + value + overlap;
     });
+  }
+
+  // Overlap points: pale grey under dark diagonal lines, as zelk8-map draws them.
+  function hatchOverlaps(g, rows, cols, cw, ch) {
+    const overlap = data.map.overlap;
+    if (!overlap) return;
+    g.save();
+    g.strokeStyle = "#5a5a5a";
+    g.lineWidth = 1;
+    for (let r = 0; r < rows; r++) {
+      for (let c = 0; c < cols; c++) {
+        if (!overlap[r][c]) continue;
+        const x = Math.floor(c * cw), y = Math.floor((rows - 1 - r) * ch), w = Math.ceil(cw), h = Math.ceil(ch);
+        g.fillStyle = "#d6d6d6";
+        g.fillRect(x, y, w, h);
+        g.save();
+        g.beginPath(); g.rect(x, y, w, h); g.clip();
+        g.beginPath();
+        for (let d = -h; d < w; d += 5) { g.moveTo(x + d, y + h); g.lineTo(x + d + h, y); }
+        g.stroke();
+        g.restore();
+      }
+    }
+    g.restore();
+  }
+
+  // Under a panel, as under zelk8-map's: the crystal's offset (or why it is
+  // not marked), the minimum over the non-overlap points, the overlap count.
+  function overlapNotes(box, table) {
+    if (table.crystal_note) {
+      box.appendChild(element("div", (table.crystal_offset ? "\u25c6 " : "") + table.crystal_note, "axis crystal-note"));
+    }
+    for (const line of table.minimum_lines || []) box.appendChild(element("div", line, "axis minimum"));
+    if (table.overlap_line) box.appendChild(element("div", table.overlap_line, "axis overlap-note"));
   }
 
   // ---- start ----------------------------------------------------------------
@@ -509,6 +619,7 @@
     highlighted: function () { return highlighted; },
     neighboursShown: function () { return neighbourModel !== null; },
     hoverLabel: function () { return hoverText; },
+    axesDrawn: function () { return axisLabels !== null; },
     ready: true
   };
 })();
