@@ -7,6 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "contacts.hpp"
 #include "crystal.hpp"
 #include "input_file.hpp"
 #include "molecule.hpp"
@@ -281,16 +282,7 @@ double charge_misfit(const Crystal& crystal, const Layout& layout,
   return std::sqrt(sum / static_cast<double>(q.size()));
 }
 
-double exp6_maximum_rho() {
-  // d/drho (184000 exp(-12 rho) - 2.25 rho^-6) = 0 between 0.1 and 0.6.
-  double lo = 0.1, hi = 0.6;
-  for (int k = 0; k < 100; ++k) {
-    const double mid = 0.5 * (lo + hi);
-    const double slope = -12.0 * 184000.0 * std::exp(-12.0 * mid) + 13.5 / std::pow(mid, 7);
-    (slope > 0 ? lo : hi) = mid;
-  }
-  return 0.5 * (lo + hi);
-}
+double exp6_maximum_rho() { return report::exp6_maximum_rho(); }
 
 namespace {
 

@@ -86,7 +86,7 @@ std::vector<double> charges(const Crystal& crystal, const Layout& layout,
                             const std::vector<double>& parameters);
 
 // The position of the exp-6 term's maximum, r / (R0(a) + R0(b)): inside it
-// the term falls towards minus infinity.
+// the term falls towards minus infinity (the report library's value).
 double exp6_maximum_rho();
 
 // The root mean square difference between the charges the program gets and
