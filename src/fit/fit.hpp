@@ -124,9 +124,9 @@ Minimum minimise(const std::function<double(const std::vector<double>&)>& object
 // a lattice energy lower at the scales other than 1, and a pair inside the
 // exp-6 maximum.
 struct Checks {
-  bool rigid = true;           // the molecules' centres moved by 0.98 and 1.02
+  bool rigid = false;          // the molecules' centres moved by 0.98 and 1.02
   bool uniform = true;         // the cell scaled, fractional coordinates kept
-  double scale_weight = 10.0;  // penalty per kJ/mol that a scaled lattice lies lower
+  double scale_weight = 30.0;  // penalty per kJ/mol that a scaled lattice lies lower
 };
 double objective(const std::vector<Crystal>& crystals, const Layout& layout,
                  const std::vector<double>& parameters, int left_out, const Checks& options = {});

@@ -55,7 +55,8 @@ std::string parameter_lines(const Layout& layout, const std::vector<double>& p) 
 int run_tool(std::vector<std::string> args, std::ostream& out, std::ostream& err) {
   CLI::App app{
       "zelk8-fit: lattice energies of crystals with reference values under a parameter model "
-      "of zelk8-prep, and a fit of that model's parameters"};
+      "of zelk8-prep, and a fit of that model's parameters",
+      "zelk8-fit"};
   std::string folder, model_name = prep::default_model, output;
   bool fit = false, loo = false;
   int evaluations = 4000, restarts = 2;
@@ -67,14 +68,14 @@ int run_tool(std::vector<std::string> args, std::ostream& out, std::ostream& err
   app.add_option("--evaluations", evaluations, "energy evaluations per fit (default 4000)");
   app.add_option("--restarts", restarts, "fresh simplices per fit (default 2)");
   app.add_option("--radius", radius, "molecules whose centroid lies within R A (default 25)");
-  std::string check = "both";
+  std::string check = "uniform";
   Checks checks;
   app.add_option("--check", check,
                  "near a minimum at scales 0.98 and 1.02: rigid (molecules moved), uniform "
-                 "(cell scaled), both or none (default both)")
+                 "(cell scaled), both or none (default uniform)")
       ->check(CLI::IsMember({"rigid", "uniform", "both", "none"}));
   app.add_option("--check-weight", checks.scale_weight,
-                 "penalty per kJ/mol a scaled lattice lies lower (default 10)");
+                 "penalty per kJ/mol a scaled lattice lies lower (default 30)");
   app.add_option("-o,--output", output, "write the fitted parameters to FILE")->type_name("FILE");
   try {
     std::reverse(args.begin(), args.end());
