@@ -526,6 +526,7 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings,
   row["space_group"] = json_text(prep, "space_group");
   row["atoms"] = json_text(prep, "atoms");
   row["element_types"] = json_text(prep, "element_types");
+  row["model"] = json_text(prep, "model");  // the parameter model prep wrote
   row["hbond_units"] = json_text(prep, "hbond_units");
   if (const auto unit_cutoff = prep.find("unit_cutoff");
       unit_cutoff != prep.end() && unit_cutoff->is_number())

@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
   app.get_formatter()->column_width(34);
   Parameters p;
   std::vector<std::string> prep_words;
-  std::string charges, cutoff, stack, map, shard;
+  std::string charges, cutoff, stack, map, shard, model;
   bool no_map = false;
   app.add_option("INPUT", p.inputs,
                  "CIF files, folders (their *.cif) or manifests (*.csv with the columns "
@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 4096));
   app.add_option("--charges", charges, "zelk8-prep --charges H,C1,C2,C3 for every crystal");
   app.add_option("--cutoff", cutoff, "zelk8-prep --cutoff R for every crystal");
+  app.add_option("--model", model, "zelk8-prep --model NAME for every crystal (mm3, x23)");
   app.add_option("--stack", stack, "zelk8-prep --stack auto|N for every crystal");
   app.add_option("--map", map, "zelk8-prep --map L0:L1:DL,S0:S1:DS[,H] for every crystal");
   app.add_flag("--no-map", no_map, "zelk8-prep --no-map for every crystal");
@@ -105,6 +106,7 @@ int main(int argc, char** argv) {
   };
   pass("--charges", charges);
   pass("--cutoff", cutoff);
+  pass("--model", model);
   pass("--stack", stack);
   pass("--map", map);
   if (no_map) p.prep_options.push_back("--no-map");

@@ -24,7 +24,7 @@ struct Column {
 };
 
 // The columns, in the order of every table.
-inline constexpr std::array<Column, 28> summary_columns = {{
+inline constexpr std::array<Column, 29> summary_columns = {{
     {"name", Kind::text},
     {"status", Kind::text},
     {"message", Kind::text},
@@ -49,6 +49,7 @@ inline constexpr std::array<Column, 28> summary_columns = {{
     {"map_min_etot_s", Kind::number},
     {"map_overlap_points", Kind::count},
     {"charges", Kind::text},
+    {"model", Kind::text},
     {"cutoff", Kind::number},
     {"lattice_radius", Kind::number},
     {"prep_options", Kind::text},

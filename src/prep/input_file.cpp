@@ -71,10 +71,13 @@ std::string write_input(const gemmi::UnitCell& cell, const Molecule& molecule, c
     text += "   0\n";
   }
   // Element records: symbol, Emin, R0 (free format).
-  for (gemmi::Element element : molecule.elements) {
-    auto found = vdw.find(element.name());
+  for (size_t e = 0; e < molecule.elements.size(); ++e) {
+    const gemmi::Element element = molecule.elements[e];
+    const std::string key =
+        molecule.type_keys.empty() ? std::string(element.name()) : molecule.type_keys[e];
+    auto found = vdw.find(key);
     if (found == vdw.end())
-      throw PrepError(std::string("no van der Waals parameters for element ") + element.name() +
+      throw PrepError("no van der Waals parameters for element type " + key +
                       "; give them with --params");
     std::string symbol = printf_string("%-4s", element.name());
     // Emin rounded to 5 decimals (the converted kcal values carry more).

@@ -31,8 +31,11 @@ struct MoleculeAtom {
 struct Molecule {
   std::vector<MoleculeAtom> atoms;       // grouped by type, hydrogen last
   std::vector<gemmi::Element> elements;  // element order, index 0 is type 1
-  int number = 1;                        // which molecule of the asymmetric unit
-  int molecule_count = 1;                // molecules in the asymmetric unit
+  // The parameter table's key per type when it is not the element's symbol
+  // (a model that gives polar hydrogens a type of their own); empty: symbols.
+  std::vector<std::string> type_keys;
+  int number = 1;          // which molecule of the asymmetric unit
+  int molecule_count = 1;  // molecules in the asymmetric unit
 };
 
 struct MoleculeOptions {

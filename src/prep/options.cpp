@@ -8,6 +8,7 @@
 
 #include "crystal.hpp"
 #include "map_range.hpp"
+#include "model.hpp"
 
 namespace zelk8::prep {
 
@@ -84,7 +85,7 @@ std::array<double, 7> parse_map(const std::string& text) {
 // The options as text, checked and converted after the parse, so that every
 // message names the option the way the user typed it.
 struct Texts {
-  std::string molecule, cutoff, bond_tolerance, stack, charges, map, skip_units;
+  std::string molecule, cutoff, bond_tolerance, stack, charges, map, skip_units, model;
 };
 
 void define(CLI::App& app, Options& o, Texts& t) {
@@ -114,6 +115,12 @@ void define(CLI::App& app, Options& o, Texts& t) {
                  "VS, step 0.25, height 0")
       ->type_name("L0:L1:DL,S0:S1:DS[,H]");
   app.add_flag("--no-map", o.no_map, "no shift map: stacking unit 0, no map record");
+  app.add_option("--model", t.model,
+                 "parameter model: mm3 (the built-in MM3 values, one type per element, charges "
+                 "from --charges) or x23 (fitted to the X23 lattice energies: polar hydrogens as "
+                 "a type of their own, increments chosen per molecule to keep it neutral); "
+                 "default mm3")
+      ->type_name("NAME");
   app.add_option("--params", o.params_path,
                  "van der Waals parameters, one \"symbol Emin R0\" per line (kJ/mol, Angstrom), "
                  "replacing the built-in MM3 values for those elements")
@@ -215,7 +222,12 @@ Command parse_command_line(const std::vector<std::string>& args) {
     o.skip_units = to_int(t.skip_units, "--skip-units");
     if (o.skip_units < 0) throw PrepError("--skip-units must not be negative");
   }
+  if (app.count("--model")) {
+    find_model(t.model);  // names --model and the models when unknown
+    o.model = t.model;
+  }
   if (app.count("--charges")) {
+    o.charges_given = true;
     std::vector<std::string> parts = split(t.charges, ',');
     if (parts.size() != 4) throw PrepError("--charges: expected four values H,C1,C2,C3");
     for (int k = 0; k < 4; ++k) o.run.charges[k] = to_real(parts[k], "--charges");

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "input_file.hpp"
+#include "model.hpp"
 
 namespace zelk8::prep {
 
@@ -25,10 +26,12 @@ struct Options {
   bool no_map = false;
   bool map_given = false;
   bool ignore_occupancy = false;
-  bool single = false;          // one molecule even when the asymmetric unit holds two
-  bool accept_bonds = false;    // write a molecule whose bonds look implausible
-  bool accept_formula = false;  // write a molecule whose formula is not the CIF's
-  RunParams run;                // charges and map values
+  bool single = false;                // one molecule even when the asymmetric unit holds two
+  bool accept_bonds = false;          // write a molecule whose bonds look implausible
+  bool accept_formula = false;        // write a molecule whose formula is not the CIF's
+  RunParams run;                      // charges and map values
+  std::string model = default_model;  // the parameter model (model.hpp)
+  bool charges_given = false;         // --charges: the model does not choose them
 };
 
 // What the command line asks for: a run with `options`, or a text to print

@@ -13,6 +13,7 @@
 #include "crystal.hpp"
 #include "files.hpp"
 #include "map_range.hpp"
+#include "model.hpp"
 #include "program_view.hpp"
 #include "units.hpp"
 #include "vdw_params.hpp"
@@ -83,6 +84,7 @@ void write_summary(const Outcome& o, std::ostream& err) {
   }
   err << '\n';
   err << "  formula      " << formula(o.molecule) << '\n';
+  err << "  model        " << o.options.model << '\n';
   std::snprintf(line, sizeof line,
                 "  cell         a %.4f  b %.4f  c %.4f  alpha %.3f  beta %.3f  gamma %.3f\n",
                 o.crystal.cell.a, o.crystal.cell.b, o.crystal.cell.c, o.crystal.cell.alpha,
@@ -100,7 +102,9 @@ void write_summary(const Outcome& o, std::ostream& err) {
         << o.molecule.molecule_count << " molecules)";
   err << "; element types";
   for (size_t e = 0; e < o.molecule.elements.size(); ++e)
-    err << ' ' << e + 1 << '=' << o.molecule.elements[e].name();
+    err << ' ' << e + 1 << '='
+        << (o.molecule.type_keys.empty() ? std::string(o.molecule.elements[e].name())
+                                         : o.molecule.type_keys[e]);
   err << '\n';
   if (o.second) {
     auto marker = std::find_if(o.search.units.begin(), o.search.units.end(),
@@ -188,6 +192,8 @@ std::string summary_json(const Outcome& o) {
   j["stack_unit"] = o.run.stack_unit;
   j["stack_reason"] = o.stack_reason;
   j["net_charge"] = rounded(o.view.net_charge, 1e4);
+  j["model"] = o.options.model;
+  j["charges"] = o.run.charges;
   j["hbond_units"] = o.hbond_units.size();
   j["hbond_unit_numbers"] = o.hbond_units;
   j["degenerate_axes"] = o.degenerate_axes;
@@ -251,8 +257,20 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
     }
     check_bonds(options, implausible_bonds(crystal, molecule, options.bond_tolerance), warn);
 
-    VdwTable vdw = builtin_vdw_table();
+    const Model model = find_model(options.model);
+    VdwTable vdw = model.vdw;
     if (!options.params_path.empty()) read_vdw_params(options.params_path, vdw);
+    // A model with bond increments orders the types (a polar hydrogen type
+    // of its own) and chooses the increments that keep the molecule neutral.
+    std::optional<std::array<double, 4>> model_charges;
+    if (!model.increments.empty()) {
+      Layout layout = choose_layout(crystal.cell, molecule, model, options.bond_tolerance);
+      const std::vector<double> target = target_charges(crystal.cell, layout.molecule, layout.keys,
+                                                        model.increments, options.bond_tolerance);
+      model_charges = written_increments(increments_for(layout, target),
+                                         static_cast<int>(layout.molecule.elements.size()));
+      molecule = std::move(layout.molecule);
+    }
 
     const int skip = options.skip_units;
     // Two molecules in the asymmetric unit: the second is written as the
@@ -301,6 +319,7 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
           "; give --stack auto, 0, or a unit that exists");
 
     RunParams run = options.run;
+    if (model_charges && !options.charges_given) run.charges = *model_charges;
     run.map = !options.no_map;
     run.stack_unit = options.stack && !options.no_map ? *options.stack : 0;
     std::string text = write_input(crystal.cell, molecule, vdw, search.units, run, nullptr, second);
@@ -333,7 +352,8 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
     std::vector<InexactField> inexact;
     text = write_input(crystal.cell, molecule, vdw, search.units, run, &inexact, second);
     if (!inexact.empty()) warn(inexact_warning(inexact));
-    for (const std::string& text : element_warnings(molecule)) warn(text);
+    if (model.increments.empty())
+      for (const std::string& text : element_warnings(molecule)) warn(text);
 
     const std::string degenerate = degenerate_axes(view.moments, degenerate_tolerance);
     if (!degenerate.empty())
@@ -346,7 +366,8 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
     std::vector<std::string> acceptors;
     const std::vector<int> hbonded =
         hydrogen_bonded_units(view, zelk8::report::hbond_contact_max, &acceptors);
-    if (!hbonded.empty()) {
+    // A model with polar hydrogen types was fitted with its hydrogen bonds.
+    if (!hbonded.empty() && !model.polar_hydrogen_type) {
       std::vector<std::string> numbers;
       for (int unit : hbonded) numbers.push_back(std::to_string(unit));
       std::string kinds;

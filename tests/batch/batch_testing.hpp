@@ -150,6 +150,7 @@ inline std::vector<std::string> expected_columns() {
           "map_min_etot_s",
           "map_overlap_points",
           "charges",
+          "model",
           "cutoff",
           "lattice_radius",
           "prep_options",

@@ -47,12 +47,23 @@ TEST_F(BatchRun, TheSummaryCoversTheFolderWithEachRowsOptions) {
   EXPECT_EQ(anthracene.at("lattice_radius"), "12");
   EXPECT_EQ(anthracene.at("prep_options"), "--bond-tolerance 0.45");
   for (const auto* row : {&anthracene, &naphthalene}) {
+    EXPECT_EQ(row->at("model"), "mm3");          // prep's default
     EXPECT_EQ(row->at("charges"), "0.1,0,0,0");  // as the report echoes them
     EXPECT_EQ(row->at("net_charge"), "0.0000");
     EXPECT_EQ(row->at("map_overlap_points"), "0");
   }
   EXPECT_NE(anthracene.at("lattice_energy"), "");
   EXPECT_NE(read_text(out() / "index.html").find(">naphthalene</a>"), std::string::npos);
+
+  // --model goes to prep; the row records it and the increments it chose.
+  const Result fitted = run({input("in/naphthalene.cif"), "-o", out(), "--lattice-radius", "0",
+                             "--model", "x23", "--force"});
+  ASSERT_EQ(fitted.status, 0) << fitted.err;
+  const auto& x23 = read_csv(out() / "summary.csv").row("naphthalene");
+  EXPECT_EQ(x23.at("model"), "x23");
+  EXPECT_EQ(x23.at("prep_options"), "--model x23");
+  EXPECT_NE(x23.at("charges"), "0.1,0,0,0");
+  EXPECT_EQ(x23.at("net_charge"), "0.0000");
 
   // Counts are integers, never 24.0; no text where a number belongs.
   const nlohmann::json json = nlohmann::json::parse(read_text(out() / "summary.json"));

@@ -38,12 +38,12 @@ TEST(Summary, CsvHasTheColumnsInOrderAndQuotes) {
             "name,status,message,warnings,formula,space_group,atoms,element_types,net_charge,"
             "hbond_units,units,etot_units,lattice_energy,lattice_molecules,stack_unit,stack_etot,"
             "map_min_evdw,map_min_evdw_l,map_min_evdw_s,map_min_etot,map_min_etot_l,"
-            "map_min_etot_s,map_overlap_points,charges,cutoff,lattice_radius,prep_options,"
+            "map_min_etot_s,map_overlap_points,charges,model,cutoff,lattice_radius,prep_options,"
             "seconds\n"
             "anthracene,ok,,\"first, with a comma | second\",C14 H10,P 1 21/a 1,,C H,,,,-154.58475,"
-            ",,,,0.000,,,,,,,,,,,1.5\n"
+            ",,,,0.000,,,,,,,,,,,,1.5\n"
             "broken,prep_failed,\"zelk8-prep: error: no cell, \"\"_cell_length_a\"\" <missing>\","
-            ",,,,,,,,,,,,,,,,,,,,,,,,\n");
+            ",,,,,,,,,,,,,,,,,,,,,,,,,\n");
 }
 
 TEST(Summary, JsonTypesEachColumnByItsKindNotByItsText) {
