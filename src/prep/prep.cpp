@@ -358,9 +358,9 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
     const std::string degenerate = degenerate_axes(view.moments, degenerate_tolerance);
     if (!degenerate.empty())
       warn("the molecule's principal moments along " + degenerate +
-           " are equal within 0.1 % of the largest: those axes are any perpendicular lines of "
-           "their " +
-           (degenerate.find(',') == std::string::npos ? "plane" : "space") +
+           " are equal within 0.1 % of the largest: those axes are " +
+           (degenerate.find(',') == std::string::npos ? "any two perpendicular lines of their plane"
+                                                      : "any three perpendicular directions") +
            ", so the dihedral angles and the map axes carry no meaning");
 
     std::vector<std::string> acceptors;
@@ -416,9 +416,9 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
       char line[240];
       std::snprintf(line, sizeof line,
                     "the 20 units written end inside a set of %d units at %.2f A, of which %d "
-                    "are written; --cutoff %.2f writes none of the set, or take the rest with "
+                    "%s written; --cutoff %.2f writes none of the set, or take the rest with "
                     "--skip-units 20",
-                    last - first + 1, d, max_units - first,
+                    last - first + 1, d, max_units - first, max_units - first == 1 ? "is" : "are",
                     std::floor((search.distances[first] - 0.01) * 100.0) / 100.0);
       warn(line);
     }
