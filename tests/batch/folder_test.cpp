@@ -59,7 +59,7 @@ TEST_F(BatchRun, TheSummaryCoversTheFolderWithEachRowsOptions) {
   const Result fitted = run({input("in/naphthalene.cif"), "-o", out(), "--lattice-radius", "0",
                              "--model", "x23", "--force"});
   ASSERT_EQ(fitted.status, 0) << fitted.err;
-  const auto& x23 = read_csv(out() / "summary.csv").row("naphthalene");
+  const auto x23 = read_csv(out() / "summary.csv").row("naphthalene");
   EXPECT_EQ(x23.at("model"), "x23");
   EXPECT_EQ(x23.at("prep_options"), "--model x23");
   EXPECT_NE(x23.at("charges"), "0.1,0,0,0");
