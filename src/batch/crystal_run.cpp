@@ -587,8 +587,19 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings,
     row["lattice_energy"] = fixed(*lattice.energy, 5);
     row["lattice_molecules"] = std::to_string(lattice.molecules);
   }
-  // --lattice-radius 0 asks for no lattice energy: nothing to explain.
-  const std::string message = settings.lattice_radius > 0.0 ? lattice.none : "";
+  // --lattice-radius 0 asks for no lattice energy: nothing to explain. A
+  // lattice energy at or above zero is a number the model gives, not a bound
+  // crystal: the message says so, and why when hydrogen bonds are the likely cause.
+  std::string message = settings.lattice_radius > 0.0 ? lattice.none : "";
+  if (lattice.energy && *lattice.energy >= 0.0) {
+    const std::string bonded = json_text(prep, "hbond_units");
+    message = "the lattice energy is not negative: the crystal is not bound in this model";
+    if (!bonded.empty() && bonded != "0") {
+      message += "; its " + bonded +
+                 " hydrogen-bonded units sit on the repulsive wall (the model has no "
+                 "hydrogen-bond term)";
+    }
+  }
   nlohmann::ordered_json lattice_json;
   lattice_json["lattice_energy"] =
       lattice.energy

@@ -180,6 +180,7 @@ async function main() {
       check(header.prep.length === 2 && header.prep[0] === "2 hydrogen atoms placed by the tool (3 times)",
             "prep's warnings listed: " + header.prep.join(" | "));
       check(header.summary.includes("-123.46 kJ/mol (zelk8-batch, 88 molecules"), "the batch's lattice energy");
+      check(!header.summary.includes("not bound in this model"), "a bound crystal carries no unbound note");
     } else {
       check(header.prep.length === 0 && !header.summary.includes("Lattice energy"), "no prep or batch lines without their files");
     }

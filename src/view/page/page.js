@@ -103,9 +103,17 @@
     }
     if (data.batch_lattice) {
       const e = data.batch_lattice.lattice_energy;
+      const bonded = data.hbond_units || (data.prep && data.prep.hbond_units) || 0;
+      // A lattice energy at or above zero means the model does not bind the crystal: say so
+      // beside the number, and why when hydrogen bonds are the likely reason.
+      const unbound = typeof e === "number" && e >= 0
+        ? " \u2014 not bound in this model" + (bonded
+          ? ": its hydrogen-bonded pairs sit on the repulsive wall (the model has no hydrogen-bond term)"
+          : "")
+        : "";
       row("Lattice energy", [typeof e === "number"
         ? e.toFixed(2) + " kJ/mol (zelk8-batch, " + data.batch_lattice.molecules + " molecules within " +
-          data.batch_lattice.radius + " \u00c5)"
+          data.batch_lattice.radius + " \u00c5)" + unbound
         : element("span", "not computed" + (data.batch_lattice.message ? ": " + data.batch_lattice.message : ""), "off-scale")]);
     }
     if (data.prep && Array.isArray(data.prep.warnings) && data.prep.warnings.length) {
