@@ -241,7 +241,7 @@ int run_batch(const Parameters& parameters, std::ostream& err) {
 
   std::vector<Row> rows;
   for (const CrystalOutcome& outcome : outcomes)
-    if (!outcome.row.is_null() && !outcome.interrupted) rows.push_back(outcome.row);
+    if (!cell(outcome.row, "name").empty() && !outcome.interrupted) rows.push_back(outcome.row);
   if (caught) {
     err << "zelk8-batch: interrupted (" << strsignal(caught) << "): " << rows.size() << " of "
         << crystals.size() << " crystals finished and kept; run the same command again to do the "

@@ -320,7 +320,7 @@ void map_minima(const report::Report& report, Row& row, std::vector<std::string>
                        contacts.note);
     return;
   }
-  row["map_overlap_points"] = std::to_string(contacts.overlap_points);
+  row["map_overlap_points"] = static_cast<long long>(contacts.overlap_points);
   for (const Minimum& minimum : minima) {
     const auto low = report::lowest_clear_point(minimum.table, contacts);
     if (low) {
@@ -384,7 +384,7 @@ std::optional<Row> read_finished_row(const std::string& folder) {
   try {
     nlohmann::json result = nlohmann::json::parse(read_text(path));
     if (!result.contains("summary") || !result["summary"].is_object()) return std::nullopt;
-    return result["summary"];
+    return Row::from_json(result["summary"]);
   } catch (const nlohmann::json::exception&) {
     return std::nullopt;
   }
@@ -440,7 +440,7 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings)
       nlohmann::json old = nlohmann::json::parse(read_text(target / "result.json"));
       if (old.value("inputs", nlohmann::json()) == inputs && old.contains("summary") &&
           old["summary"].value("status", "") == "ok") {
-        outcome.row = old["summary"];
+        outcome.row = Row::from_json(old["summary"]);
         outcome.skipped = true;
         return outcome;
       }
@@ -475,7 +475,7 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings)
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     row["seconds"] = fixed(seconds, 1);
-    result["summary"] = row;
+    result["summary"] = row.to_json();
     try {
       write_file(dir, "result.json", result.dump(1) + "\n");
       folder.publish(target);
@@ -523,10 +523,10 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings)
   write_file(dir, "prep.json", prep.dump(2) + "\n");
   row["formula"] = summary.formula;
   row["space_group"] = summary.space_group.value_or("");
-  row["atoms"] = std::to_string(summary.atoms);
-  row["element_types"] = std::to_string(summary.element_types);
+  row["atoms"] = static_cast<long long>(summary.atoms);
+  row["element_types"] = static_cast<long long>(summary.element_types);
   row["model"] = summary.model;  // the parameter model prep wrote
-  row["hbond_units"] = std::to_string(summary.hbond_units.size());
+  row["hbond_units"] = static_cast<long long>(summary.hbond_units.size());
   row["cutoff"] = fixed_trimmed(summary.unit_cutoff);
   const double net_charge = summary.net_charge;
   row["net_charge"] = signed_fixed(net_charge, 4);
@@ -543,7 +543,7 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings)
   if (run.mopac) write_file(dir, "mopac.dat", *run.mopac);
   if (run.coord) write_file(dir, "coord.xyz", *run.coord);
   if (!step.message.empty()) return finish("run_failed", step.message);
-  row["units"] = std::to_string(report.units.size());
+  row["units"] = static_cast<long long>(report.units.size());
   row["etot_units"] = report.lattice_etot->text;
   row["stack_unit"] = report.run_parameters.stack_unit.text;
   {
@@ -586,7 +586,7 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings)
   }
   if (lattice.energy) {
     row["lattice_energy"] = fixed(*lattice.energy, 5);
-    row["lattice_molecules"] = std::to_string(lattice.molecules);
+    row["lattice_molecules"] = static_cast<long long>(lattice.molecules);
   }
   // --lattice-radius 0 asks for no lattice energy: nothing to explain. A
   // lattice energy at or above zero is a number the model gives, not a bound
