@@ -63,7 +63,7 @@ int collect(const Parameters& parameters, std::ostream& err) {
     write_summaries(parameters.out, rows);
   } catch (const std::exception& error) {
     err << "zelk8-batch: " << error.what() << '\n';
-    return exit_unwritable;
+    return exit_output;
   }
   const int failed = count_failed(rows);
   err << "zelk8-batch: " << rows.size() << " crystals in " << parameters.out << "/summary.csv, "
@@ -146,7 +146,7 @@ int run_batch(const Parameters& parameters, const Tools& tools, std::ostream& er
     crystals = collect_crystals(parameters.inputs);
   } catch (const InputError& error) {
     err << "zelk8-batch: " << error.what() << '\n';
-    return exit_usage;
+    return exit_input;
   } catch (const std::exception& error) {
     err << "zelk8-batch: " << error.what() << '\n';
     return exit_failed;
@@ -244,7 +244,7 @@ int run_batch(const Parameters& parameters, const Tools& tools, std::ostream& er
       write_summaries(parameters.out, all);
     } catch (const std::exception& error) {
       err << "zelk8-batch: " << error.what() << '\n';
-      return exit_unwritable;
+      return exit_output;
     }
     err << "zelk8-batch: " << rows.size() << " crystals, " << failed << " failed; see "
         << (fs::path(parameters.out) / "summary.csv").string();

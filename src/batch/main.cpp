@@ -94,10 +94,10 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& error) {
     if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
     std::cerr << "zelk8-batch: " << error.what() << "\nTry 'zelk8-batch --help'.\n";
-    return exit_usage;
+    return exit_input;
   } catch (const InputError& error) {
     std::cerr << "zelk8-batch: " << error.what() << '\n';
-    return exit_usage;
+    return exit_input;
   }
   auto pass = [&](const char* option, const std::string& value) {
     if (value.empty()) return;
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
     if (path.empty() && !p.collect) {
       std::cerr << "zelk8-batch: cannot find " << name << " beside " << own_dir.string()
                 << "/zelk8-batch; install the zelk8 tools together\n";
-      return exit_usage;
+      return exit_input;
     }
   return run_batch(p, tools, std::cerr);
 }

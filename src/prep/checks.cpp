@@ -4,15 +4,11 @@
 #include <cmath>
 #include <cstdio>
 
+#include "text.hpp"
+
 namespace zelk8::prep {
 
 namespace {
-
-std::string trim(const std::string& text) {
-  size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
 
 // "C22 H22 O" or "C14H10": element symbols, each with an optional count.
 // Charges ("N+", "Cl1-") are passed over.
@@ -64,7 +60,8 @@ std::optional<std::map<std::string, double>> parse_formula(const std::string& te
   bool any = false;
   while (start <= text.size()) {
     size_t comma = text.find(',', start);
-    std::string part = trim(text.substr(start, comma == std::string::npos ? comma : comma - start));
+    std::string part(
+        report::trim(text.substr(start, comma == std::string::npos ? comma : comma - start)));
     start = comma == std::string::npos ? text.size() + 1 : comma + 1;
     if (part.empty()) continue;
     double multiplier = 1.0;
@@ -75,7 +72,7 @@ std::optional<std::map<std::string, double>> parse_formula(const std::string& te
       ++digits;
     if (digits > 0) {
       multiplier = std::atof(part.substr(0, digits).c_str());
-      part = trim(part.substr(digits));
+      part = std::string(report::trim(part.substr(digits)));
     }
     if (!part.empty() && part.front() == '(') {
       size_t close = part.rfind(')');
