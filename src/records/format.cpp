@@ -345,4 +345,36 @@ void format_to(std::string& out, const Format& f, std::span<const Item> items) {
   }
 }
 
+std::vector<Placement> placements(const Format& f) {
+  std::vector<Placement> out;
+  int record = 0;
+  std::size_t column = 0;
+  for (const Edit& e : f.edits()) {
+    for (int r = 0; r < e.repeat; ++r) {
+      switch (e.kind) {
+        case Edit::Kind::Slash:
+          ++record;
+          column = 0;
+          break;
+        case Edit::Kind::X:
+          column += static_cast<std::size_t>(e.w);
+          break;
+        case Edit::Kind::Text:
+          out.push_back({true, record, column, e.text.size(), e.text});
+          column += e.text.size();
+          break;
+        case Edit::Kind::I:
+        case Edit::Kind::F:
+        case Edit::Kind::A: {
+          const std::size_t w = e.kind == Edit::Kind::A && e.w == 0 ? 4 : e.w;
+          out.push_back({false, record, column, w, {}});
+          column += w;
+          break;
+        }
+      }
+    }
+  }
+  return out;
+}
+
 }  // namespace records
