@@ -1,6 +1,7 @@
 #include "write_whole.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +57,19 @@ struct Temporary {
 };
 
 int open_temporary(const fs::path& target, Temporary& temporary) {
+  // An interrupt between making the file and recording it would leave it:
+  // interrupts wait meanwhile, and are handled once it is recorded.
+  sigset_t interrupts;
+  sigset_t old;
+  sigemptyset(&interrupts);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaddset(&interrupts, signal);
+  }
+  pthread_sigmask(SIG_BLOCK, &interrupts, &old);
+  struct Restore {
+    const sigset_t& old;
+    ~Restore() { pthread_sigmask(SIG_SETMASK, &old, nullptr); }
+  } restore{old};
   std::random_device random;
   const fs::path folder = target.parent_path();
   for (int attempt = 0; attempt < 100; ++attempt) {
