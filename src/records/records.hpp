@@ -85,6 +85,12 @@ using Item = std::variant<int, float, std::string_view>;
 // of the format.
 void format_to(std::string& out, const Format& f, std::span<const Item> items);
 
+// The same statement with every field given as the text it was printed as
+// (a reader's fields written back): each right-justified in its width, cut
+// to it when longer.
+void format_printed_to(std::string& out, const Format& f,
+                       std::span<const std::string_view> printed);
+
 inline Item to_item(int v) { return v; }
 inline Item to_item(float v) { return v; }
 inline Item to_item(std::string_view v) { return v; }
