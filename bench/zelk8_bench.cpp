@@ -12,7 +12,6 @@
 // DividerBound) and bound_fraction (pairs/s over that bound; shown per
 // second, it is the plain ratio).
 #include <benchmark/benchmark.h>
-#include <immintrin.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +22,12 @@
 #include <vector>
 
 #include "map_lanes.hpp"
+
+// The divider bound below times AVX2 and AVX-512 instructions directly: it is
+// built where the lane kernels are.
+#if ZELK8_MAP_LANES
+#include <immintrin.h>
+#endif
 #include "shift_map.hpp"
 #include "stage_runner.hpp"
 
@@ -135,6 +140,7 @@ void BM_PairSumScalar(benchmark::State& state) {
 // Per core: the rate is taken over the CPU time of the one thread.
 BENCHMARK(BM_PairSumScalar)->Unit(benchmark::kMicrosecond);
 
+#if ZELK8_MAP_LANES
 // The divider and square-root unit's share of one pair on one core. The
 // lane kernels leave on it one square root (r) per pair, one division
 // (2.25 / rho^6) per pair and one more (the charge product over r) per pair
@@ -260,6 +266,7 @@ void BM_DividerBound(benchmark::State& state) {
   state.counters["pairs/s"] = c.pairs_per_second();
 }
 BENCHMARK(BM_DividerBound)->ArgName("lanes")->Arg(16)->Arg(8)->Iterations(1);
+#endif  // ZELK8_MAP_LANES
 
 // One group of grid points in the lanes. Argument: lanes (8, 16).
 void BM_PairSumLanes(benchmark::State& state) {
