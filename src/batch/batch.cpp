@@ -6,14 +6,15 @@
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <thread>
 
 #include "process.hpp"
 #include "progress.hpp"
+#include "text.hpp"
 
 namespace zelk8::batch {
 
@@ -83,20 +84,13 @@ std::pair<size_t, size_t> shard_slice(size_t count, int k, int n) {
 
 std::pair<int, int> parse_shard(const std::string& text) {
   const size_t slash = text.find('/');
-  int k = 0, n = 0;
-  bool ok = slash != std::string::npos;
-  if (ok) {
-    const char* begin = text.data();
-    const char* middle = begin + slash;
-    const char* end = begin + text.size();
-    auto [k_end, k_error] = std::from_chars(begin, middle, k);
-    auto [n_end, n_error] = std::from_chars(middle + 1, end, n);
-    ok = k_error == std::errc() && k_end == middle && n_error == std::errc() && n_end == end &&
-         n >= 1 && k >= 1 && k <= n;
-  }
-  if (!ok)
+  const std::string_view whole = text;
+  const auto k = report::number_of<int>(whole.substr(0, slash));
+  const auto n =
+      slash == std::string::npos ? std::nullopt : report::number_of<int>(whole.substr(slash + 1));
+  if (!k || !n || *n < 1 || *k < 1 || *k > *n)
     throw InputError("--shard: expected K/N with 1 <= K <= N (e.g. 2/8), got '" + text + "'");
-  return {k, n};
+  return {*k, *n};
 }
 
 void write_summaries(const std::string& out, const std::vector<Row>& rows) {
@@ -214,7 +208,7 @@ int run_batch(const Parameters& parameters, const Tools& tools, std::ostream& er
         progress.finished(crystals[k].name,
                           outcome.skipped ? "skipped" : cell(outcome.row, "status"),
                           outcome.skipped ? "" : cell(outcome.row, "message"),
-                          std::atof(cell(outcome.row, "seconds").c_str()));
+                          report::number_of<double>(cell(outcome.row, "seconds")).value_or(0.0));
       }
     });
   }

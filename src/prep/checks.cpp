@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "text.hpp"
 
@@ -29,10 +30,12 @@ bool add_plain_formula(const std::string& text, double multiplier,
     size_t start = i;
     while (i < text.size() && (std::isdigit(static_cast<unsigned char>(text[i])) || text[i] == '.'))
       ++i;
-    double n = start == i ? 1.0 : std::atof(text.substr(start, i - start).c_str());
+    std::optional<double> n = 1.0;
+    if (start != i) n = report::number_of<double>(std::string_view(text).substr(start, i - start));
+    if (!n) return false;
     // A count followed by a sign is a charge ("O2-" is one oxide of charge 2-).
     if (i < text.size() && (text[i] == '+' || text[i] == '-') && start != i) n = 1.0;
-    counts[symbol] += multiplier * n;
+    counts[symbol] += multiplier * *n;
     any = true;
   }
   return any;
@@ -71,7 +74,9 @@ std::optional<std::map<std::string, double>> parse_formula(const std::string& te
            (std::isdigit(static_cast<unsigned char>(part[digits])) || part[digits] == '.'))
       ++digits;
     if (digits > 0) {
-      multiplier = std::atof(part.substr(0, digits).c_str());
+      const std::optional<double> count = report::number_of<double>(part.substr(0, digits));
+      if (!count) return std::nullopt;
+      multiplier = *count;
       part = std::string(report::trim(part.substr(digits)));
     }
     if (!part.empty() && part.front() == '(') {
