@@ -92,8 +92,8 @@ std::string_view section_name(Section section) {
 }
 
 ReportError::ReportError(std::string source, std::size_t line, const std::string& what)
-    : std::runtime_error(source + (line > 0 ? " line " + std::to_string(line) : std::string()) +
-                         ": " + what),
+    : InputError(source + (line > 0 ? " line " + std::to_string(line) : std::string()) + ": " +
+                 what),
       source_(std::move(source)),
       line_(line) {}
 

@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "errors.hpp"
 #include "records.hpp"
 
 namespace zelk8::report {
@@ -246,7 +247,7 @@ struct Report {
 };
 
 // A line that does not follow the report layout.
-class ReportError : public std::runtime_error {
+class ReportError : public InputError {
  public:
   ReportError(std::string source, std::size_t line, const std::string& what);
   const std::string& source() const { return source_; }
