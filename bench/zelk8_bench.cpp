@@ -12,7 +12,6 @@
 // DividerBound) and bound_fraction (pairs/s over that bound; shown per
 // second, it is the plain ratio).
 #include <benchmark/benchmark.h>
-#include <immintrin.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +22,12 @@
 #include <vector>
 
 #include "map_lanes.hpp"
+
+// The divider bound and the lane kernel alone time AVX2 and AVX-512 code: they
+// are built where the lane kernels are.
+#if ZELK8_MAP_LANES
+#include <immintrin.h>
+#endif
 #include "shift_map.hpp"
 #include "stage_runner.hpp"
 
@@ -135,6 +140,7 @@ void BM_PairSumScalar(benchmark::State& state) {
 // Per core: the rate is taken over the CPU time of the one thread.
 BENCHMARK(BM_PairSumScalar)->Unit(benchmark::kMicrosecond);
 
+#if ZELK8_MAP_LANES
 // The divider and square-root unit's share of one pair on one core. The
 // lane kernels leave on it one square root (r) per pair, one division
 // (2.25 / rho^6) per pair and one more (the charge product over r) per pair
@@ -289,6 +295,7 @@ void BM_PairSumLanes(benchmark::State& state) {
 }
 // Per core, as BM_PairSumScalar.
 BENCHMARK(BM_PairSumLanes)->ArgName("lanes")->Arg(16)->Arg(8)->Unit(benchmark::kMicrosecond);
+#endif  // ZELK8_MAP_LANES
 
 // The lane exponential alone, on arguments the map meets.
 void BM_ExpLanes(benchmark::State& state) {

@@ -7,13 +7,14 @@
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <thread>
 
 #include "progress.hpp"
+#include "text.hpp"
 
 namespace zelk8::batch {
 
@@ -63,7 +64,7 @@ int collect(const Parameters& parameters, std::ostream& err) {
     write_summaries(parameters.out, rows);
   } catch (const std::exception& error) {
     err << "zelk8-batch: " << error.what() << '\n';
-    return exit_unwritable;
+    return exit_output;
   }
   const int failed = count_failed(rows);
   err << "zelk8-batch: " << rows.size() << " crystals in " << parameters.out << "/summary.csv, "
@@ -90,20 +91,13 @@ std::pair<size_t, size_t> shard_slice(size_t count, int k, int n) {
 
 std::pair<int, int> parse_shard(const std::string& text) {
   const size_t slash = text.find('/');
-  int k = 0, n = 0;
-  bool ok = slash != std::string::npos;
-  if (ok) {
-    const char* begin = text.data();
-    const char* middle = begin + slash;
-    const char* end = begin + text.size();
-    auto [k_end, k_error] = std::from_chars(begin, middle, k);
-    auto [n_end, n_error] = std::from_chars(middle + 1, end, n);
-    ok = k_error == std::errc() && k_end == middle && n_error == std::errc() && n_end == end &&
-         n >= 1 && k >= 1 && k <= n;
-  }
-  if (!ok)
+  const std::string_view whole = text;
+  const auto k = report::number_of<int>(whole.substr(0, slash));
+  const auto n =
+      slash == std::string::npos ? std::nullopt : report::number_of<int>(whole.substr(slash + 1));
+  if (!k || !n || *n < 1 || *k < 1 || *k > *n)
     throw InputError("--shard: expected K/N with 1 <= K <= N (e.g. 2/8), got '" + text + "'");
-  return {k, n};
+  return {*k, *n};
 }
 
 void write_summaries(const std::string& out, const std::vector<Row>& rows) {
@@ -153,7 +147,7 @@ int run_batch(const Parameters& parameters, std::ostream& err) {
     crystals = collect_crystals(parameters.inputs);
   } catch (const InputError& error) {
     err << "zelk8-batch: " << error.what() << '\n';
-    return exit_usage;
+    return exit_input;
   } catch (const std::exception& error) {
     err << "zelk8-batch: " << error.what() << '\n';
     return exit_failed;
@@ -229,7 +223,7 @@ int run_batch(const Parameters& parameters, std::ostream& err) {
         progress.finished(crystals[k].name,
                           outcome.skipped ? "skipped" : cell(outcome.row, "status"),
                           outcome.skipped ? "" : cell(outcome.row, "message"),
-                          std::atof(cell(outcome.row, "seconds").c_str()));
+                          report::number_of<double>(cell(outcome.row, "seconds")).value_or(0.0));
       }
     });
   }
@@ -259,7 +253,7 @@ int run_batch(const Parameters& parameters, std::ostream& err) {
       write_summaries(parameters.out, all);
     } catch (const std::exception& error) {
       err << "zelk8-batch: " << error.what() << '\n';
-      return exit_unwritable;
+      return exit_output;
     }
     err << "zelk8-batch: " << rows.size() << " crystals, " << failed << " failed; see "
         << (fs::path(parameters.out) / "summary.csv").string();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "crystal_run.hpp"
+#include "errors.hpp"
 
 namespace zelk8::batch {
 
@@ -22,12 +23,14 @@ struct Parameters {
   bool force = false;
 };
 
-// Exit statuses.
-constexpr int exit_ok = 0;
-constexpr int exit_failed = 1;      // some crystal failed (or, collecting, is missing)
-constexpr int exit_usage = 2;       // bad arguments or inputs
-constexpr int exit_unwritable = 3;  // a summary file cannot be written
-constexpr int exit_interrupted = 130;
+// Exit statuses: the table every tool shares. exit_failed: some crystal
+// failed (or, collecting, is missing); exit_output: a summary file cannot be
+// written.
+using report::exit_failed;
+using report::exit_input;
+using report::exit_interrupted;
+using report::exit_ok;
+using report::exit_output;
 
 // The crystals of shard `k` of `n` (1-based) out of `count` in name order:
 // the k-th of n contiguous slices of nearly equal size, as [first, last).

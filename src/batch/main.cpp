@@ -73,10 +73,10 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& error) {
     if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
     std::cerr << "zelk8-batch: " << error.what() << "\nTry 'zelk8-batch --help'.\n";
-    return exit_usage;
+    return exit_input;
   } catch (const InputError& error) {
     std::cerr << "zelk8-batch: " << error.what() << '\n';
-    return exit_usage;
+    return exit_input;
   }
   auto pass = [&](const char* option, const std::string& value) {
     if (value.empty()) return;

@@ -6,6 +6,8 @@
 #include <map>
 #include <sstream>
 
+#include "text.hpp"
+
 namespace zelk8::batch {
 
 namespace fs = std::filesystem;
@@ -18,13 +20,6 @@ std::string lower(std::string text) {
   for (char& c : text)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return text;
-}
-
-std::string trim(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return std::string(text);
 }
 
 struct Record {
@@ -60,11 +55,11 @@ std::vector<Record> read_records(std::string_view text, const std::string& file)
           if (c == '\n') ++line;
           field += c;
         }
-      } else if (c == '"' && trim(field).empty() && !was_quoted) {
+      } else if (c == '"' && report::trim(field).empty() && !was_quoted) {
         field.clear();
         quoted = was_quoted = true;
       } else if (c == ',') {
-        record.fields.push_back(was_quoted ? field : trim(field));
+        record.fields.push_back(was_quoted ? field : std::string(report::trim(field)));
         field.clear();
         was_quoted = false;
       } else if (c == '\n') {
@@ -80,7 +75,7 @@ std::vector<Record> read_records(std::string_view text, const std::string& file)
     if (quoted)
       throw InputError(file + ":" + std::to_string(record.line) +
                        ": a quoted field is not closed; end it with a double quote");
-    record.fields.push_back(was_quoted ? field : trim(field));
+    record.fields.push_back(was_quoted ? field : std::string(report::trim(field)));
     records.push_back(std::move(record));
   }
   return records;

@@ -1,10 +1,11 @@
 // The crystals of a batch: CIF files, folders of them, or a manifest CSV.
 #pragma once
 
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "errors.hpp"
 
 namespace zelk8::batch {
 
@@ -18,10 +19,7 @@ struct Crystal {
 
 // A manifest or input list that cannot be used; the text names the file and
 // line and says what to change.
-class InputError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+using report::InputError;
 
 // Splits an options cell into words: blanks separate, single or double quotes
 // keep blanks inside a word. Throws InputError (without a location) on an

@@ -12,29 +12,13 @@
 #include <stdexcept>
 
 #include "markup.hpp"
+#include "text.hpp"
 
 namespace zelk8::batch {
 
 namespace {
 
 bool numeric(Kind kind) { return kind == Kind::number || kind == Kind::count; }
-
-std::optional<double> as_number(const std::string& text) {
-  double value = 0.0;
-  const char* end = text.data() + text.size();
-  auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end || !std::isfinite(value))
-    return std::nullopt;
-  return value;
-}
-
-std::optional<long long> as_count(const std::string& text) {
-  long long value = 0;
-  const char* end = text.data() + text.size();
-  auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
-  return value;
-}
 
 std::string csv_field(const std::string& text) {
   if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
@@ -286,35 +270,6 @@ std::string index_html(const std::vector<Row>& rows, const std::vector<Links>& l
   }
   page += page_tail;
   return page;
-}
-
-void write_whole_file(const std::string& path, std::string_view text) {
-  std::string temporary = path + ".tmp-XXXXXX";
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0)
-    throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno) +
-                             "; check that its folder exists and is writable");
-  size_t written = 0;
-  int error = 0;
-  while (written < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = errno;
-      break;
-    }
-    written += static_cast<size_t>(n);
-  }
-  if (!error && fsync(fd) != 0 && errno != EINVAL) error = errno;
-  if (close(fd) != 0 && !error) error = errno;
-  // mkstemp makes the file private; a results file is as readable as any other.
-  if (!error && chmod(temporary.c_str(), 0644) != 0) error = errno;
-  if (!error && std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
-  if (error) {
-    std::remove(temporary.c_str());
-    throw std::runtime_error("cannot write " + path + ": " + std::strerror(error) +
-                             "; nothing was written (free some space or fix the permissions)");
-  }
 }
 
 }  // namespace zelk8::batch

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "write_whole.hpp"
+
 namespace zelk8::batch {
 
 // What a column holds, which decides how summary.json writes it.
@@ -140,8 +142,9 @@ struct Links {
 // with each crystal's name linking to its page and a picture column.
 std::string index_html(const std::vector<Row>& rows, const std::vector<Links>& links);
 
-// Writes `text` to `path` whole or not at all: a temporary file beside it,
-// then a rename. Throws std::runtime_error naming the file on failure.
-void write_whole_file(const std::string& path, std::string_view text);
+// report::write_whole: whole or not at all; throws report::OutputError.
+inline void write_whole_file(const std::string& path, std::string_view text) {
+  report::write_whole(path, text);
+}
 
 }  // namespace zelk8::batch

@@ -11,6 +11,7 @@
 #include "crystal.hpp"
 #include "input_file.hpp"
 #include "molecule.hpp"
+#include "text.hpp"
 
 namespace zelk8::fit {
 
@@ -92,7 +93,7 @@ std::vector<Entry> read_entries(const std::string& folder) {
     Entry e;
     try {
       if (f.size() != 4) throw std::invalid_argument("fields");
-      e.reference = std::stod(f[3]);
+      e.reference = report::number_of<double>(report::trim(f[3])).value();
     } catch (const std::exception&) {
       throw std::runtime_error(path + ":" + std::to_string(number) +
                                ": expected name,formula,class,lattice energy");

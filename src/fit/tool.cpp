@@ -83,16 +83,16 @@ int run_tool(std::vector<std::string> args, std::ostream& out, std::ostream& err
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) {
       out << app.help();
-      return 0;
+      return report::exit_ok;
     }
     err << "zelk8-fit: " << e.what() << " (zelk8-fit --help lists the options)\n";
-    return 2;
+    return report::exit_input;
   }
   checks.rigid = check == "rigid" || check == "both";
   checks.uniform = check == "uniform" || check == "both";
   if (loo && !fit) {
     err << "zelk8-fit: --loo needs --fit\n";
-    return 2;
+    return report::exit_input;
   }
   try {
     const prep::Model model = prep::find_model(model_name);
@@ -160,15 +160,15 @@ int run_tool(std::vector<std::string> args, std::ostream& out, std::ostream& err
     if (!output.empty()) {
       try {
         report::write_whole(output, parameter_lines(layout, p));
-      } catch (const std::exception& e) {
+      } catch (const report::OutputError& e) {
         err << "zelk8-fit: " << e.what() << '\n';
-        return 3;
+        return report::exit_output;
       }
     }
-    return 0;
+    return report::exit_ok;
   } catch (const std::exception& e) {
     err << "zelk8-fit: error: " << e.what() << '\n';
-    return 2;
+    return report::exit_input;
   }
 }
 

@@ -14,6 +14,7 @@
 
 #include "interrupts.hpp"
 #include "map_svg.hpp"
+#include "text.hpp"
 #include "write_whole.hpp"
 
 namespace {
@@ -44,10 +45,8 @@ constexpr const char* footer =
 
 // --max: a positive, finite number of kJ/mol.
 std::string positive_energy(const std::string& text) {
-  float value = 0.0f;
-  const char* end = text.data() + text.size();
-  auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (error != std::errc() || stop != end || !std::isfinite(value) || value <= 0.0f) {
+  const std::optional<float> value = zelk8::report::number_of<float>(text);
+  if (!value || *value <= 0.0f) {
     return "wants a positive number of kJ/mol, not '" + text + "'";
   }
   return {};
@@ -81,7 +80,7 @@ int main(int argc, char** argv) {
     }
     std::cerr << "zelk8-map: " << error.what() << "\n"
               << "Try 'zelk8-map --help'.\n";
-    return 2;
+    return zelk8::report::exit_input;
   }
   const std::optional<float> clip =
       max_option->count() > 0 ? std::optional<float>(max) : std::nullopt;
@@ -92,23 +91,23 @@ int main(int argc, char** argv) {
     map = zelk8::map::stack_map_of(zelk8::report::read_report_file(report_path));
   } catch (const zelk8::report::ReportError& error) {
     std::cerr << "zelk8-map: " << error.what() << "\n";
-    return 2;
+    return zelk8::report::exit_input;
   } catch (const zelk8::map::NoMap& error) {
     std::cerr << "zelk8-map: " << report_path << ": " << error.what() << "\n";
-    return 2;
+    return zelk8::report::exit_input;
   }
 
   const std::string svg = zelk8::map::render_svg(map, {clip, report_path});
   const zelk8::report::HeldInterrupts held;
   try {
     zelk8::report::write_whole(output, svg);
-  } catch (const zelk8::report::WriteError& error) {
+  } catch (const zelk8::report::OutputError& error) {
     std::cerr << "zelk8-map: " << error.what() << "\n";
-    return 3;
+    return zelk8::report::exit_output;
   }
   if (held.interrupted()) {
     std::cerr << "zelk8-map: interrupted; the picture was finished first and is whole\n";
     return zelk8::report::exit_interrupted;
   }
-  return 0;
+  return zelk8::report::exit_ok;
 }

@@ -37,9 +37,9 @@ struct StackMap : report::ShiftMap {
 };
 
 // A report that holds no map to draw; the message says why.
-class NoMap : public std::runtime_error {
+class NoMap : public report::InputError {
  public:
-  using std::runtime_error::runtime_error;
+  using report::InputError::InputError;
 };
 
 // The map of a report read by the report library; throws NoMap when the

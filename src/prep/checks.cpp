@@ -3,16 +3,13 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <optional>
+
+#include "text.hpp"
 
 namespace zelk8::prep {
 
 namespace {
-
-std::string trim(const std::string& text) {
-  size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
 
 // "C22 H22 O" or "C14H10": element symbols, each with an optional count.
 // Charges ("N+", "Cl1-") are passed over.
@@ -33,10 +30,12 @@ bool add_plain_formula(const std::string& text, double multiplier,
     size_t start = i;
     while (i < text.size() && (std::isdigit(static_cast<unsigned char>(text[i])) || text[i] == '.'))
       ++i;
-    double n = start == i ? 1.0 : std::atof(text.substr(start, i - start).c_str());
+    std::optional<double> n = 1.0;
+    if (start != i) n = report::number_of<double>(std::string_view(text).substr(start, i - start));
+    if (!n) return false;
     // A count followed by a sign is a charge ("O2-" is one oxide of charge 2-).
     if (i < text.size() && (text[i] == '+' || text[i] == '-') && start != i) n = 1.0;
-    counts[symbol] += multiplier * n;
+    counts[symbol] += multiplier * *n;
     any = true;
   }
   return any;
@@ -64,7 +63,8 @@ std::optional<std::map<std::string, double>> parse_formula(const std::string& te
   bool any = false;
   while (start <= text.size()) {
     size_t comma = text.find(',', start);
-    std::string part = trim(text.substr(start, comma == std::string::npos ? comma : comma - start));
+    std::string part(
+        report::trim(text.substr(start, comma == std::string::npos ? comma : comma - start)));
     start = comma == std::string::npos ? text.size() + 1 : comma + 1;
     if (part.empty()) continue;
     double multiplier = 1.0;
@@ -74,8 +74,10 @@ std::optional<std::map<std::string, double>> parse_formula(const std::string& te
            (std::isdigit(static_cast<unsigned char>(part[digits])) || part[digits] == '.'))
       ++digits;
     if (digits > 0) {
-      multiplier = std::atof(part.substr(0, digits).c_str());
-      part = trim(part.substr(digits));
+      const std::optional<double> count = report::number_of<double>(part.substr(0, digits));
+      if (!count) return std::nullopt;
+      multiplier = *count;
+      part = std::string(report::trim(part.substr(digits)));
     }
     if (!part.empty() && part.front() == '(') {
       size_t close = part.rfind(')');

@@ -4,16 +4,17 @@
 #include <gemmi/elem.hpp>
 #include <gemmi/symmetry.hpp>
 #include <gemmi/unitcell.hpp>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "errors.hpp"
 
 namespace zelk8::prep {
 
 // A problem with the input that the user can act on; the tool ends with
 // status 2 and writes nothing to standard output.
-struct PrepError : std::runtime_error {
-  using std::runtime_error::runtime_error;
+struct PrepError : report::InputError {
+  using report::InputError::InputError;
 };
 
 struct Site {

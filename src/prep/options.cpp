@@ -9,6 +9,7 @@
 #include "crystal.hpp"
 #include "map_range.hpp"
 #include "model.hpp"
+#include "text.hpp"
 
 namespace zelk8::prep {
 
@@ -23,19 +24,13 @@ std::string printf_string(double value) {
 }
 
 double to_real(const std::string& text, const std::string& option) {
-  double value = 0.0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
-    throw PrepError(option + ": '" + text + "' is not a number");
-  return value;
+  if (const auto value = report::number_of<double>(text)) return *value;
+  throw PrepError(option + ": '" + text + "' is not a number");
 }
 
 int to_int(const std::string& text, const std::string& option) {
-  int value = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size())
-    throw PrepError(option + ": '" + text + "' is not a whole number");
-  return value;
+  if (const auto value = report::number_of<int>(text)) return *value;
+  throw PrepError(option + ": '" + text + "' is not a whole number");
 }
 
 std::vector<std::string> split(const std::string& text, char separator) {

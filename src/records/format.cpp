@@ -273,13 +273,17 @@ void put_real(std::string& out, float value, int w, int d) {
   fill(out, '0', d - places);
 }
 
-// Drives one write statement. Each data descriptor takes the next item;
-// X, '/' and texts act as they are passed. When the items are used up, the
-// record ends at the next data descriptor (or at the closing parenthesis),
-// and blanks of X descriptors not followed by anything are dropped. When
-// items remain at the closing parenthesis, the record ends and the format
-// is used again from its start on a new record.
-void format_to(std::string& out, const Format& f, std::span<const Item> items) {
+namespace {
+
+// Drives one write statement of `count` items; put(e, k) writes item k with
+// the data descriptor e. Each data descriptor takes the next item; X, '/'
+// and texts act as they are passed. When the items are used up, the record
+// ends at the next data descriptor (or at the closing parenthesis), and
+// blanks of X descriptors not followed by anything are dropped. When items
+// remain at the closing parenthesis, the record ends and the format is used
+// again from its start on a new record.
+template <class Put>
+void drive(std::string& out, const Format& f, std::size_t count, Put put) {
   const std::vector<Edit>& edits = f.edits();
   std::size_t next = 0;
   std::size_t blanks = 0;  // X blanks not yet written
@@ -290,30 +294,16 @@ void format_to(std::string& out, const Format& f, std::span<const Item> items) {
         switch (e.kind) {
           case Edit::Kind::I:
           case Edit::Kind::F:
-          case Edit::Kind::A: {
+          case Edit::Kind::A:
             any_data = true;
-            if (next == items.size()) {
+            if (next == count) {
               out += '\n';
               return;
             }
-            const Item& item = items[next++];
             out.append(blanks, ' ');
             blanks = 0;
-            if (e.kind == Edit::Kind::I) {
-              const int* v = std::get_if<int>(&item);
-              if (v == nullptr) mismatch(f, e, item);
-              put_int(out, *v, e.w);
-            } else if (e.kind == Edit::Kind::F) {
-              const float* v = std::get_if<float>(&item);
-              if (v == nullptr) mismatch(f, e, item);
-              put_real(out, *v, e.w, e.d);
-            } else {
-              const std::string_view* v = std::get_if<std::string_view>(&item);
-              if (v == nullptr) mismatch(f, e, item);
-              put_text(out, *v, e.w);
-            }
+            put(e, next++);
             break;
-          }
           case Edit::Kind::X:
             blanks += static_cast<std::size_t>(e.w);
             break;
@@ -331,18 +321,77 @@ void format_to(std::string& out, const Format& f, std::span<const Item> items) {
         }
       }
     }
-    if (next == items.size()) {
+    if (next == count) {
       out += '\n';
       return;
     }
     if (!any_data) {
       throw std::logic_error("format \"" + std::string(f.literal()) +
-                             "\" has no data descriptor for " +
-                             std::to_string(items.size() - next) + " items");
+                             "\" has no data descriptor for " + std::to_string(count - next) +
+                             " items");
     }
     out += '\n';
     blanks = 0;
   }
+}
+
+}  // namespace
+
+void format_to(std::string& out, const Format& f, std::span<const Item> items) {
+  drive(out, f, items.size(), [&](const Edit& e, std::size_t k) {
+    const Item& item = items[k];
+    if (e.kind == Edit::Kind::I) {
+      const int* v = std::get_if<int>(&item);
+      if (v == nullptr) mismatch(f, e, item);
+      put_int(out, *v, e.w);
+    } else if (e.kind == Edit::Kind::F) {
+      const float* v = std::get_if<float>(&item);
+      if (v == nullptr) mismatch(f, e, item);
+      put_real(out, *v, e.w, e.d);
+    } else {
+      const std::string_view* v = std::get_if<std::string_view>(&item);
+      if (v == nullptr) mismatch(f, e, item);
+      put_text(out, *v, e.w);
+    }
+  });
+}
+
+void format_printed_to(std::string& out, const Format& f,
+                       std::span<const std::string_view> printed) {
+  drive(out, f, printed.size(),
+        [&](const Edit& e, std::size_t k) { put_text(out, printed[k], e.w); });
+}
+
+std::vector<Placement> placements(const Format& f) {
+  std::vector<Placement> out;
+  int record = 0;
+  std::size_t column = 0;
+  for (const Edit& e : f.edits()) {
+    for (int r = 0; r < e.repeat; ++r) {
+      switch (e.kind) {
+        case Edit::Kind::Slash:
+          ++record;
+          column = 0;
+          break;
+        case Edit::Kind::X:
+          column += static_cast<std::size_t>(e.w);
+          break;
+        case Edit::Kind::Text:
+          out.push_back({true, record, column, e.text.size(), e.text});
+          column += e.text.size();
+          break;
+        case Edit::Kind::I:
+        case Edit::Kind::F:
+        case Edit::Kind::A: {
+          const std::size_t w = e.kind == Edit::Kind::A && e.w == 0 ? 4 : e.w;
+          out.push_back({false, record, column, w, {}});
+          column += w;
+          break;
+        }
+      }
+    }
+  }
+  return out;
 }
 
 }  // namespace records

@@ -17,6 +17,10 @@
 
 namespace records {
 
+// A unit record whose first rotation element (a11) is this value places no
+// unit: it marks where the units of the molecule's second atom set begin.
+inline constexpr float second_set_marker = 5.0f;
+
 // One edit descriptor: a kind letter, its width and decimals, how often it
 // repeats, and the text of a quoted literal or Hollerith constant.
 struct Edit {
@@ -49,6 +53,23 @@ class Format {
   std::vector<Edit> edits_;
 };
 
+// Where a write statement of a format puts what it writes, for a reader of
+// the same layout: each data field (I, F, A; repeats counted one by one) and
+// each text, on its record (0 for the first, one more after each '/') from
+// its first column (0-based) over its width.
+struct Placement {
+  bool text = false;  // a text written as it stands, else a data field
+  int record = 0;
+  std::size_t column = 0;
+  std::size_t width = 0;
+  std::string literal;  // what a text writes
+  std::size_t end() const { return column + width; }
+};
+// The placements of `f` in order, through its closing parenthesis (a reader
+// takes a statement's items from one pass through the format). An A without
+// a width counts as A4.
+std::vector<Placement> placements(const Format& f);
+
 // Every character value of the system: four characters, blank-padded.
 using Text4 = std::array<char, 4>;
 Text4 text4(std::string_view s);  // cut or blank-padded to 4
@@ -63,6 +84,12 @@ using Item = std::variant<int, float, std::string_view>;
 // items left at the closing parenthesis start a new record at the beginning
 // of the format.
 void format_to(std::string& out, const Format& f, std::span<const Item> items);
+
+// The same statement with every field given as the text it was printed as
+// (a reader's fields written back): each right-justified in its width, cut
+// to it when longer.
+void format_printed_to(std::string& out, const Format& f,
+                       std::span<const std::string_view> printed);
 
 inline Item to_item(int v) { return v; }
 inline Item to_item(float v) { return v; }

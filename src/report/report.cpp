@@ -9,18 +9,12 @@
 #include <system_error>
 #include <utility>
 
+#include "report_layout.hpp"
+#include "text.hpp"
+
 namespace zelk8::report {
 
 namespace {
-
-std::string_view trim(std::string_view text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  const auto last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
-}
 
 // The spellings of non-finite values; the sign stays in the text only.
 constexpr std::array<std::string_view, 9> non_finite_spellings = {
@@ -46,17 +40,10 @@ Field parse_field(std::string_view text) {
   if (field.overflow() || field.non_finite()) {
     return field;
   }
-  std::string_view digits = field.text;
-  if (digits.size() > 1 && digits.front() == '+') {
-    digits.remove_prefix(1);
-  }
-  double value = 0.0;
-  const char* end = digits.data() + digits.size();
-  auto [stop, error] = std::from_chars(digits.data(), end, value, std::chars_format::general);
-  if (error != std::errc() || stop != end || !std::isfinite(value)) {
+  field.value = number_of<double>(field.text);
+  if (!field.value) {
     throw std::invalid_argument("unreadable number \"" + field.text + "\"");
   }
-  field.value = value;
   return field;
 }
 
@@ -105,8 +92,8 @@ std::string_view section_name(Section section) {
 }
 
 ReportError::ReportError(std::string source, std::size_t line, const std::string& what)
-    : std::runtime_error(source + (line > 0 ? " line " + std::to_string(line) : std::string()) +
-                         ": " + what),
+    : InputError(source + (line > 0 ? " line " + std::to_string(line) : std::string()) + ": " +
+                 what),
       source_(std::move(source)),
       line_(line) {}
 
@@ -142,22 +129,81 @@ const Unit* Report::stacking_unit() const {
 
 namespace {
 
-constexpr std::string_view element_heading = "  Atom       NEL NOBL     Emin      R0";
-constexpr std::string_view transfer_heading = " TRANSFER MATRIX";
-constexpr std::string_view centre_heading = " CENTER OF GRAVITY= (";
-constexpr std::string_view moments_heading = " Molecular moments";
-constexpr std::string_view orientation_heading = " Molecular orientation vectors";
-constexpr std::string_view coordinates_heading = " Molecular Coordinates";
-constexpr std::string_view coordinates_columns = "       VL//      VS//      VV//";
-constexpr std::string_view units_heading =
-    "Intermolecular potentials                X         Y         Z       Dihedral Angle";
-constexpr std::string_view units_columns =
-    "                d shortest  d center (A)                      kJ/mol";
-constexpr std::string_view map_heading = " Map of the stacked molecule shift at Z =";
-constexpr std::size_t map_field_width = 10;
-constexpr std::size_t map_fields_per_line = 100;  // "(100F10.3)"
-constexpr std::size_t minimum_indent = 110;       // "(/,110X,3F10.3)"
-constexpr std::size_t total_indent = 51;          // "(51X,'Etot = ',F10.5,/)"
+using records::Placement;
+
+// One format of the report as the program writes it, compiled: its fields
+// and its texts in order, each with its record and columns.
+class Layout {
+ public:
+  explicit Layout(std::string_view literal) {
+    for (Placement& p : records::placements(records::Format(literal))) {
+      (p.text ? texts_ : fields_).push_back(std::move(p));
+    }
+  }
+  const Placement& field(std::size_t k) const { return fields_.at(k); }
+  const Placement& text(std::size_t k) const { return texts_.at(k); }
+  std::size_t field_count() const { return fields_.size(); }
+
+  // The texts of record `record` before its first field, blanks between
+  // them as written: the heading a reader looks for.
+  std::string lead(int record) const {
+    std::size_t stop = std::string::npos;
+    for (const Placement& f : fields_) {
+      if (f.record == record) {
+        stop = f.column;
+        break;
+      }
+    }
+    std::string line;
+    for (const Placement& t : texts_) {
+      if (t.record == record && t.column < stop) {
+        line.resize(t.column, ' ');
+        line += t.literal;
+      }
+    }
+    return line;
+  }
+
+ private:
+  std::vector<Placement> fields_;
+  std::vector<Placement> texts_;
+};
+
+namespace layout = records::report_layout;
+const Layout cell_layout(layout::cell);
+const Layout atom_layout(layout::atom);
+const Layout element_heading_layout(layout::element_heading);
+const Layout element_row_layout(layout::element_row);
+const Layout element_sum_layout(layout::element_sum);
+const Layout transfer_layout(layout::transfer_matrix);
+const Layout centre_layout(layout::centre_of_gravity);
+const Layout moments_heading_layout(layout::moments_heading);
+const Layout moments_layout(layout::moments_row);
+const Layout orientation_layouts[] = {
+    Layout(layout::orientation_vl), Layout(layout::orientation_vs), Layout(layout::orientation_vv)};
+const Layout run_parameters_layout(layout::run_parameters);
+const Layout coordinates_heading_layout(layout::coordinates_heading);
+const Layout coordinates_atom_layout(layout::coordinates_atom);
+const Layout extents_layout(layout::extents);
+const Layout units_heading_layout(layout::units_heading);
+const Layout unit_layout(layout::unit_block);
+const Layout lattice_sum_layout(layout::lattice_sum);
+const Layout map_heading_layout(layout::map_heading);
+const Layout map_row_layout(layout::map_row);
+const Layout map_minimum_layout(layout::map_minimum);
+
+const std::string element_heading = element_heading_layout.lead(1);
+const std::string transfer_heading = transfer_layout.lead(2);
+const std::string centre_heading = centre_layout.lead(1);
+const std::string moments_heading = moments_heading_layout.lead(1);
+const std::string orientation_heading = orientation_layouts[0].lead(1);
+const std::string coordinates_heading = coordinates_heading_layout.lead(1);
+const std::string coordinates_columns = coordinates_heading_layout.lead(2);
+const std::string units_heading = units_heading_layout.lead(1);
+const std::string units_columns = units_heading_layout.lead(2);
+const std::string map_heading = map_heading_layout.lead(0);
+const std::size_t map_field_width = map_row_layout.field(0).width;
+const std::size_t map_fields_per_line = map_row_layout.field_count();
 
 // The report has no more lines where the current section needs one.
 struct EndOfReport {};
@@ -210,16 +256,16 @@ class Reader {
     {
       const std::size_t at = heading(centre_heading, false);
       const std::string& line = lines_[at];
-      report.centre_of_gravity = vector3(line, at, centre_heading.size(), "the centre of gravity");
-      literal(line, at, centre_heading.size() + 30, "  )");
-      ends(line, at, centre_heading.size() + 33);
+      report.centre_of_gravity = vector3(line, at, centre_layout, 0, "the centre of gravity");
+      literal(line, at, centre_layout.text(1));
+      ends(line, at, centre_layout.text(1).end());
     }
     begin(Section::moments);
     heading(moments_heading);
     for (Vector3& row : report.moments) {
       const std::size_t at = take();
-      row = vector3(lines_[at], at, 0, "a moment line");
-      ends(lines_[at], at, 30);
+      row = vector3(lines_[at], at, moments_layout, 0, "a moment line");
+      ends(lines_[at], at, moments_layout.field(2).end());
     }
     begin(Section::orientation);
     read_orientation(report.orientation);
@@ -228,13 +274,14 @@ class Reader {
       const std::size_t at = take();
       const std::string& line = lines_[at];
       RunParameters& p = report.run_parameters;
-      p.stack_unit = field(line, at, 0, 4, "the stacking unit");
-      blank(line, at, 4, 1);
-      p.charge_h = field(line, at, 5, 10, "the hydrogen charge increment");
-      p.charge_1 = field(line, at, 15, 10, "the first charge increment");
-      p.charge_2 = field(line, at, 25, 10, "the second charge increment");
-      p.charge_3 = field(line, at, 35, 10, "the third charge increment");
-      ends(line, at, 45);
+      const Layout& l = run_parameters_layout;
+      p.stack_unit = field(line, at, l.field(0), "the stacking unit");
+      blank(line, at, l.field(0).end(), l.field(1).column - l.field(0).end());
+      p.charge_h = field(line, at, l.field(1), "the hydrogen charge increment");
+      p.charge_1 = field(line, at, l.field(2), "the first charge increment");
+      p.charge_2 = field(line, at, l.field(3), "the second charge increment");
+      p.charge_3 = field(line, at, l.field(4), "the third charge increment");
+      ends(line, at, l.field(4).end());
     }
     begin(Section::coordinates);
     heading(coordinates_heading);
@@ -253,11 +300,12 @@ class Reader {
     {
       const std::size_t at = take();
       const std::string& line = lines_[at];
-      literal(line, at, 0, " VV = ");
-      report.extents.vs = field(line, at, 6, 10, "the extent along VS");
-      literal(line, at, 16, "  VL = ");
-      report.extents.vl = field(line, at, 23, 10, "the extent along VL");
-      ends(line, at, 33);
+      const Layout& l = extents_layout;
+      literal(line, at, l.text(0));
+      report.extents.vs = field(line, at, l.field(0), "the extent along VS");
+      literal(line, at, l.text(1));
+      report.extents.vl = field(line, at, l.field(1), "the extent along VL");
+      ends(line, at, l.field(1).end());
     }
     begin(Section::units_heading);
     heading(units_heading);
@@ -270,7 +318,9 @@ class Reader {
     begin(Section::units);
     while (true) {
       const std::size_t at = skip_empty();
-      if (lines_[at].size() < 11 || lines_[at].compare(3, 8, "TH UNIT ") != 0) {
+      const Placement& mark = unit_layout.text(0);
+      if (lines_[at].size() < mark.end() ||
+          lines_[at].compare(mark.column, mark.width, mark.literal) != 0) {
         break;
       }
       report.units.push_back(unit_block());
@@ -279,10 +329,11 @@ class Reader {
     {
       const std::size_t at = skip_empty();
       const std::string& line = lines_[at];
-      blank(line, at, 0, total_indent);
-      literal(line, at, total_indent, "Etot = ");
-      report.lattice_etot = field(line, at, total_indent + 7, 10, "the lattice sum");
-      ends(line, at, total_indent + 17);
+      const Layout& l = lattice_sum_layout;
+      blank(line, at, 0, l.text(0).column);
+      literal(line, at, l.text(0));
+      report.lattice_etot = field(line, at, l.field(0), "the lattice sum");
+      ends(line, at, l.field(0).end());
       ++next_;
     }
 
@@ -296,8 +347,8 @@ class Reader {
     {
       const std::size_t at = heading(map_heading, false);
       const std::string& line = lines_[at];
-      report.map_height = field(line, at, map_heading.size(), 10, "the map height");
-      ends(line, at, map_heading.size() + 10);
+      report.map_height = field(line, at, map_heading_layout.field(0), "the map height");
+      ends(line, at, map_heading_layout.field(0).end());
     }
     // A stacking unit above 40 (four asterisks when it does not fit) writes a
     // coordinate scan in place of the tables.
@@ -306,13 +357,13 @@ class Reader {
       return;
     }
     ShiftMap map;
-    read_table("EvdW", map.evdw);
+    read_table("EvdW", Layout(layout::map_evdw_header), map.evdw);
     begin(Section::evdw_minimum);
     read_minimum("EvdW", map.evdw_minimum);
     begin(Section::estat_table);
-    read_table("Estat", map.estat, &map.evdw);
+    read_table("Estat", Layout(layout::map_estat_header), map.estat, &map.evdw);
     begin(Section::etot_table);
-    read_table("Etot", map.etot, &map.evdw);
+    read_table("Etot", Layout(layout::map_etot_header), map.etot, &map.evdw);
     begin(Section::etot_minimum);
     read_minimum("Etot", map.etot_minimum);
     report.map = std::move(map);
@@ -326,12 +377,13 @@ class Reader {
     const std::string& line = lines_[at];
     Field* fields[] = {&cell.a, &cell.b, &cell.c, &cell.alpha, &cell.beta, &cell.gamma};
     for (std::size_t k = 0; k < 6; ++k) {
-      *fields[k] = field(line, at, 10 * k, 10, "a cell parameter");
+      *fields[k] = field(line, at, cell_layout.field(k), "a cell parameter");
     }
-    ends(line, at, 60);
+    ends(line, at, cell_layout.field(5).end());
   }
 
-  // "(I4,X,3F10.5,4X,A4,X,A4)", one line per atom up to an empty line.
+  // One line per atom up to an empty line; the counts at the end of its
+  // format are never written.
   void read_atoms(std::vector<Atom>& atoms) {
     while (true) {
       const std::size_t at = take();
@@ -339,25 +391,27 @@ class Reader {
       if (line.empty()) {
         return;
       }
+      const Layout& l = atom_layout;
       Atom atom;
-      atom.element = field(line, at, 0, 4, "the element index");
-      blank(line, at, 4, 1);
-      atom.x = field(line, at, 5, 10, "the fractional x");
-      atom.y = field(line, at, 15, 10, "the fractional y");
-      atom.z = field(line, at, 25, 10, "the fractional z");
-      blank(line, at, 35, 4);
-      atom.label = text(line, 39, 4);
-      blank(line, at, 43, 1);
-      atom.symbol = text(line, 44, 4);
-      ends(line, at, 48);
+      atom.element = field(line, at, l.field(0), "the element index");
+      blank_between(line, at, l.field(0), l.field(1));
+      atom.x = field(line, at, l.field(1), "the fractional x");
+      atom.y = field(line, at, l.field(2), "the fractional y");
+      atom.z = field(line, at, l.field(3), "the fractional z");
+      blank_between(line, at, l.field(3), l.field(4));
+      atom.label = text(line, l.field(4));
+      blank_between(line, at, l.field(4), l.field(5));
+      atom.symbol = text(line, l.field(5));
+      ends(line, at, l.field(5).end());
       atoms.push_back(std::move(atom));
     }
   }
 
   void read_elements(ElementTable& table) {
     const std::size_t at = heading(element_heading, false);
-    table.heading_value = field(lines_[at], at, element_heading.size(), 10, "the heading value");
-    ends(lines_[at], at, element_heading.size() + 10);
+    const Placement& value = element_heading_layout.field(0);
+    table.heading_value = field(lines_[at], at, value, "the heading value");
+    ends(lines_[at], at, value.end());
     while (true) {
       const std::size_t row = peek();
       const std::string& line = lines_[row];
@@ -365,115 +419,125 @@ class Reader {
         return;
       }
       ++next_;
-      blank(line, row, 0, 2);
-      const std::string symbol = text(line, 2, 4);
+      const Layout& l = element_row_layout;
+      blank(line, row, 0, l.field(0).column);
+      const std::string symbol = text(line, l.field(0));
       // The Sum line holds seven integers; a row has two reals after three
       // integers (an element record may itself be named "Sum").
-      if (symbol == "Sum" && line.size() > 21 && line.substr(21).find('.') == std::string::npos) {
+      const Placement& sum_label = element_sum_layout.text(0);
+      if (symbol == trim(sum_label.literal) && line.size() > l.field(4).column &&
+          line.substr(l.field(4).column).find('.') == std::string::npos) {
         ElementSum sum;
         Field* fields[] = {&sum.atoms,          &sum.nel,  &sum.nobl,      &sum.heavy,
                            &sum.molecule_atoms, &sum.zero, &sum.atom_count};
         for (std::size_t k = 0; k < 7; ++k) {
-          *fields[k] = field(line, row, 6 + 5 * k, 5, "a count of the Sum line");
+          *fields[k] = field(line, row, element_sum_layout.field(k), "a count of the Sum line");
         }
-        ends(line, row, 41);
+        ends(line, row, element_sum_layout.field(6).end());
         table.sum = std::move(sum);
         return;
       }
       ElementRow element;
       element.symbol = symbol;
-      element.atoms = field(line, row, 6, 5, "the atom count");
-      element.nel = field(line, row, 11, 5, "the NEL count");
-      element.nobl = field(line, row, 16, 5, "the NOBL count");
-      element.emin = field(line, row, 21, 10, "Emin");
-      element.r0 = field(line, row, 31, 10, "R0");
-      ends(line, row, 41);
+      element.atoms = field(line, row, l.field(1), "the atom count");
+      element.nel = field(line, row, l.field(2), "the NEL count");
+      element.nobl = field(line, row, l.field(3), "the NOBL count");
+      element.emin = field(line, row, l.field(4), "Emin");
+      element.r0 = field(line, row, l.field(5), "R0");
+      ends(line, row, l.field(5).end());
       table.rows.push_back(std::move(element));
     }
   }
 
   void read_transfer_matrix(TransferMatrix& t) {
     heading(transfer_heading);
-    std::size_t at = take();
-    blank(lines_[at], at, 0, 3);
-    t.t11 = field(lines_[at], at, 3, 10, "T11");
-    t.t12 = field(lines_[at], at, 13, 10, "T12");
-    t.t13 = field(lines_[at], at, 23, 10, "T13");
-    ends(lines_[at], at, 33);
-    at = take();
-    blank(lines_[at], at, 0, 13);
-    t.t22 = field(lines_[at], at, 13, 10, "T22");
-    t.t23 = field(lines_[at], at, 23, 10, "T23");
-    ends(lines_[at], at, 33);
-    at = take();
-    blank(lines_[at], at, 0, 23);
-    t.t33 = field(lines_[at], at, 23, 10, "T33");
-    ends(lines_[at], at, 33);
+    const std::pair<Field*, const char*> elements[] = {{&t.t11, "T11"}, {&t.t12, "T12"},
+                                                       {&t.t13, "T13"}, {&t.t22, "T22"},
+                                                       {&t.t23, "T23"}, {&t.t33, "T33"}};
+    std::size_t at = 0;
+    for (std::size_t k = 0; k < 6; ++k) {
+      const Placement& p = transfer_layout.field(k);
+      const bool first = k == 0 || transfer_layout.field(k - 1).record != p.record;
+      const bool last = k == 5 || transfer_layout.field(k + 1).record != p.record;
+      if (first) {
+        at = take();
+        blank(lines_[at], at, 0, p.column);
+      }
+      *elements[k].first = field(lines_[at], at, p, elements[k].second);
+      if (last) {
+        ends(lines_[at], at, p.end());
+      }
+    }
   }
 
   void read_orientation(Orientation& orientation) {
     heading(orientation_heading);
-    const std::pair<Axis*, std::string_view> axes[] = {{&orientation.vl, " A  VL = "},
-                                                       {&orientation.vs, " A  VS = "},
-                                                       {&orientation.vv, " A  VV = "}};
-    for (const auto& [axis, label] : axes) {
+    Axis* axes[] = {&orientation.vl, &orientation.vs, &orientation.vv};
+    for (std::size_t k = 0; k < 3; ++k) {
+      const Layout& l = orientation_layouts[k];
       const std::size_t at = take();
       const std::string& line = lines_[at];
-      axis->length = field(line, at, 0, 10, "the axis length");
-      literal(line, at, 10, label);
-      axis->direction = vector3(line, at, 19, "the axis direction");
-      ends(line, at, 49);
+      axes[k]->length = field(line, at, l.field(0), "the axis length");
+      literal(line, at, l.text(l.field(0).record == 0 ? 0 : 1));
+      axes[k]->direction = vector3(line, at, l, 1, "the axis direction");
+      ends(line, at, l.field(3).end());
     }
   }
 
-  // "(I4,1X,4F10.5,4X,2A4)"
   FrameAtom frame_atom(std::size_t at) {
     const std::string& line = lines_[at];
+    const Layout& l = coordinates_atom_layout;
     FrameAtom atom;
-    atom.element = field(line, at, 0, 4, "the element index");
-    blank(line, at, 4, 1);
-    atom.l = field(line, at, 5, 10, "the VL coordinate");
-    atom.s = field(line, at, 15, 10, "the VS coordinate");
-    atom.v = field(line, at, 25, 10, "the VV coordinate");
-    atom.charge = field(line, at, 35, 10, "the charge");
-    blank(line, at, 45, 4);
-    atom.label = text(line, 49, 4);
-    atom.symbol = text(line, 53, 4);
-    ends(line, at, 57);
+    atom.element = field(line, at, l.field(0), "the element index");
+    blank_between(line, at, l.field(0), l.field(1));
+    atom.l = field(line, at, l.field(1), "the VL coordinate");
+    atom.s = field(line, at, l.field(2), "the VS coordinate");
+    atom.v = field(line, at, l.field(3), "the VV coordinate");
+    atom.charge = field(line, at, l.field(4), "the charge");
+    blank_between(line, at, l.field(4), l.field(5));
+    atom.label = text(line, l.field(5));
+    atom.symbol = text(line, l.field(6));
+    ends(line, at, l.field(6).end());
     return atom;
   }
 
   // Five lines: the unit line, three operation lines with the energies, an
   // empty line.
   Unit unit_block() {
+    // The unit line: 8 fields and 3 texts; then per operation line 5 fields
+    // and 3 texts.
+    const Layout& l = unit_layout;
     Unit unit;
     std::size_t at = take();
     const std::string& first = lines_[at];
-    unit.number = field(first, at, 0, 3, "the unit number");
-    unit.name = text(first, 11, 4);
-    unit.shortest_distance = field(first, at, 15, 10, "d shortest");
-    unit.centre_distance = field(first, at, 25, 10, "d center");
-    literal(first, at, 35, "  (");
-    unit.centre = vector3(first, at, 38, "the unit centre");
-    literal(first, at, 68, " )");
-    unit.dihedral_angle = field(first, at, 70, 10, "the dihedral angle");
-    ends(first, at, 80);
-    const std::string_view labels[] = {"   EvdW = ", "   Est  = ", "   Etot = "};
+    unit.number = field(first, at, l.field(0), "the unit number");
+    literal(first, at, l.text(0));
+    unit.name = text(first, l.field(1));
+    unit.shortest_distance = field(first, at, l.field(2), "d shortest");
+    unit.centre_distance = field(first, at, l.field(3), "d center");
+    literal(first, at, l.text(1));
+    unit.centre = vector3(first, at, l, 4, "the unit centre");
+    literal(first, at, l.text(2));
+    unit.dihedral_angle = field(first, at, l.field(7), "the dihedral angle");
+    ends(first, at, l.field(7).end());
     Field* energies[] = {&unit.evdw, &unit.estat, &unit.etot};
     for (std::size_t row = 0; row < 3; ++row) {
+      const std::size_t f = 8 + 5 * row;
+      const std::size_t t = 3 + 3 * row;
       at = take();
       const std::string& line = lines_[at];
-      blank(line, at, 0, 5);
-      literal(line, at, 5, "(");
+      blank(line, at, 0, l.text(t).column);
+      literal(line, at, l.text(t));
       for (std::size_t k = 0; k < 3; ++k) {
         unit.operation[3 * row + k] =
-            field(line, at, 6 + 10 * k, 10, "an element of the unit's operation");
+            field(line, at, l.field(f + k), "an element of the unit's operation");
       }
-      literal(line, at, 36, " )");
-      unit.operation[9 + row] = field(line, at, 38, 10, "a translation of the unit's operation");
-      literal(line, at, 48, labels[row]);
-      *energies[row] = field(line, at, 58, 10, "an energy of the unit");
-      ends(line, at, 68);
+      literal(line, at, l.text(t + 1));
+      unit.operation[9 + row] =
+          field(line, at, l.field(f + 3), "a translation of the unit's operation");
+      literal(line, at, l.text(t + 2));
+      *energies[row] = field(line, at, l.field(f + 4), "an energy of the unit");
+      ends(line, at, l.field(f + 4).end());
     }
     at = take();
     if (!lines_[at].empty()) {
@@ -485,16 +549,18 @@ class Reader {
   // A header line, rows of the row label and one energy per column (wrapped
   // after 100 fields), up to an empty line.
   // The tables after the first one must have its shifts (`like`).
-  void read_table(const std::string& name, MapTable& table, const MapTable* like = nullptr) {
-    std::string label = " " + name;
-    label.resize(map_field_width, ' ');
+  void read_table(const std::string& name, const Layout& header, MapTable& table,
+                  const MapTable* like = nullptr) {
+    const std::size_t first_shift = header.field(0).column;
+    std::string label = header.lead(1);
+    label.resize(first_shift, ' ');
     const std::size_t at = skip_empty();
-    if (lines_[at].compare(0, map_field_width, label) != 0) {
+    if (lines_[at].compare(0, first_shift, label) != 0) {
       fail(at, "expected the header of the " + name + " table (\"" + std::string(trim(label)) +
                    "\" and the VL shifts)");
     }
     table.name = name;
-    table.l_shifts = map_fields(at, map_field_width);
+    table.l_shifts = map_fields(at, first_shift);
     if (table.l_shifts.empty()) {
       fail(at, "the " + name + " table has no columns");
     }
@@ -535,11 +601,12 @@ class Reader {
   void read_minimum(const std::string& name, MapMinimum& minimum) {
     const std::size_t at = skip_empty();
     const std::string& line = lines_[at];
-    blank(line, at, 0, minimum_indent);
-    minimum.l = field(line, at, minimum_indent, 10, "the " + name + " minimum's VL shift");
-    minimum.s = field(line, at, minimum_indent + 10, 10, "the " + name + " minimum's VS shift");
-    minimum.energy = field(line, at, minimum_indent + 20, 10, "the " + name + " minimum");
-    ends(line, at, minimum_indent + 30);
+    const Layout& l = map_minimum_layout;
+    blank(line, at, 0, l.field(0).column);
+    minimum.l = field(line, at, l.field(0), "the " + name + " minimum's VL shift");
+    minimum.s = field(line, at, l.field(1), "the " + name + " minimum's VS shift");
+    minimum.energy = field(line, at, l.field(2), "the " + name + " minimum");
+    ends(line, at, l.field(2).end());
     ++next_;
   }
 
@@ -616,10 +683,30 @@ class Reader {
     }
   }
 
-  Vector3 vector3(const std::string& line, std::size_t at, std::size_t column,
+  Field field(const std::string& line, std::size_t at, const Placement& p,
+              const std::string& what) const {
+    return field(line, at, p.column, p.width, what);
+  }
+
+  // Three fields of `l` from its field `first`.
+  Vector3 vector3(const std::string& line, std::size_t at, const Layout& l, std::size_t first,
                   const std::string& what) const {
-    return {field(line, at, column, 10, what), field(line, at, column + 10, 10, what),
-            field(line, at, column + 20, 10, what)};
+    return {field(line, at, l.field(first), what), field(line, at, l.field(first + 1), what),
+            field(line, at, l.field(first + 2), what)};
+  }
+
+  static std::string text(const std::string& line, const Placement& p) {
+    return text(line, p.column, p.width);
+  }
+
+  void literal(const std::string& line, std::size_t at, const Placement& p) const {
+    literal(line, at, p.column, p.literal);
+  }
+
+  // The columns between two fields are blank.
+  void blank_between(const std::string& line, std::size_t at, const Placement& before,
+                     const Placement& after) const {
+    blank(line, at, before.end(), after.column - before.end());
   }
 
   // A text field as printed, trailing blanks removed; the line may end in it.

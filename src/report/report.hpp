@@ -25,6 +25,9 @@
 #include <string_view>
 #include <vector>
 
+#include "errors.hpp"
+#include "records.hpp"
+
 namespace zelk8::report {
 
 // One number of the report.
@@ -171,6 +174,12 @@ struct Unit {
   Field evdw;   // kJ/mol
   Field estat;  // kJ/mol, printed "Est  ="
   Field etot;   // kJ/mol
+
+  // Whether this is the marker unit (a11 = records::second_set_marker),
+  // where the units of the second atom set begin.
+  bool marks_second_set() const {
+    return operation[0].value && *operation[0].value == records::second_set_marker;
+  }
 };
 
 // One of the three energy tables of the shift map. cells[row][column]: row 0
@@ -238,7 +247,7 @@ struct Report {
 };
 
 // A line that does not follow the report layout.
-class ReportError : public std::runtime_error {
+class ReportError : public InputError {
  public:
   ReportError(std::string source, std::size_t line, const std::string& what);
   const std::string& source() const { return source_; }

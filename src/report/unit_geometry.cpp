@@ -177,7 +177,7 @@ std::vector<UnitHbond> hbond_contacts(const Report& report) {
   for (std::size_t u = 0; u < report.units.size(); ++u) {
     const Unit& unit = report.units[u];
     UnitHbond& result = out[u];
-    second_set = second_set || (unit.operation[0].value && *unit.operation[0].value == 5.0);
+    second_set = second_set || unit.marks_second_set();
     if (second_set) {
       result.note = "a unit of the second atom set, whose atoms the report does not list";
       continue;

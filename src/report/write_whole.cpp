@@ -1,10 +1,15 @@
 #include "write_whole.hpp"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <random>
-#include <system_error>
+
+#include "interrupts.hpp"
 
 namespace zelk8::report {
 
@@ -12,66 +17,185 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string reason(int error) { return error != 0 ? std::strerror(error) : "the write failed"; }
-
-[[noreturn]] void fail(const fs::path& target, const std::string& why) {
-  throw WriteError("cannot write '" + target.string() + "': " + why);
+// Writes all of `text` to `fd`; 0, or the error number of the failure.
+int write_all(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return errno;
+    }
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return 0;
 }
 
-// Writes and closes `out`; the error number of the first failure, or 0.
-int write_and_close(std::ofstream& out, std::string_view text) {
-  errno = 0;
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.flush();
-  int error = out ? 0 : (errno != 0 ? errno : EIO);
-  errno = 0;
-  out.close();
-  if (!out && error == 0) {
-    error = errno != 0 ? errno : EIO;
+// fsync, where the file system syncs at all (a pipe or some mounts do not).
+int sync_file(int fd) { return ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS ? 0 : errno; }
+
+// Writes a device or a pipe in place: it cannot be replaced by a rename.
+int write_in_place(const fs::path& target, std::string_view text) {
+  const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) {
+    return errno;
+  }
+  int error = write_all(fd, text);
+  if (::close(fd) != 0 && error == 0) {
+    error = errno;
   }
   return error;
 }
 
-fs::path temporary_beside(const fs::path& target) {
+// The temporary file is made with O_EXCL and mode 0666, so that the kernel
+// applies the umask; no process-wide umask() call races with other threads.
+struct Temporary {
+  std::string path;
+  int fd = -1;
+  int slot = -1;
+};
+
+int open_temporary(const fs::path& target, Temporary& temporary) {
+  // An interrupt between making the file and recording it would leave it:
+  // interrupts wait meanwhile, and are handled once it is recorded.
+  sigset_t interrupts;
+  sigset_t old;
+  sigemptyset(&interrupts);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaddset(&interrupts, signal);
+  }
+  pthread_sigmask(SIG_BLOCK, &interrupts, &old);
+  struct Restore {
+    const sigset_t& old;
+    ~Restore() { pthread_sigmask(SIG_SETMASK, &old, nullptr); }
+  } restore{old};
   std::random_device random;
-  const std::string tag = std::to_string(random()) + std::to_string(random());
-  return target.parent_path() / ("." + target.filename().string() + ".tmp" + tag);
+  const fs::path folder = target.parent_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temporary.path = (folder / ("." + target.filename().string() + ".tmp" +
+                                std::to_string(random()) + std::to_string(random())))
+                         .string();
+    temporary.fd = ::open(temporary.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (temporary.fd >= 0) {
+      temporary.slot = detail::claim_temporary(temporary.path.c_str());
+      return 0;
+    }
+    if (errno != EEXIST) {
+      return errno;
+    }
+  }
+  return EEXIST;
+}
+
+void sync_folder(const fs::path& folder) {
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+[[noreturn]] void fail(const fs::path& target, int error) {
+  throw OutputError("cannot write " + target.string() + ": " + file_error_reason(error));
 }
 
 }  // namespace
 
-void write_whole(const fs::path& target, std::string_view text) {
-  std::error_code ec;
-  const fs::file_status status = fs::status(target, ec);
-  if (fs::is_directory(status)) {
-    fail(target, "it is a folder; name a file");
+std::string file_error_reason(int error) {
+  switch (error) {
+    case 0:
+      return "the write failed";
+    case ENOENT:
+      return "no such file (check the name and the folder)";
+    case EACCES:
+    case EPERM:
+      return "permission denied";
+    case EISDIR:
+      return "it is a folder, not a file";
+    case ENOSPC:
+      return "no space left on the device";
+    default:
+      return std::strerror(error);
   }
-  if (fs::exists(status) && !fs::is_regular_file(status)) {
-    std::ofstream out(target, std::ios::binary);
-    if (!out) {
-      fail(target, reason(errno));
-    }
-    if (const int error = write_and_close(out, text)) {
-      fail(target, reason(error));
+}
+
+void write_whole(const fs::path& target, std::string_view text) {
+  struct stat old {};
+  const bool exists = ::stat(target.c_str(), &old) == 0;
+  if (exists && S_ISDIR(old.st_mode)) {
+    fail(target, EISDIR);
+  }
+  if (exists && !S_ISREG(old.st_mode)) {
+    if (const int error = write_in_place(target, text)) {
+      fail(target, error);
     }
     return;
   }
 
-  const fs::path temporary = temporary_beside(target);
-  errno = 0;
-  std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    fail(target, reason(errno) + " (in its folder '" + temporary.parent_path().string() + "')");
+  Temporary temporary;
+  if (const int error = open_temporary(target, temporary)) {
+    fail(target, error);
   }
-  if (const int error = write_and_close(out, text)) {
-    fs::remove(temporary, ec);
-    fail(target, reason(error));
+  int error = 0;
+  if (exists && ::fchmod(temporary.fd, old.st_mode & 07777) != 0) {
+    error = errno;
   }
-  fs::rename(temporary, target, ec);
-  if (ec) {
-    fs::remove(temporary, ec);
-    fail(target, ec.message());
+  if (error == 0) {
+    error = write_all(temporary.fd, text);
   }
+  if (error == 0) {
+    error = sync_file(temporary.fd);
+  }
+  if (::close(temporary.fd) != 0 && error == 0) {
+    error = errno;
+  }
+  if (error == 0 && ::rename(temporary.path.c_str(), target.c_str()) != 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    ::unlink(temporary.path.c_str());
+    detail::release_temporary(temporary.slot);
+    fail(target, error);
+  }
+  detail::release_temporary(temporary.slot);
+  sync_folder(target.parent_path());
+}
+
+std::string read_whole(const fs::path& path, const std::string& what) {
+  const std::string name = (what.empty() ? "" : what + " ") + path.string();
+  auto fail_read = [&](int error) {
+    return InputError("cannot read " + name + ": " + file_error_reason(error));
+  };
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    throw fail_read(errno);
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    const int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    throw fail_read(error);
+  }
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      throw fail_read(error);
+    }
+    if (n == 0) {
+      break;
+    }
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return text;
 }
 
 }  // namespace zelk8::report

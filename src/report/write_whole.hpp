@@ -1,24 +1,33 @@
-// Writing a file that a user keeps: whole or not at all.
+// Files a user names: read whole with a reason when they cannot be, written
+// whole or not at all.
 #pragma once
 
 #include <filesystem>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "errors.hpp"
+
 namespace zelk8::report {
 
-// A file that could not be written; the message names it and gives the reason.
-class WriteError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// Writes `text` to `target` through a temporary file beside it, renamed over
-// the target once complete, so that a failure (a full disk, no permission, an
-// interrupt) leaves the previous file or none, never part of one. A target
-// that exists and is neither a regular file nor a folder (a device such as
-// /dev/stdout, a pipe) is written directly. Throws WriteError.
+// Writes `text` to `target` through a temporary file beside it, synced and
+// renamed over the target once complete (and the folder synced after), so
+// that a failure (a full disk, no permission, an interrupt) leaves the
+// previous file or none, never part of one. A new file gets the mode the
+// umask gives (0666 & ~umask); a file replaced keeps its mode. A target that
+// exists and is neither a regular file nor a folder (a device such as
+// /dev/stdout, a pipe) is written directly. While the temporary file exists
+// the interrupt handler of end_on_interrupt() removes it. Throws OutputError
+// "cannot write PATH: REASON".
 void write_whole(const std::filesystem::path& target, std::string_view text);
+
+// The whole contents of the regular file `path`. Throws InputError "cannot
+// read WHAT PATH: REASON" (missing, a folder, no permission); `what` (e.g.
+// "the CIF") may be empty.
+std::string read_whole(const std::filesystem::path& path, const std::string& what = "");
+
+// The reason for a system error number as these messages give it, e.g. "no
+// such file (check the name and the folder)".
+std::string file_error_reason(int error);
 
 }  // namespace zelk8::report

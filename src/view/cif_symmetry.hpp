@@ -13,9 +13,9 @@ namespace zelk8::view {
 
 // A CIF that cannot serve the report: unreadable, without operations, of
 // another cell, or of a symmetry that lacks one of the units' operations.
-class CifError : public std::runtime_error {
+class CifError : public report::InputError {
  public:
-  using std::runtime_error::runtime_error;
+  using report::InputError::InputError;
 };
 
 // The operations of the CIF at `path` (read as zelk8-prep reads it), checked

@@ -5,34 +5,28 @@
 #include <optional>
 #include <string_view>
 
+#include "text.hpp"
+
 namespace zelk8::view {
 
 namespace {
-
-std::string_view trim(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t\r");
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  const auto last = text.find_last_not_of(" \t\r");
-  return text.substr(first, last - first + 1);
-}
 
 enum class Coordinate { number, off_scale, invalid };
 
 // One F12.7 field: a number, or asterisks when the value did not fit.
 Coordinate read_coordinate(std::string_view field, double& value) {
-  const std::string_view text = trim(field);
+  const std::string_view text = report::trim(field);
   if (text.empty()) {
     return Coordinate::invalid;
   }
   if (text.find_first_not_of('*') == std::string_view::npos) {
     return Coordinate::off_scale;
   }
-  auto [stop, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || stop != text.data() + text.size() || !std::isfinite(value)) {
+  const std::optional<double> number = report::number_of<double>(text);
+  if (!number) {
     return Coordinate::invalid;
   }
+  value = *number;
   return Coordinate::number;
 }
 
@@ -47,7 +41,7 @@ std::optional<XyzAtom> read_atom_line(std::string_view line, bool& off_scale) {
     return std::nullopt;
   }
   XyzAtom atom;
-  atom.symbol = std::string(trim(line.substr(0, 4)));
+  atom.symbol = std::string(report::trim(line.substr(0, 4)));
   double* targets[3] = {&atom.l, &atom.s, &atom.v};
   off_scale = false;
   for (std::size_t k = 0; k < 3; ++k) {

@@ -173,7 +173,7 @@ std::optional<Operation> unit_operation(const report::Unit& unit) {
       return std::nullopt;
     }
   }
-  if (*unit.operation[0].value == 5.0) {
+  if (unit.marks_second_set()) {
     return std::nullopt;
   }
   for (int r = 0; r < 3; ++r) {
@@ -193,7 +193,7 @@ std::array<int, 2> block_cells(double centre, int cells) {
 Framework build_framework(const report::Report& report, const std::vector<Operation>& symmetry) {
   Framework fw;
   for (const report::Unit& unit : report.units) {
-    if (unit.operation[0].value && *unit.operation[0].value == 5.0) {
+    if (unit.marks_second_set()) {
       fw.unavailable =
           "The report has two atom sets: it lists the neighbours of the first molecule only, so "
           "the pairs between molecules of the second set are not known and a framework across "

@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    return app.exit(error) == 0 ? 0 : 2;
+    return app.exit(error) == 0 ? zelk8::report::exit_ok : zelk8::report::exit_input;
   }
 
   zelk8::report::end_on_interrupt("zelk8-view: interrupted; nothing was written\n");
@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
       std::cerr << "zelk8-view: name the folder of a zelk8 run, or run zelk8 in '"
                 << folder.string() << "' first\n";
     }
-    return 2;
+    return zelk8::report::exit_input;
   }
 
   zelk8::view::PageSource source;
@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
       source.symmetry = zelk8::view::cif_operations(params.cif, report);
     } catch (const zelk8::view::CifError& error) {
       std::cerr << "zelk8-view: " << error.what() << "\n";
-      return 2;
+      return zelk8::report::exit_input;
     }
   }
 #endif
@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
     data = zelk8::view::page_data(report, source);
   } catch (const zelk8::view::PageDataError& error) {
     std::cerr << "zelk8-view: " << report_path.string() << ": " << error.what() << "\n";
-    return 2;
+    return zelk8::report::exit_input;
   }
   if (!report.complete) {
     std::cerr << "zelk8-view: " << report_path.string() << ": " << zelk8::view::stop_message(report)
@@ -172,13 +172,13 @@ int main(int argc, char** argv) {
       zelk8::report::write_whole(params.json, data.dump(1) + "\n");
     }
     zelk8::report::write_whole(params.output, page);
-  } catch (const zelk8::report::WriteError& error) {
+  } catch (const zelk8::report::OutputError& error) {
     std::cerr << "zelk8-view: " << error.what() << "\n";
-    return 3;
+    return zelk8::report::exit_output;
   }
   if (held.interrupted()) {
     std::cerr << "zelk8-view: interrupted; the files were finished first and are whole\n";
     return zelk8::report::exit_interrupted;
   }
-  return 0;
+  return zelk8::report::exit_ok;
 }

@@ -365,7 +365,7 @@ json page_data(const report::Report& report, const PageSource& source) {
   json units = json::array();
   bool second_set = false;
   for (const report::Unit& unit : report.units) {
-    const bool marker = !second_set && unit.operation[0].value && *unit.operation[0].value == 5.0;
+    const bool marker = !second_set && unit.marks_second_set();
     second_set = second_set || marker;
     units.push_back(unit_data(unit, second_set ? 2 : 1, marker, report.lattice_etot));
   }

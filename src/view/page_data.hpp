@@ -25,9 +25,9 @@
 namespace zelk8::view {
 
 // The input cannot make a page (a report without units).
-class PageDataError : public std::runtime_error {
+class PageDataError : public report::InputError {
  public:
-  using std::runtime_error::runtime_error;
+  using report::InputError::InputError;
 };
 
 struct PageSource {

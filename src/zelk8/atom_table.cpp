@@ -10,7 +10,7 @@ namespace zelk8 {
 namespace {
 
 const records::Format& atom_format() {
-  static const records::Format f("(I4,X,3F10.5,4X,A4,X,A4,2I5)");
+  static const records::Format f(records::report_layout::atom);
   return f;
 }
 
@@ -117,7 +117,7 @@ void build_atom_table(RunState& s, std::string& report) {
   s.heavy_count = s.element_total;
   if (s.element_count > 0) s.heavy_count -= s.element_atom_count[s.element_count - 1];
 
-  static const records::Format heading("(/,2X,'Atom',5X,'  NEL NOBL     Emin      R0',F10.4)");
+  static const records::Format heading(records::report_layout::element_heading);
   put(report, heading, 0.0f);
   if (s.element_count < 2) return;
 
@@ -128,7 +128,7 @@ void build_atom_table(RunState& s, std::string& report) {
   static constexpr ValenceFactors factors2[] = {{4, 4}, {1, 1}};
   static constexpr ValenceFactors factors3[] = {{6, 4}, {4, 4}, {1, 1}};
 
-  static const records::Format row("(2X,A4,3I5,2F10.5)");
+  static const records::Format row(records::report_layout::element_row);
   int nel_total = 0;
   int nobl_total = 0;
   for (int e = 0; e < s.element_count; ++e) {
@@ -149,7 +149,7 @@ void build_atom_table(RunState& s, std::string& report) {
     nobl_total += n * f.nobl;
     put(report, row, symbol, n, n * f.nel, n * f.nobl, s.element_emin[e], s.element_r0[e]);
   }
-  static const records::Format sum("(2X,'Sum ',8I5)");
+  static const records::Format sum(records::report_layout::element_sum);
   put(report, sum, s.element_total, nel_total, nobl_total, s.heavy_count, s.molecule_atom_count, 0,
       s.atom_count);
 }

@@ -9,7 +9,7 @@ void read_cell(RunState& s, records::InputFile& in, std::string& report) {
   static const records::Format cell_record("(7F10.0)");
   in.read("cell record", cell_record, &s.cell_a, &s.cell_b, &s.cell_c, &s.cell_alpha, &s.cell_beta,
           &s.cell_gamma);
-  static const records::Format cell_line("(6F10.4)");
+  static const records::Format cell_line(records::report_layout::cell);
   put(report, cell_line, s.cell_a, s.cell_b, s.cell_c, s.cell_alpha, s.cell_beta, s.cell_gamma);
 }
 
@@ -33,8 +33,7 @@ void build_transfer_matrix(RunState& s, std::string& report) {
   s.T23 = -((s.cell_c * sin_beta) * cos_alpha_star);
   s.T33 = (s.cell_c * sin_alpha) * sin_beta_star;
 
-  static const records::Format section(
-      "(//,' TRANSFER MATRIX',/,3X,3F10.5,/,13X,2F10.5,/,23X,F10.5)");
+  static const records::Format section(records::report_layout::transfer_matrix);
   put(report, section, s.T11, s.T12, s.T13, s.T22, s.T23, s.T33);
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "errors.hpp"
 #include "stages.hpp"
 
 namespace {
@@ -39,10 +40,10 @@ constexpr const char* help_text =
 int print(const char* text) {
   errno = 0;
   std::fputs(text, stdout);
-  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return zelk8::report::exit_ok;
   std::fprintf(stderr, "zelk8: standard output: cannot write: %s\n",
                std::strerror(errno != 0 ? errno : EIO));
-  return 3;
+  return zelk8::report::exit_output;
 }
 
 }  // namespace
@@ -58,7 +59,7 @@ int main(int argc, char** argv) {
                  "zelk8: unexpected argument \"%s\": zelk8 takes no file name or option; it reads "
                  "zelk8.dat in the working directory (run it there; zelk8 --help)\n",
                  argv[1]);
-    return 2;
+    return zelk8::report::exit_input;
   }
   return zelk8::run();
 }

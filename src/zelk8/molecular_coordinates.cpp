@@ -4,9 +4,8 @@
 namespace zelk8 {
 
 void write_molecular_coordinates(const RunState& s, std::string& report) {
-  static const records::Format heading(
-      R"fmt((/," Molecular Coordinates",/,7X,"VL//",6X,"VS//",6X,"VV//"))fmt");
-  static const records::Format atom_line("(I4,1X,4F10.5,4X,2A4)");
+  static const records::Format heading(records::report_layout::coordinates_heading);
+  static const records::Format atom_line(records::report_layout::coordinates_atom);
   put(report, heading);
   for (int i = 0; i < s.atom_count; ++i) {
     put(report, atom_line, s.atom_element[i], s.frame_l[i], s.frame_s[i], s.frame_v[i],
@@ -24,7 +23,7 @@ void write_molecular_coordinates(const RunState& s, std::string& report) {
   const float extent_s = s_max - s_min;
   const float extent_l = l_max - l_min;
   // The value labelled VV is the extent along VS.
-  static const records::Format extents("(' VV = ',F10.5,'  VL = ',F10.5)");
+  static const records::Format extents(records::report_layout::extents);
   put(report, extents, extent_s, extent_l);
 }
 

@@ -66,7 +66,7 @@ void build_molecular_frame(RunState& s, std::string& report) {
   const float r2 = (cx * cx + cy * cy) + cz * cz;
   if (!(r2 > 0.1f)) cx = cy = cz = 0.0f;
   s.centre_of_gravity = {cx, cy, cz};
-  static const records::Format centre_line("(/,' CENTER OF GRAVITY= (',3F10.5,'  )')");
+  static const records::Format centre_line(records::report_layout::centre_of_gravity);
   put(report, centre_line, cx, cy, cz);
 
   for (int i = 0; i < s.element_total; ++i) {
@@ -79,8 +79,8 @@ void build_molecular_frame(RunState& s, std::string& report) {
   auto& m = s.moment_tensor;
   second_moments(s.cart_x.data(), s.cart_y.data(), s.cart_z.data(), s.molecule_atom_count,
                  {0.0f, 0.0f, 0.0f}, m);
-  static const records::Format moments_heading("(/,' Molecular moments')");
-  static const records::Format moments_line("(8F10.5)");
+  static const records::Format moments_heading(records::report_layout::moments_heading);
+  static const records::Format moments_line(records::report_layout::moments_row);
   put(report, moments_heading);
   for (int k = 0; k < 3; ++k) put(report, moments_line, m[3 * k], m[3 * k + 1], m[3 * k + 2]);
 
@@ -98,10 +98,9 @@ void build_molecular_frame(RunState& s, std::string& report) {
   s.VV = {V[6], V[7], V[8]};
 
   // An axis the solver could not give is rebuilt from the other two.
-  static const records::Format vl_line(
-      "(/,' Molecular orientation vectors',                          /,F10.5,' A  VL = ',3F10.5)");
-  static const records::Format vs_line("(F10.5,' A  VS = ',3F10.5)");
-  static const records::Format vv_line("(F10.5,' A  VV = ',3F10.5)");
+  static const records::Format vl_line(records::report_layout::orientation_vl);
+  static const records::Format vs_line(records::report_layout::orientation_vs);
+  static const records::Format vv_line(records::report_layout::orientation_vv);
   if (axis_failed(s.VL)) s.VL = cross(s.VV, s.VS);
   put(report, vl_line, s.axis_length[0], s.VL[0], s.VL[1], s.VL[2]);
   if (axis_failed(s.VS)) s.VS = cross(s.VL, s.VV);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "errors.hpp"
 #include "program.hpp"
 #include "stages.hpp"
 
@@ -147,7 +148,7 @@ int run(int map_threads) {
     input.emplace("zelk8.dat");
   } catch (const records::ReadError& e) {
     std::fprintf(stderr, "zelk8: %s\n", e.what());
-    return 2;
+    return report::exit_input;
   }
   std::unique_ptr<RunFiles> files;
   try {
@@ -161,13 +162,13 @@ int run(int map_threads) {
       files->pass_coord();
       files->close_all();
       std::fprintf(stderr, "zelk8: %s\n", e.what());
-      return 2;
+      return report::exit_input;
     }
     files->close_all();
-    return 0;
+    return report::exit_ok;
   } catch (const records::WriteError& e) {
     std::fprintf(stderr, "zelk8: %s\n", e.what());
-    return 3;
+    return report::exit_output;
   }
 }
 
@@ -180,7 +181,7 @@ RunResult run_text(std::string_view input, int map_threads, RunStages stages) {
   } catch (const records::ReadError& e) {
     files.pass_report();
     files.pass_coord();
-    result.status = 2;
+    result.status = report::exit_input;
     result.diagnostic = e.what();
   }
   return result;

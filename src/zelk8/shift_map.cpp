@@ -12,7 +12,7 @@ void read_map_record(RunState& s, records::InputFile& in, std::string& report) {
   in.read("map record", map_record, &s.map_l_start, &s.map_l_end, &s.map_l_step, &s.map_s_start,
           &s.map_s_end, &s.map_s_step, &s.map_height, &s.map_unused_8, &s.map_unused_9);
   if (s.map_height == 0.0f) s.map_height = s.stack_centre_v;
-  static const records::Format height_line("(' Map of the stacked molecule shift at Z =',F10.5,/)");
+  static const records::Format height_line(records::report_layout::map_heading);
   put(report, height_line, s.map_height);
 }
 
@@ -97,7 +97,7 @@ void find_map_minima(ShiftMap& map) {
 namespace {
 void write_table(const ShiftMap& map, const std::vector<float>& table,
                  const records::Format& header, std::string& report) {
-  static const records::Format row_format("(100F10.3)");
+  static const records::Format row_format(records::report_layout::map_row);
   std::vector<records::Item> items;
   items.reserve(map_points + 1);
   for (int ix = 0; ix < map.grid.columns; ++ix) items.emplace_back(map.grid.l_shift[ix]);
@@ -112,10 +112,10 @@ void write_table(const ShiftMap& map, const std::vector<float>& table,
 }  // namespace
 
 void write_map_tables(const ShiftMap& map, std::string& report) {
-  static const records::Format evdw_header("(/,' EvdW',5X,100F10.3)");
-  static const records::Format estat_header("(/,' Estat',4X,100F10.3)");
-  static const records::Format etot_header("(/,' Etot',5X,100F10.3)");
-  static const records::Format minimum("(/,110X,3F10.3)");
+  static const records::Format evdw_header(records::report_layout::map_evdw_header);
+  static const records::Format estat_header(records::report_layout::map_estat_header);
+  static const records::Format etot_header(records::report_layout::map_etot_header);
+  static const records::Format minimum(records::report_layout::map_minimum);
   write_table(map, map.evdw, evdw_header, report);
   put(report, minimum, map.min_evdw_l, map.min_evdw_s, map.min_evdw);
   write_table(map, map.estat, estat_header, report);

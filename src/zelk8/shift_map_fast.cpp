@@ -45,7 +45,6 @@
 // CPUs without AVX2 and FMA (where the library also takes its other build),
 // and builds without the lane kernels (map_lanes.hpp), run the plain kernel
 // per grid point, on the same threads.
-#include <sched.h>
 
 #include <algorithm>
 #include <atomic>
@@ -61,19 +60,13 @@
 #include "map_exp_table.hpp"
 #include "map_lanes.hpp"
 #include "shift_map.hpp"
+#include "text.hpp"
 
 namespace zelk8 {
 
 namespace {
 
 using namespace lane_detail;
-
-int usable_cpus() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof(set), &set) != 0) return 1;
-  return std::max(1, CPU_COUNT(&set));
-}
 
 }  // namespace
 
@@ -262,7 +255,7 @@ ShiftMap compute_shift_map(const RunState& s, int threads) {
   const bool lanes = path != MapPath::plain;
   const int per_item = map_path_lanes(path);
   const int items = (points + per_item - 1) / per_item;
-  if (threads <= 0) threads = usable_cpus();
+  if (threads <= 0) threads = report::usable_cpu_count();
   threads = std::clamp(threads, 1, std::max(1, items));
   const MapPairTables pairs = lanes ? make_map_pair_tables(s, table) : MapPairTables{};
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "report_layout.hpp"
 #include "run_state.hpp"
 
 namespace zelk8 {

@@ -17,9 +17,9 @@ void read_unit_list(RunState& s, records::InputFile& in, std::string& report) {
       s.unit_count = j;
       break;
     }
-    // The first unit with a11 = 5.0 places the second atom set; without one
-    // there would be no atoms to place.
-    if (op[0] == 5.0f && !marker_seen) {
+    // The first marker unit places the second atom set; without one there
+    // would be no atoms to place.
+    if (op[0] == records::second_set_marker && !marker_seen) {
       marker_seen = true;
       if (!s.second_set_read) {
         reject(in, "unit record",
@@ -33,7 +33,7 @@ void read_unit_list(RunState& s, records::InputFile& in, std::string& report) {
           &s.charge_2, &s.charge_3);
   s.stack_unit = std::abs(s.stack_unit);
 
-  static const records::Format echo("(I4,1X,4F10.5,4X,2A4)");
+  static const records::Format echo(records::report_layout::run_parameters);
   put(report, echo, s.stack_unit, s.charge_h, s.charge_1, s.charge_2, s.charge_3);
 }
 

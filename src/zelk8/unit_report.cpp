@@ -58,14 +58,9 @@ float dihedral_angle(float n_v) {
 
 void write_unit_report(RunState& s, std::string& report, std::string* coord,
                        std::vector<PlacedUnit>* placed) {
-  static const records::Format heading(
-      "(/,'Intermolecular potentials',16X,'X',9X,'Y',9X,'Z',7X,     'Dihedral Angle',/,16X,'d "
-      "shortest  d center (A)',22X,'kJ/mol')");
-  static const records::Format block(
-      "(I3,'TH UNIT ',A4,2F10.5,'  (',3F10.5,' )',F10.5,/,5X,       '(',3F10.5,' )',F10.5,'   "
-      "EvdW = ',F10.4,/,5X,'(',3F10.5,         ' )',F10.5,'   Est  = ',F10.4,/,5X,'(',3F10.5,' "
-      ")',F10.5,         '   Etot = ',F10.4,/)");
-  static const records::Format total("(51X,'Etot = ',F10.5,/)");
+  static const records::Format heading(records::report_layout::units_heading);
+  static const records::Format block(records::report_layout::unit_block);
+  static const records::Format total(records::report_layout::lattice_sum);
   static const records::Format atom_line("(A4,3F12.7)");
 
   s.lattice_etot = 0.0f;
@@ -78,7 +73,7 @@ void write_unit_report(RunState& s, std::string& report, std::string* coord,
   bool second_set_active = false;
   for (int u = 0; u < s.unit_count; ++u) {
     const auto& op = s.unit_ops[u];
-    if (!second_set_active && op[0] == 5.0f) {
+    if (!second_set_active && op[0] == records::second_set_marker) {
       // The marker unit: the second atom set as read; later units move it.
       place_unit(s, op, true, false);
       second_set_active = true;

@@ -5,6 +5,9 @@
 #include <string>
 #include <utility>
 
+#include "records.hpp"
+#include "report_layout.hpp"
+
 namespace zelk8::map::testing {
 
 // A whole report of a three-atom molecule up to the map: one unit block
@@ -90,11 +93,13 @@ inline const std::string map_3x2 = report_before_map +
 
 )" + minimum_line("     0.500    -0.500   -15.200");
 
-// A right-justified field of 10 with 3 decimals, asterisks when too wide.
+// One field of a map row as the program prints it.
 inline std::string f10_3(double v) {
-  char text[64];
-  const int n = std::snprintf(text, sizeof text, "%10.3f", v);
-  return n > 10 ? std::string(10, '*') : text;
+  static const records::Format row(records::report_layout::map_row);
+  const records::Edit& field = row.edits().front();
+  std::string text;
+  records::put_real(text, static_cast<float>(v), field.w, field.d);
+  return text;
 }
 
 // 100 VL shifts (-5.000 to 4.900) by three VS shifts (-1.000 to 0.000); each row

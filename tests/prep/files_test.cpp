@@ -2,12 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -35,14 +33,6 @@ fs::path fresh_folder(const std::string& name) {
   return dir;
 }
 
-// The names in `dir`, to see that no temporary file is left behind.
-std::vector<std::string> names_in(const fs::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 }  // namespace
 
 TEST(Files, ReadErrorsSayWhy) {
@@ -62,44 +52,6 @@ TEST(Files, ReadErrorsSayWhy) {
               }).find(": permission denied"),
               std::string::npos);
   }
-}
-
-TEST(Files, WritesReplaceWholeFilesOnly) {
-  fs::path dir = fresh_folder("write");
-  std::string target = (dir / "zelk8.dat").string();
-  zelk8::prep::write_whole_file(target, "first\n");
-  zelk8::prep::write_whole_file(target, "second\n");
-  EXPECT_EQ(zelk8::prep::testing::slurp(target), "second\n");
-  EXPECT_EQ(names_in(dir), std::vector<std::string>{"zelk8.dat"});
-  struct stat st {};
-  ::stat(target.c_str(), &st);
-  EXPECT_NE(st.st_mode & S_IRGRP, 0u) << "a new file keeps the permissions the umask gives";
-
-  EXPECT_EQ(error_of([&] { zelk8::prep::write_whole_file(dir.string(), "x"); }),
-            "cannot write " + dir.string() + ": it is a folder, not a file");
-  std::string missing = (dir / "no" / "zelk8.dat").string();
-  EXPECT_EQ(error_of([&] { zelk8::prep::write_whole_file(missing, "x"); }),
-            "cannot write " + missing + ": no such file (check the name and the folder)");
-  // A device is written in place, and its failure is reported.
-  EXPECT_EQ(error_of([&] { zelk8::prep::write_whole_file("/dev/full", "x"); }),
-            "cannot write /dev/full: no space left on the device");
-  EXPECT_EQ(names_in(dir), std::vector<std::string>{"zelk8.dat"});
-}
-
-// On a full file system the previous file stays as it was and no temporary
-// file is left. Needs a small tmpfs, which only root may mount.
-TEST(Files, FullDiskKeepsThePreviousFile) {
-  fs::path dir = fresh_folder("full");
-  if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=8k") != 0)
-    GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
-  std::string target = (dir / "zelk8.dat").string();
-  zelk8::prep::write_whole_file(target, "previous\n");
-  std::string big(64 * 1024, 'x');
-  EXPECT_EQ(error_of([&] { zelk8::prep::write_whole_file(target, big); }),
-            "cannot write " + target + ": no space left on the device");
-  EXPECT_EQ(zelk8::prep::testing::slurp(target), "previous\n");
-  EXPECT_EQ(names_in(dir), std::vector<std::string>{"zelk8.dat"});
-  ::umount(dir.c_str());
 }
 
 // An interrupt while an output blocks (a pipe nobody reads) ends the tool

@@ -167,5 +167,49 @@ TEST(WriteStatement, VariadicHelpersAndMismatches) {
   EXPECT_THROW(format(Format("('only text')"), 1), std::logic_error);
 }
 
+// A reader's columns come from the placements: each one must sit where a
+// write statement of the same format puts its text.
+TEST(Placements, MatchWhatAWriteStatementPuts) {
+  const char* literals[] = {
+      "(I3,'TH UNIT ',A4,2F10.5,'  (',3F10.5,' )',F10.5,/,5X,'(',3F10.5,' )',F10.5,'   EvdW = ',"
+      "F10.4,/)",
+      "(/,2X,'Atom',5X,'  NEL NOBL     Emin      R0',F10.4)", "(I4,1X,4F10.5,4X,2A4)",
+      "(//,' TRANSFER MATRIX',/,3X,3F10.5,/,13X,2F10.5)"};
+  for (const char* literal : literals) {
+    SCOPED_TRACE(literal);
+    const Format f(literal);
+    const std::vector<Placement> placed = placements(f);
+    // Write every field as a run of one distinct letter, then find each
+    // field and text where its placement says.
+    std::vector<std::string> texts;
+    for (const Placement& p : placed) {
+      if (!p.text) texts.push_back(std::string(p.width, static_cast<char>('a' + texts.size())));
+    }
+    const std::vector<std::string_view> printed(texts.begin(), texts.end());
+    std::string out;
+    format_printed_to(out, f, printed);
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+      lines.push_back(out.substr(at, end - at));
+    }
+    std::size_t field = 0;
+    for (const Placement& p : placed) {
+      ASSERT_LT(static_cast<std::size_t>(p.record), lines.size());
+      const std::string& line = lines[p.record];
+      ASSERT_LE(p.end(), line.size());
+      EXPECT_EQ(line.substr(p.column, p.width), p.text ? p.literal : texts[field++]);
+    }
+  }
+}
+
+// Texts printed before go back right-justified in their fields, cut to the
+// width, and a statement longer than its format wraps as format_to does.
+TEST(WriteStatement, PrintedTextsKeepTheLayout) {
+  std::string out;
+  const std::string_view fields[] = {"1.5", "****", "NaN", "-0.25"};
+  format_printed_to(out, Format("(' x',2F6.2,/,F4.1)"), fields);
+  EXPECT_EQ(out, " x   1.5  ****\n NaN\n x -0.25\n");
+}
+
 }  // namespace
 }  // namespace records

@@ -43,11 +43,13 @@ struct Input {
   }
 };
 
+// An atom record of the input, in the layout the report's atom list shares.
 std::string atom_record(int element, double x, double y, double z, const std::string& label,
                         const std::string& symbol) {
-  char text[80];
-  std::snprintf(text, sizeof text, "%4d %10.5f%10.5f%10.5f    %-4s %-4s", element, x, y, z,
-                label.c_str(), symbol.c_str());
+  std::string text = records::format(
+      records::Format(records::report_layout::atom), element, static_cast<float>(x),
+      static_cast<float>(y), static_cast<float>(z), records::text4(label), records::text4(symbol));
+  text.pop_back();  // the line end
   return text;
 }
 

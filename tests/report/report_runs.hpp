@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "report.hpp"
+#include "report_layout.hpp"
 
 namespace zelk8::report::testing {
 
@@ -62,145 +63,146 @@ inline std::string run_zelk8(const std::string& input, const std::string& tag,
   return read_text(dir / "at8.dat");
 }
 
-// Prints the fields of a read report right-justified in their widths and the
-// texts of the layout between them. Checks on the way that each finite field's
-// value is the number its text spells.
+// Prints a read report back through the report's layout
+// (records::report_layout): each field's text as read, right-justified in its
+// width, the layout's texts between. Checks on the way that each finite
+// field's value is the number its text spells and that each text fits.
 class Printer {
  public:
   std::string print(const Report& r) {
+    namespace layout = records::report_layout;
     const Cell& c = r.cell;
-    line(f(c.a, 10) + f(c.b, 10) + f(c.c, 10) + f(c.alpha, 10) + f(c.beta, 10) + f(c.gamma, 10));
+    put(layout::cell, {f(c.a), f(c.b), f(c.c), f(c.alpha), f(c.beta), f(c.gamma)});
     for (const Atom& a : r.atoms) {
-      line(f(a.element, 4) + " " + f(a.x, 10) + f(a.y, 10) + f(a.z, 10) + "    " + pad(a.label) +
-           " " + pad(a.symbol));
+      put(layout::atom, {f(a.element), f(a.x), f(a.y), f(a.z), pad(a.label), pad(a.symbol)});
     }
-    line("");
-    line("  Atom       NEL NOBL     Emin      R0" + f(r.elements.heading_value, 10));
+    put(layout::element_heading, {f(r.elements.heading_value)});
     for (const ElementRow& e : r.elements.rows) {
-      line("  " + pad(e.symbol) + f(e.atoms, 5) + f(e.nel, 5) + f(e.nobl, 5) + f(e.emin, 10) +
-           f(e.r0, 10));
+      put(layout::element_row,
+          {pad(e.symbol), f(e.atoms), f(e.nel), f(e.nobl), f(e.emin), f(e.r0)});
     }
     if (r.elements.sum) {
       const ElementSum& s = *r.elements.sum;
-      line("  Sum " + f(s.atoms, 5) + f(s.nel, 5) + f(s.nobl, 5) + f(s.heavy, 5) +
-           f(s.molecule_atoms, 5) + f(s.zero, 5) + f(s.atom_count, 5));
+      put(layout::element_sum, {f(s.atoms), f(s.nel), f(s.nobl), f(s.heavy), f(s.molecule_atoms),
+                                f(s.zero), f(s.atom_count)});
     }
     const TransferMatrix& t = r.transfer_matrix;
-    line("");
-    line("");
-    line(" TRANSFER MATRIX");
-    line("   " + f(t.t11, 10) + f(t.t12, 10) + f(t.t13, 10));
-    line(std::string(13, ' ') + f(t.t22, 10) + f(t.t23, 10));
-    line(std::string(23, ' ') + f(t.t33, 10));
-    line("");
-    line(" CENTER OF GRAVITY= (" + v(r.centre_of_gravity) + "  )");
-    line("");
-    line(" Molecular moments");
+    put(layout::transfer_matrix, {f(t.t11), f(t.t12), f(t.t13), f(t.t22), f(t.t23), f(t.t33)});
+    put(layout::centre_of_gravity, v(r.centre_of_gravity));
+    put(layout::moments_heading, {});
     for (const Vector3& m : r.moments) {
-      line(v(m));
+      put(layout::moments_row, v(m));
     }
-    line("");
-    line(" Molecular orientation vectors");
     const Orientation& o = r.orientation;
-    line(f(o.vl.length, 10) + " A  VL = " + v(o.vl.direction));
-    line(f(o.vs.length, 10) + " A  VS = " + v(o.vs.direction));
-    line(f(o.vv.length, 10) + " A  VV = " + v(o.vv.direction));
-    const RunParameters& p = r.run_parameters;
-    line(f(p.stack_unit, 4) + " " + f(p.charge_h, 10) + f(p.charge_1, 10) + f(p.charge_2, 10) +
-         f(p.charge_3, 10));
-    line("");
-    line(" Molecular Coordinates");
-    line("       VL//      VS//      VV//");
-    for (const FrameAtom& a : r.coordinates) {
-      line(f(a.element, 4) + " " + f(a.l, 10) + f(a.s, 10) + f(a.v, 10) + f(a.charge, 10) + "    " +
-           pad(a.label) + pad(a.symbol));
+    const std::pair<std::string_view, const Axis*> axes[] = {{layout::orientation_vl, &o.vl},
+                                                             {layout::orientation_vs, &o.vs},
+                                                             {layout::orientation_vv, &o.vv}};
+    for (const auto& [format, axis] : axes) {
+      std::vector<std::string> fields = {f(axis->length)};
+      for (std::string& text : v(axis->direction)) {
+        fields.push_back(std::move(text));
+      }
+      put(format, fields);
     }
-    line(" VV = " + f(r.extents.vs, 10) + "  VL = " + f(r.extents.vl, 10));
-    line("");
-    line(
-        "Intermolecular potentials                X         Y         Z       Dihedral "
-        "Angle");
-    line("                d shortest  d center (A)                      kJ/mol");
+    const RunParameters& p = r.run_parameters;
+    put(layout::run_parameters,
+        {f(p.stack_unit), f(p.charge_h), f(p.charge_1), f(p.charge_2), f(p.charge_3)});
+    put(layout::coordinates_heading, {});
+    for (const FrameAtom& a : r.coordinates) {
+      put(layout::coordinates_atom,
+          {f(a.element), f(a.l), f(a.s), f(a.v), f(a.charge), pad(a.label), pad(a.symbol)});
+    }
+    put(layout::extents, {f(r.extents.vs), f(r.extents.vl)});
+    put(layout::units_heading, {});
     for (const Unit& u : r.units) {
-      line(f(u.number, 3) + "TH UNIT " + pad(u.name) + f(u.shortest_distance, 10) +
-           f(u.centre_distance, 10) + "  (" + v(u.centre) + " )" + f(u.dihedral_angle, 10));
-      const char* labels[] = {"   EvdW = ", "   Est  = ", "   Etot = "};
+      std::vector<std::string> fields = {f(u.number), pad(u.name), f(u.shortest_distance),
+                                         f(u.centre_distance)};
+      for (std::string& text : v(u.centre)) {
+        fields.push_back(std::move(text));
+      }
+      fields.push_back(f(u.dihedral_angle));
       const Field* energies[] = {&u.evdw, &u.estat, &u.etot};
       for (int row = 0; row < 3; ++row) {
-        line("     (" + f(u.operation[3 * row], 10) + f(u.operation[3 * row + 1], 10) +
-             f(u.operation[3 * row + 2], 10) + " )" + f(u.operation[9 + row], 10) + labels[row] +
-             f(*energies[row], 10));
+        for (int k = 0; k < 3; ++k) {
+          fields.push_back(f(u.operation[3 * row + k]));
+        }
+        fields.push_back(f(u.operation[9 + row]));
+        fields.push_back(f(*energies[row]));
       }
-      line("");
+      put(layout::unit_block, fields);
     }
     if (r.lattice_etot) {
-      line(std::string(51, ' ') + "Etot = " + f(*r.lattice_etot, 10));
-      line("");
+      put(layout::lattice_sum, {f(*r.lattice_etot)});
     }
     if (r.map_height) {
-      line(" Map of the stacked molecule shift at Z =" + f(*r.map_height, 10));
-      line("");
+      put(layout::map_heading, {f(*r.map_height)});
     }
     if (r.map) {
-      table(" EvdW     ", r.map->evdw);
-      minimum(r.map->evdw_minimum);
-      table(" Estat    ", r.map->estat);
-      table(" Etot     ", r.map->etot);
-      minimum(r.map->etot_minimum);
+      table(layout::map_evdw_header, r.map->evdw);
+      put(layout::map_minimum, minimum(r.map->evdw_minimum));
+      table(layout::map_estat_header, r.map->estat);
+      table(layout::map_etot_header, r.map->etot);
+      put(layout::map_minimum, minimum(r.map->etot_minimum));
     }
     return text_;
   }
 
  private:
-  void line(const std::string& text) { text_ += text + "\n"; }
+  void put(std::string_view format, const std::vector<std::string>& fields) {
+    const records::Format compiled(format);
+    const std::vector<records::Placement> placements = records::placements(compiled);
+    std::vector<std::string_view> printed;
+    std::size_t field = 0;
+    for (const std::string& text : fields) {
+      // The field's place, the format taken again from its start when the
+      // fields outnumber it (a map row).
+      while (placements[field % placements.size()].text) {
+        ++field;
+      }
+      EXPECT_LE(text.size(), placements[field % placements.size()].width) << text;
+      ++field;
+      printed.push_back(text);
+    }
+    records::format_printed_to(text_, compiled, printed);
+  }
 
+  // A text field (A4): as printed, blank-padded after the text.
   static std::string pad(std::string text) {
     text.resize(4, ' ');
     return text;
   }
 
-  static std::string f(const Field& field, std::size_t width) {
+  static std::string f(const Field& field) {
     if (field.value) {
       EXPECT_EQ(*field.value, std::strtod(field.text.c_str(), nullptr)) << field.text;
     } else {
       EXPECT_TRUE(field.overflow() || field.non_finite()) << field.text;
     }
-    EXPECT_LE(field.text.size(), width) << field.text;
-    return std::string(width - std::min(width, field.text.size()), ' ') + field.text;
+    return field.text;
   }
 
-  static std::string v(const Vector3& vector) {
-    return f(vector[0], 10) + f(vector[1], 10) + f(vector[2], 10);
+  static std::vector<std::string> v(const Vector3& vector) {
+    return {f(vector[0]), f(vector[1]), f(vector[2])};
   }
 
-  // The header, then each row wrapped after 100 fields.
-  void table(const std::string& name, const MapTable& t) {
-    line("");
-    std::string header = name;
+  static std::vector<std::string> minimum(const MapMinimum& m) {
+    return {f(m.l), f(m.s), f(m.energy)};
+  }
+
+  // The header with the VL shifts, then each row: its VS shift and energies.
+  void table(std::string_view header, const MapTable& t) {
+    std::vector<std::string> shifts;
     for (const Field& l : t.l_shifts) {
-      header += f(l, 10);
+      shifts.push_back(f(l));
     }
-    line(header);
+    put(header, shifts);
     for (std::size_t row = 0; row < t.rows(); ++row) {
-      std::vector<const Field*> fields = {&t.s_shifts[row]};
+      std::vector<std::string> fields = {f(t.s_shifts[row])};
       for (const Field& cell : t.cells[row]) {
-        fields.push_back(&cell);
+        fields.push_back(f(cell));
       }
-      std::string text;
-      for (std::size_t k = 0; k < fields.size(); ++k) {
-        if (k > 0 && k % 100 == 0) {
-          line(text);
-          text.clear();
-        }
-        text += f(*fields[k], 10);
-      }
-      line(text);
+      put(records::report_layout::map_row, fields);
     }
-  }
-
-  void minimum(const MapMinimum& m) {
-    line("");
-    line(std::string(110, ' ') + f(m.l, 10) + f(m.s, 10) + f(m.energy, 10));
   }
 
   std::string text_;
