@@ -1,7 +1,6 @@
 #include "batch.hpp"
 
 #include <pthread.h>
-#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -74,13 +73,6 @@ int collect(const Parameters& parameters, std::ostream& err) {
   return failed || missing ? exit_failed : exit_ok;
 }
 
-// The CPUs this process may use (at least one).
-int usable_cpu_count() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
-  return std::max(1u, std::thread::hardware_concurrency());
-}
-
 }  // namespace
 
 std::pair<size_t, size_t> shard_slice(size_t count, int k, int n) {
@@ -101,9 +93,10 @@ std::pair<int, int> parse_shard(const std::string& text) {
 }
 
 void write_summaries(const std::string& out, const std::vector<Row>& rows) {
-  write_whole_file((fs::path(out) / "summary.csv").string(), summary_csv(rows));
-  write_whole_file((fs::path(out) / "summary.json").string(), summary_json(rows));
-  write_whole_file((fs::path(out) / "index.html").string(), index_html(rows, links_of(out, rows)));
+  report::write_whole((fs::path(out) / "summary.csv").string(), summary_csv(rows));
+  report::write_whole((fs::path(out) / "summary.json").string(), summary_json(rows));
+  report::write_whole((fs::path(out) / "index.html").string(),
+                      index_html(rows, links_of(out, rows)));
 }
 
 std::vector<Row> finished_rows(const std::string& out) {
@@ -171,11 +164,11 @@ int run_batch(const Parameters& parameters, std::ostream& err) {
       write_viewer_library(settings.out);
     } catch (const std::exception& error) {
       err << "zelk8-batch: " << error.what() << '\n';
-      return exit_unwritable;
+      return exit_output;
     }
   }
 
-  int jobs = parameters.jobs > 0 ? parameters.jobs : usable_cpu_count();
+  int jobs = parameters.jobs > 0 ? parameters.jobs : report::usable_cpu_count();
   jobs = std::max(1, std::min(jobs, static_cast<int>(crystals.size())));
 
   // Interrupts are taken by one watcher thread, which asks every crystal in

@@ -22,6 +22,7 @@
 #include "prep.hpp"
 #include "program.hpp"
 #include "report.hpp"
+#include "text.hpp"
 #include "write_whole.hpp"
 #ifdef ZELK8_BATCH_PAGES
 #include "coord_file.hpp"
@@ -130,8 +131,7 @@ void write_file(const fs::path& dir, const char* name, std::string_view text) {
 Step run_program(const std::string& input, zelk8::RunResult& run, report::Report& report) {
   run = zelk8::run_text(input, 1);
   if (run.status != 0)
-    return {"zelk8 exited with status " + std::to_string(run.status) +
-            ": zelk8: " + run.diagnostic};
+    return {"zelk8: " + run.diagnostic + " (status " + std::to_string(run.status) + ")"};
   try {
     std::istringstream text(run.at8);
     report = report::read_report(text, "at8.dat");
@@ -277,7 +277,7 @@ Step write_page(const fs::path& dir, const std::string& name, const zelk8::RunRe
     write_file(dir, "report.html",
                view::render_page(data, std::string("../") + viewer_library_name));
   } catch (const view::PageDataError& error) {
-    return {"zelk8-view exited with status 2: zelk8-view: ./at8.dat: " + std::string(error.what())};
+    return {"zelk8-view: at8.dat: " + std::string(error.what())};
   }
   return {};
 }
@@ -285,7 +285,7 @@ Step write_page(const fs::path& dir, const std::string& name, const zelk8::RunRe
 
 std::string signed_fixed(double value, int decimals) {
   std::string text = fixed(value, decimals);
-  if (std::strtod(text.c_str(), nullptr) == 0.0) text = fixed(0.0, decimals);
+  if (report::number_of<double>(text) == 0.0) text = fixed(0.0, decimals);
   return text;
 }
 
@@ -564,8 +564,7 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings)
       write_file(dir, "map.svg",
                  map::render_svg(map::stack_map_of(report), {std::nullopt, "at8.dat"}));
     } catch (const map::NoMap& error) {
-      return finish("run_failed",
-                    std::string("zelk8-map exited with status 2: zelk8-map: ") + error.what());
+      return finish("run_failed", std::string("zelk8-map: ") + error.what());
     }
   }
 
@@ -603,9 +602,8 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings)
   }
   nlohmann::ordered_json lattice_json;
   lattice_json["lattice_energy"] =
-      lattice.energy
-          ? nlohmann::ordered_json(std::strtod(fixed(*lattice.energy, 5).c_str(), nullptr))
-          : nlohmann::ordered_json(nullptr);
+      lattice.energy ? nlohmann::ordered_json(*report::number_of<double>(fixed(*lattice.energy, 5)))
+                     : nlohmann::ordered_json(nullptr);
   lattice_json["molecules"] = lattice.molecules;
   lattice_json["radius"] = settings.lattice_radius;
   lattice_json["net_charge"] = net_charge;

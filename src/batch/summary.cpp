@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -114,8 +113,8 @@ Cell& Cell::operator=(std::string text) {
     if (!text.empty()) items_.push_back(std::move(text));
     return *this;
   }
-  if (kind_ == Kind::number) number_ = as_number(text);
-  if (kind_ == Kind::count) count_ = as_count(text);
+  if (kind_ == Kind::number) number_ = report::number_of<double>(text);
+  if (kind_ == Kind::count) count_ = report::number_of<long long>(text);
   text_ = std::move(text);
   return *this;
 }

@@ -142,9 +142,4 @@ struct Links {
 // with each crystal's name linking to its page and a picture column.
 std::string index_html(const std::vector<Row>& rows, const std::vector<Links>& links);
 
-// report::write_whole: whole or not at all; throws report::OutputError.
-inline void write_whole_file(const std::string& path, std::string_view text) {
-  report::write_whole(path, text);
-}
-
 }  // namespace zelk8::batch

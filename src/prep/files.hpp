@@ -17,11 +17,6 @@ using report::OutputError;
 // as PrepError "cannot read WHAT PATH: REASON".
 std::string read_whole_file(const std::string& path, const std::string& what);
 
-// report::write_whole: whole or not at all; throws OutputError.
-inline void write_whole_file(const std::string& path, const std::string& text) {
-  report::write_whole(path, text);
-}
-
 // An interrupt (SIGINT, SIGTERM or SIGHUP) removes the temporary file being
 // written, if any, and ends the process with status 130.
 inline void end_on_interrupt() {

@@ -554,26 +554,26 @@ int run_on(const std::vector<std::string>& args, const std::string* cif_text, st
     err << prepared.summary_text;
     for (const std::string& text : prepared.warnings)
       err << "zelk8-prep: warning: " << text << '\n';
-    if (!options.json_path.empty()) write_whole_file(options.json_path, prepared.json());
+    if (!options.json_path.empty()) report::write_whole(options.json_path, prepared.json());
     if (options.output_path.empty()) {
       out << prepared.input;
       out.flush();
       if (!out) throw OutputError("cannot write the input file to standard output");
     } else {
-      write_whole_file(options.output_path, prepared.input);
+      report::write_whole(options.output_path, prepared.input);
     }
     return 0;
   } catch (const OutputError& e) {
     err << "zelk8-prep: error: " << e.what() << '\n';
-    return 3;
+    return report::exit_output;
   } catch (const PrepError& e) {
     err << "zelk8-prep: error: " << e.what() << '\n';
-    return 2;
+    return report::exit_input;
   } catch (const std::exception& e) {
     // What the CIF library refuses that the checks above did not foresee.
     err << "zelk8-prep: error: " << (args.empty() ? std::string() : args.front() + ": ") << e.what()
         << '\n';
-    return 2;
+    return report::exit_input;
   }
 }
 

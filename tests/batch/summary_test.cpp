@@ -144,8 +144,8 @@ TEST(Summary, WholeFileOrNothing) {
   fs::remove_all(dir);
   fs::create_directories(dir);
   const std::string target = (dir / "summary.csv").string();
-  write_whole_file(target, "old\n");
-  write_whole_file(target, "new text\n");
+  zelk8::report::write_whole(target, "old\n");
+  zelk8::report::write_whole(target, "new text\n");
   std::ifstream in(target);
   std::stringstream text;
   text << in.rdbuf();
@@ -155,7 +155,7 @@ TEST(Summary, WholeFileOrNothing) {
   EXPECT_EQ(info.st_mode & 0777, 0644u);
   // A folder that does not exist: an error that names the file, no leftovers.
   try {
-    write_whole_file((dir / "none" / "x.csv").string(), "x");
+    zelk8::report::write_whole((dir / "none" / "x.csv").string(), "x");
     ADD_FAILURE() << "wrote into a missing folder";
   } catch (const std::runtime_error& error) {
     EXPECT_NE(std::string(error.what()).find((dir / "none" / "x.csv").string()), std::string::npos);
@@ -202,11 +202,12 @@ TEST(Progress, PlainLinesAndTheTerminalLine) {
   // Done before: no rate yet, so no estimate.
   EXPECT_EQ(terminal.status_line(1.0), "[1/10] 0 failed, 1s elapsed");
   terminal.finished("b", "ok", "", 4.0);
-  terminal.finished("c", "run_failed", "zelk8 exited with status 2", 4.0);
+  terminal.finished("c", "run_failed", "zelk8: no cell record (status 2)", 4.0);
   // Two crystals run in 30 s, seven left: about 105 s.
   EXPECT_EQ(terminal.status_line(30.0), "[3/10] 1 failed, 30s elapsed, about 1m45s left");
-  EXPECT_NE(screen.str().find("\r\033[Kzelk8-batch: c: run_failed: zelk8 exited with status 2\n"),
-            std::string::npos);
+  EXPECT_NE(
+      screen.str().find("\r\033[Kzelk8-batch: c: run_failed: zelk8: no cell record (status 2)\n"),
+      std::string::npos);
   EXPECT_EQ(screen.str().find("b ok"), std::string::npos);  // no line per crystal
   EXPECT_EQ(duration_text(3725.0), "1h02m");
 }

@@ -64,7 +64,7 @@ TEST(Files, InterruptEndsWithStatus130) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     zelk8::prep::end_on_interrupt();
-    zelk8::prep::write_whole_file(fifo, "never read\n");  // blocks in open
+    zelk8::report::write_whole(fifo, "never read\n");  // blocks in open
     ::_exit(0);
   }
   ::usleep(200000);
