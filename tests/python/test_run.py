@@ -181,3 +181,15 @@ def test_bad_input_raises_the_family(work):
     with pytest.raises(zelk8.OutputError) as caught:
         run.map_svg(os.path.join(work, "no", "such", "folder", "map.svg"))
     assert isinstance(caught.value, OSError) and "map.svg" in str(caught.value)
+
+
+def test_runs_side_by_side_in_threads():
+    # The lock is released during a run: runs in threads at once give what
+    # they give one after another.
+    from concurrent.futures import ThreadPoolExecutor
+
+    texts = [example_text(name) for name in EXAMPLE_RUNS] * 2
+    alone = [zelk8.run(text, map_threads=1).files for text in texts]
+    with ThreadPoolExecutor(max_workers=4) as pool:
+        together = list(pool.map(lambda text: zelk8.run(text, map_threads=1).files, texts))
+    assert together == alone
