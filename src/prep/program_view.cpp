@@ -3,30 +3,17 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <memory>
 
 #include "crystal.hpp"
-#include "stages.hpp"
+#include "program.hpp"
 
 namespace zelk8::prep {
 
 ProgramView view_in_program(const std::string& input) {
-  auto s = std::make_unique<zelk8::RunState>();
-  records::InputFile in("zelk8.dat", input);
-  std::string report;
-  try {
-    zelk8::read_molecule(*s, in);
-    zelk8::read_cell(*s, in, report);
-    zelk8::build_atom_table(*s, report);
-    zelk8::build_transfer_matrix(*s, report);
-    zelk8::count_heavy_atoms(*s);
-    zelk8::build_molecular_frame(*s, report);
-    zelk8::build_frame_coordinates(*s);
-    zelk8::read_unit_list(*s, in, report);
-    zelk8::assign_partial_charges(*s);
-  } catch (const records::ReadError& e) {
-    throw PrepError(std::string("the written file would not run: ") + e.what());
-  }
+  // The map is not needed here: the run stops after the unit report.
+  const zelk8::RunResult run = zelk8::run_text(input, 1, zelk8::RunStages::through_units);
+  if (run.status != 0 || !run.frame)
+    throw PrepError("the written file would not run: " + run.diagnostic);
 
   ProgramView view;
   auto symbol = [](const records::Text4& text) {
@@ -34,51 +21,21 @@ ProgramView view_in_program(const std::string& input) {
     name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
     return name;
   };
-  for (int k = 0; k < s->atom_count; ++k) {
-    view.charges.push_back(s->atom_charge[k]);
-    view.net_charge += s->atom_charge[k];
-    view.central_atoms.push_back({s->frame_l[k], s->frame_s[k], s->frame_v[k]});
-    view.symbols.push_back(symbol(s->atom_symbol[k]));
+  const zelk8::FrameResult& frame = *run.frame;
+  for (size_t k = 0; k < frame.l.size(); ++k) {
+    view.charges.push_back(frame.charge[k]);
+    view.net_charge += frame.charge[k];
+    view.central_atoms.push_back({frame.l[k], frame.s[k], frame.v[k]});
+    view.symbols.push_back(symbol(frame.symbol[k]));
   }
   for (int i = 0; i < 3; ++i)
-    view.moments[i] = static_cast<double>(s->axis_length[i]) * s->axis_length[i];
-  // Each unit's atoms placed in the central frame as the unit report places
-  // them: the operation on the fractional coordinates, the cell's Cartesian
-  // position, its offset from the centre of gravity along VL, VS and VV. The
-  // marker unit (a11 = 5) places the second atom set as read, and the units
-  // after it move that set.
-  const auto& c = s->centre_of_gravity;
-  bool second_set = false;
-  zelk8::AtomArray<float> l{}, sv{}, v{};
-  for (int u = 0; u < s->unit_count; ++u) {
-    const auto& op = s->unit_ops[u];
-    const bool marker = !second_set && op[0] == 5.0f;
-    if (marker) second_set = true;
-    const auto& [a11, a12, a13, a21, a22, a23, a31, a32, a33, t1, t2, t3, x13, x14, x15] = op;
-    for (int k = 0; k < s->atom_count; ++k) {
-      const int slot = second_set ? s->atom_count + k : k;
-      float x = second_set ? s->frac_x_full[slot] : s->frac_x[k];
-      float y = second_set ? s->frac_y_full[slot] : s->frac_y[k];
-      float z = second_set ? s->frac_z_full[slot] : s->frac_z[k];
-      if (!marker) {
-        const float p = ((a11 * x + a12 * y) + a13 * z) + t1;
-        const float q = ((a21 * x + a22 * y) + a23 * z) + t2;
-        const float r = ((a31 * x + a32 * y) + a33 * z) + t3;
-        x = p;
-        y = q;
-        z = r;
-      }
-      const zelk8::Cartesian p = zelk8::to_cartesian(*s, x, y, z);
-      const float X = p.x - c[0], Y = p.y - c[1], Z = p.z - c[2];
-      l[k] = (s->VL[0] * X + s->VL[1] * Y) + s->VL[2] * Z;
-      sv[k] = (s->VS[0] * X + s->VS[1] * Y) + s->VS[2] * Z;
-      v[k] = (s->VV[0] * X + s->VV[1] * Y) + s->VV[2] * Z;
-    }
+    view.moments[i] = static_cast<double>(frame.axis_length[i]) * frame.axis_length[i];
+  // Each unit placed in the central frame by the program's unit report.
+  for (const zelk8::PlacedUnit& unit : run.units) {
     std::vector<FramePoint> atoms;
-    for (int k = 0; k < s->atom_count; ++k) atoms.push_back({l[k], sv[k], v[k]});
+    for (size_t k = 0; k < unit.l.size(); ++k) atoms.push_back({unit.l[k], unit.s[k], unit.v[k]});
     view.unit_atoms.push_back(std::move(atoms));
-    view.unit_centres.push_back(
-        zelk8::plain_mean(l.data(), sv.data(), v.data(), s->molecule_atom_count));
+    view.unit_centres.push_back(unit.centre);
   }
   return view;
 }

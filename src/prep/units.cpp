@@ -177,22 +177,33 @@ Unit unit_of(const Crystal& crystal, const Image& image, int rank, bool second) 
 
 }  // namespace
 
-UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double cutoff, int skip) {
+namespace {
+
+// The unit under `rank`: its name follows the rank.
+Unit ranked_as(Unit unit, int rank) {
+  unit.rank = rank;
+  char name[16];
+  std::snprintf(name, sizeof name, "%c%02d", unit.name[0], rank % 1000);
+  unit.name = name;
+  return unit;
+}
+
+}  // namespace
+
+UnitImages find_unit_images(const Crystal& crystal, const Molecule& molecule, double cutoff) {
   const std::vector<gemmi::Fractional> central = positions_of(molecule);
   std::vector<Image> kept =
       images_within(crystal, types_of(molecule), central, centroid(central), cutoff, central);
-  UnitSearch search;
-  search.inside_cutoff = static_cast<int>(kept.size());
-  for (const Image& image : kept) search.distances.push_back(image.distance);
-  for (int rank = skip + 1; rank <= static_cast<int>(kept.size()); ++rank) {
-    if (static_cast<int>(search.units.size()) == max_units) break;
-    search.units.push_back(unit_of(crystal, kept[rank - 1], rank, false));
+  UnitImages images;
+  for (size_t k = 0; k < kept.size(); ++k) {
+    images.distances.push_back(kept[k].distance);
+    images.ranked.push_back(unit_of(crystal, kept[k], static_cast<int>(k) + 1, false));
   }
-  return search;
+  return images;
 }
 
-UnitSearch find_pair_units(const Crystal& crystal, const Molecule& first,
-                           const std::vector<gemmi::Fractional>& second, double cutoff, int skip) {
+UnitImages find_pair_unit_images(const Crystal& crystal, const Molecule& first,
+                                 const std::vector<gemmi::Fractional>& second, double cutoff) {
   const gemmi::UnitCell& cell = crystal.cell;
   const std::vector<int> types = types_of(first);
   const std::vector<gemmi::Fractional> a = positions_of(first);
@@ -217,21 +228,22 @@ UnitSearch find_pair_units(const Crystal& crystal, const Molecule& first,
       for (int i = 0; i < 3; ++i) placing[9 + i] += near.t[i];
     }
   }
-  UnitSearch search;
+  UnitImages images;
+  images.pair = true;
   for (const gemmi::Fractional& f : second) {
     const gemmi::Fractional p = apply_op(placing, f);
     auto round5 = [](double v) {
       const double r = std::round(v * 1e5) / 1e5;
       return r == 0.0 ? 0.0 : r;
     };
-    search.second_set.emplace_back(round5(p.x), round5(p.y), round5(p.z));
+    images.second_set.emplace_back(round5(p.x), round5(p.y), round5(p.z));
   }
-  const gemmi::Fractional placed_centre = centroid(search.second_set);
+  const gemmi::Fractional placed_centre = centroid(images.second_set);
   const double marker_distance = cell.orthogonalize_difference(placed_centre - centre).length();
 
   std::vector<Image> own = images_within(crystal, types, a, centre, cutoff, a);
   std::vector<Image> others =
-      images_within(crystal, types, search.second_set, centre, cutoff, search.second_set);
+      images_within(crystal, types, images.second_set, centre, cutoff, images.second_set);
   // One ranking of all: the first molecule's images, the marker and the
   // second's, nearest first (at one distance in that order).
   struct Ranked {
@@ -250,47 +262,74 @@ UnitSearch find_pair_units(const Crystal& crystal, const Molecule& first,
     return std::make_tuple(std::llround(p.distance * 1e4), p.kind) <
            std::make_tuple(std::llround(q.distance * 1e4), q.kind);
   });
-  search.inside_cutoff = static_cast<int>(ranked.size());
-  for (const Ranked& r : ranked) search.distances.push_back(r.distance);
+  for (size_t k = 0; k < ranked.size(); ++k) {
+    const Ranked& r = ranked[k];
+    const int rank = static_cast<int>(k) + 1;
+    images.distances.push_back(r.distance);
+    if (r.kind == 1) {
+      Unit unit;
+      unit.op[0] = 5.0;
+      unit.marker = true;
+      unit.second = true;
+      unit.distance = marker_distance;
+      unit.name = "M";
+      images.ranked.push_back(ranked_as(unit, rank));
+    } else {
+      images.ranked.push_back(
+          unit_of(crystal, r.kind == 0 ? own[r.index] : others[r.index], rank, r.kind == 2));
+    }
+  }
+  return images;
+}
+
+UnitSearch take_units(const UnitImages& images, int skip) {
+  UnitSearch search;
+  search.second_set = images.second_set;
+  search.inside_cutoff = static_cast<int>(images.ranked.size());
+  search.distances = images.distances;
+  const std::vector<Unit>& ranked = images.ranked;
   const size_t begin = std::min(ranked.size(), static_cast<size_t>(std::max(skip, 0)));
   size_t take = std::min(ranked.size() - begin, static_cast<size_t>(max_units));
+  if (!images.pair) {
+    for (size_t k = begin; k < begin + take; ++k) search.units.push_back(ranked[k]);
+    return search;
+  }
+  auto kind = [](const Unit& unit) { return unit.marker ? 1 : unit.second ? 2 : 0; };
+  // Positions in the ranking; the units are named by the rank of their place.
+  std::vector<size_t> order(ranked.size());
+  for (size_t k = 0; k < order.size(); ++k) order[k] = k;
   // Images of the second molecule need the marker before them.
   auto marker_at =
-      std::find_if(ranked.begin(), ranked.end(), [](const Ranked& r) { return r.kind == 1; });
+      std::find_if(ranked.begin(), ranked.end(), [](const Unit& unit) { return unit.marker; });
   const long marker_index = marker_at - ranked.begin();
-  bool second_taken = std::any_of(ranked.begin() + begin, ranked.begin() + begin + take,
-                                  [](const Ranked& r) { return r.kind == 2; });
-  std::vector<std::pair<int, Ranked>> chosen;  // rank, entry
+  bool second_taken = std::any_of(ranked.begin() + static_cast<long>(begin),
+                                  ranked.begin() + static_cast<long>(begin + take),
+                                  [&](const Unit& unit) { return kind(unit) == 2; });
+  std::vector<std::pair<int, size_t>> chosen;  // rank, position in `ranked`
   if (second_taken && marker_index < static_cast<long>(begin)) {
     // A further shell: the marker, ranked before it, is written again only
     // to place the second molecule, under its own rank, in the last place.
     if (take == static_cast<size_t>(max_units)) --take;
-    chosen.push_back({static_cast<int>(marker_index) + 1, *marker_at});
+    chosen.push_back({static_cast<int>(marker_index) + 1, static_cast<size_t>(marker_index)});
   } else if (second_taken && marker_index >= static_cast<long>(begin + take)) {
-    std::rotate(ranked.begin() + begin + take - 1, marker_at, marker_at + 1);
+    std::rotate(order.begin() + static_cast<long>(begin + take) - 1, order.begin() + marker_index,
+                order.begin() + marker_index + 1);
   }
   for (size_t k = begin; k < begin + take; ++k)
-    chosen.push_back({static_cast<int>(k) + 1, ranked[k]});
-  for (int kind : {0, 1, 2})
-    for (const auto& [rank, r] : chosen) {
-      if (r.kind != kind) continue;
-      if (kind == 1) {
-        Unit unit;
-        unit.op[0] = 5.0;
-        unit.marker = true;
-        unit.second = true;
-        unit.distance = marker_distance;
-        unit.rank = rank;
-        char name[16];
-        std::snprintf(name, sizeof name, "M%02d", rank % 1000);
-        unit.name = name;
-        search.units.push_back(unit);
-      } else {
-        search.units.push_back(
-            unit_of(crystal, kind == 0 ? own[r.index] : others[r.index], rank, kind == 2));
-      }
-    }
+    chosen.push_back({static_cast<int>(k) + 1, order[k]});
+  for (int wanted : {0, 1, 2})
+    for (const auto& [rank, at] : chosen)
+      if (kind(ranked[at]) == wanted) search.units.push_back(ranked_as(ranked[at], rank));
   return search;
+}
+
+UnitSearch find_units(const Crystal& crystal, const Molecule& molecule, double cutoff, int skip) {
+  return take_units(find_unit_images(crystal, molecule, cutoff), skip);
+}
+
+UnitSearch find_pair_units(const Crystal& crystal, const Molecule& first,
+                           const std::vector<gemmi::Fractional>& second, double cutoff, int skip) {
+  return take_units(find_pair_unit_images(crystal, first, second, cutoff), skip);
 }
 
 std::string unit_triplet(const Unit& unit) {

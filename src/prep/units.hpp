@@ -57,6 +57,21 @@ UnitSearch find_pair_units(const Crystal& crystal, const Molecule& first,
                            const std::vector<gemmi::Fractional>& second, double cutoff,
                            int skip = 0);
 
+// Every image within a cutoff, ranked once; the units of any shell are
+// taken from it.
+struct UnitImages {
+  std::vector<gemmi::Fractional> second_set;  // as UnitSearch::second_set
+  std::vector<Unit> ranked;                   // every image, named by its rank
+  std::vector<double> distances;              // of every one, nearest first
+  bool pair = false;                          // two molecules (find_pair_unit_images)
+};
+UnitImages find_unit_images(const Crystal& crystal, const Molecule& molecule, double cutoff);
+UnitImages find_pair_unit_images(const Crystal& crystal, const Molecule& first,
+                                 const std::vector<gemmi::Fractional>& second, double cutoff);
+// The units of a search that skips the `skip` nearest, as find_units and
+// find_pair_units choose and name them.
+UnitSearch take_units(const UnitImages& images, int skip);
+
 // The operation as a triplet, e.g. "-x-1/2,y-1/2,-z".
 std::string unit_triplet(const Unit& unit);
 

@@ -47,9 +47,14 @@ struct RunResult {
   std::optional<ShiftMap> map;  // with a stacking unit from 1 to 40
 };
 
+// How far run_text goes: the whole run, or its stages up to the lattice sum
+// of the units (the texts end there, as after a run with stacking unit 0:
+// no map record, no map, no shift scan).
+enum class RunStages { all, through_units };
+
 // Runs the program on `input` (the text of a zelk8.dat). Never throws for
 // bad input: a read failure is status 2 with the diagnostic the program
 // prints (without its "zelk8: " prefix). `map_threads` as for run().
-RunResult run_text(std::string_view input, int map_threads = 0);
+RunResult run_text(std::string_view input, int map_threads = 0, RunStages stages = RunStages::all);
 
 }  // namespace zelk8

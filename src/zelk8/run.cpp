@@ -87,7 +87,7 @@ FrameResult frame_of(const RunState& s) {
   return f;
 }
 
-void run_stages(RunState& s, RunFiles& f, int map_threads) {
+void run_stages(RunState& s, RunFiles& f, int map_threads, RunStages stages) {
   RunResult* const keep = f.memory;
   read_molecule(s, f.input);
   read_cell(s, f.input, f.report);
@@ -122,6 +122,7 @@ void run_stages(RunState& s, RunFiles& f, int map_threads) {
   f.pass_report();
   f.pass_coord();
   if (s.stack_unit == 0) return;  // first stop
+  if (stages == RunStages::through_units) return;
 
   read_map_record(s, f.input, f.report);
   if (keep != nullptr) keep->map_height = s.map_height;
@@ -153,7 +154,7 @@ int run(int map_threads) {
     files = std::make_unique<RunFiles>(std::move(*input), nullptr);
     auto state = std::make_unique<RunState>();
     try {
-      run_stages(*state, *files, map_threads);
+      run_stages(*state, *files, map_threads, RunStages::all);
     } catch (const records::ReadError& e) {
       // What the report holds so far stays in "at8.dat".
       files->pass_report();
@@ -170,12 +171,12 @@ int run(int map_threads) {
   }
 }
 
-RunResult run_text(std::string_view input, int map_threads) {
+RunResult run_text(std::string_view input, int map_threads, RunStages stages) {
   RunResult result;
   RunFiles files(records::InputFile("zelk8.dat", std::string(input)), &result);
   auto state = std::make_unique<RunState>();
   try {
-    run_stages(*state, files, map_threads);
+    run_stages(*state, files, map_threads, stages);
   } catch (const records::ReadError& e) {
     files.pass_report();
     files.pass_coord();
