@@ -23,8 +23,11 @@
 #include "cif_symmetry.hpp"
 #include "contacts.hpp"
 #include "coord_file.hpp"
+#include "crystal.hpp"
+#include "files.hpp"
 #include "manifest.hpp"
 #include "map_svg.hpp"
+#include "options.hpp"
 #include "page.hpp"
 #include "page_data.hpp"
 #include "prep.hpp"
@@ -461,18 +464,38 @@ PYBIND11_MODULE(_zelk8, m) {
       },
       py::arg("path"), py::arg("text"));
 
-  // zelk8-prep on a CIF held in memory: (status, input text, messages).
+  // zelk8-prep's work on a CIF held in memory: the command line's words
+  // (the CIF's name first, as the tool's), no file written.
+  py::class_<prep::Prepared>(m, "PrepResult")
+      .def_property_readonly("input", [](const prep::Prepared& p) { return text_of(p.input); })
+      .def_readonly("warnings", &prep::Prepared::warnings)
+      .def_readonly("summary_text", &prep::Prepared::summary_text)
+      .def("json", &prep::Prepared::json);
   m.def(
       "prepare",
       [](const py::handle& cif_text, const std::vector<std::string>& args) {
         const std::string cif = bytes_of(cif_text);
-        std::ostringstream out, err;
-        int status = 0;
-        {
-          py::gil_scoped_release free;
-          status = prep::run_on_text(cif, args, out, err);
+        py::gil_scoped_release free;
+        try {
+          const prep::Command command = prep::parse_command_line(args);
+          if (command.print)
+            throw InputProblem(
+                "zelk8.prepare: help and version are zelk8-prep's own; "
+                "help(zelk8.prepare) names the options");
+          const prep::Options& options = command.options;
+          const prep::Crystal crystal =
+              prep::read_crystal_text(cif, options.cif_path, options.block);
+          return prep::prepare(crystal, options);
+        } catch (const prep::OutputError& e) {
+          throw OutputProblem(e.what());
+        } catch (const prep::PrepError& e) {
+          throw InputProblem(e.what());
+        } catch (const InputProblem&) {
+          throw;
+        } catch (const std::exception& e) {
+          // What the CIF library refuses, named as the tool names it.
+          throw InputProblem((args.empty() ? std::string() : args.front() + ": ") + e.what());
         }
-        return py::make_tuple(status, text_of(out.str()), text_of(err.str()));
       },
       py::arg("cif_text"), py::arg("args"));
 

@@ -23,17 +23,21 @@ def cif(name):
     ({"no_map": True, "model": "x23"}, ["--no-map", "--model", "x23"]),
 ])
 def test_prepare_writes_what_the_tool_writes(options, words, work):
-    done = run_tool([tool("ZELK8_PREP_BINARY"), cif("anthracene")] + words)
+    summary = os.path.join(work, "prep.json")
+    done = run_tool([tool("ZELK8_PREP_BINARY"), cif("anthracene"), "--json", summary] + words)
     assert done.returncode == 0, done.stderr
     prepared = zelk8.prepare(cif("anthracene"), **options)
     assert prepared.input == done.stdout
-    expected_warnings = [line.split("warning: ", 1)[1] for line in done.stderr.splitlines()
-                         if line.startswith("zelk8-prep: warning: ")]
-    assert prepared.warnings == expected_warnings
-    assert prepared.summary.strip() and "warning" not in prepared.summary
-    # The same CIF given as text.
+    assert prepared.json() == read_bytes(summary).decode()
+    assert prepared.summary["formula"] == "C14H10" and prepared.summary["units"]
+    prefix = "zelk8-prep: warning: "
+    lines = done.stderr.splitlines(keepends=True)
+    assert prepared.warnings == [l[len(prefix):].rstrip("\n") for l in lines if l.startswith(prefix)]
+    assert prepared.summary_text == "".join(l for l in lines if not l.startswith(prefix))
+    # The same CIF given as text, named as on the command line.
     with open(cif("anthracene"), encoding="utf-8") as f:
-        assert zelk8.prepare(f.read(), **options).input == done.stdout
+        again = zelk8.prepare(f.read(), name=cif("anthracene"), **options)
+    assert again.input == done.stdout and again.json() == prepared.json()
     assert prepared.run().status == 0
 
 

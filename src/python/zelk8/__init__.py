@@ -456,16 +456,25 @@ def _option_words(options, own=()):
 
 class Prepared:
     """What zelk8-prep makes of a CIF: ``input`` (the text of zelk8.dat),
-    ``summary`` (the summary it prints, without the warnings) and
-    ``warnings`` (one text each)."""
+    ``summary`` (what its --json file holds, as a dict: formula, space
+    group, units written with their ranks, distances and operations,
+    stacking unit and why, net charge, ...), ``summary_text`` (the summary
+    it prints) and ``warnings`` (one text each, as printed after
+    "zelk8-prep: warning: ")."""
 
-    def __init__(self, name, input, messages):
+    def __init__(self, name, result):
+        import json
+
         self.name = name
-        self.input = input
-        lines = messages.splitlines()
-        prefix = "zelk8-prep: warning: "
-        self.warnings = [line[len(prefix):] for line in lines if line.startswith(prefix)]
-        self.summary = "\n".join(line for line in lines if not line.startswith(prefix))
+        self.input = result.input
+        self.warnings = list(result.warnings)
+        self.summary_text = result.summary_text
+        self._json = result.json()
+        self.summary = json.loads(self._json)
+
+    def json(self):
+        """The text of zelk8-prep's --json file."""
+        return self._json
 
     def run(self, map_threads=0, check=True):
         """The program on this input."""
@@ -473,6 +482,7 @@ class Prepared:
         return run(self.input, map_threads=map_threads, check=check, name=name)
 
     def write(self, path="zelk8.dat"):
+        """Writes the input (whole) to ``path``."""
         _zelk8.write_whole(os.fspath(path), self.input)
         return path
 
@@ -483,28 +493,27 @@ class Prepared:
 _prepare_refused = {"output": "-o/--output", "o": "-o/--output", "json": "--json"}
 
 
-def prepare(cif, **options):
-    """zelk8-prep on a CIF: ``cif`` is a path, or the CIF's text (holding a
-    line end). Options are named as on zelk8-prep's command line:
-    ``charges="0.1,-0.4,-0.3,0"``, ``cutoff=12``, ``stack=3``, ``no_map=True``,
-    ``molecule=2``, ``model="x23"``, ... Raises InputError with zelk8-prep's
-    message when the CIF cannot be used."""
+def prepare(cif, name=None, **options):
+    """zelk8-prep on a CIF, in process: ``cif`` is a path, or the CIF's text
+    (holding a line end; ``name`` then names it in messages and the summary,
+    "crystal.cif" by default). Options are named as on zelk8-prep's command
+    line: ``charges="0.1,-0.4,-0.3,0"``, ``cutoff=12``, ``stack=3``,
+    ``no_map=True``, ``molecule=2``, ``model="x23"``, ``block="x"``, ...
+    Raises InputError with zelk8-prep's message when the CIF or an option
+    cannot be used. The interpreter's lock is released meanwhile."""
     for key, option in _prepare_refused.items():
         if options.get(key):
-            raise InputError(f"zelk8.prepare: {option} is not taken; write the input with "
-                             f"Prepared.write(path)")
-    if isinstance(cif, (str, bytes)) and ("\n" in (cif if isinstance(cif, str) else cif.decode(errors="replace"))):
-        name, text = "crystal.cif", cif
+            raise InputError(f"zelk8.prepare: {option} is not taken; the input is Prepared.input "
+                             f"(Prepared.write(path) writes it), the summary Prepared.json()")
+    if isinstance(cif, bytes):
+        cif = cif.decode("utf-8", errors="surrogateescape")
+    if isinstance(cif, str) and "\n" in cif:
+        text = cif
+        name = name or "crystal.cif"
     else:
-        name = os.fspath(cif)
-        text = _read_text(name)
-    status, input_text, messages = _zelk8.prepare(text, [name] + _option_words(options))
-    if status != 0:
-        lines = [line for line in messages.splitlines() if line.strip()]
-        errors = [line for line in lines if "error" in line] or lines[-1:]
-        message = "\n".join(errors)
-        raise (OutputError if status == 3 else InputError)(message)
-    return Prepared(name, input_text, messages)
+        name = name or os.fspath(cif)
+        text = _read_text(os.fspath(cif))
+    return Prepared(name, _zelk8.prepare(text, [name] + _option_words(options)))
 
 
 def _tools():
