@@ -1,7 +1,8 @@
 // Timings of zelk8-batch as a user runs it: the three bundled CIFs, and a
 // batch of 100 crystals (the three CIFs copied under 100 names), each run
-// from scratch (--force) with the default lattice radius and with none.
-// Every zelk8-batch run uses all the CPUs this process may use.
+// from scratch (--force) with the default lattice radius and with none, with
+// maps and (where zelk8-view is built) pages. Every zelk8-batch run uses all
+// the CPUs this process may use.
 #include <benchmark/benchmark.h>
 #include <sys/wait.h>
 #include <unistd.h>

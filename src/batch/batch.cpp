@@ -1,6 +1,7 @@
 #include "batch.hpp"
 
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,7 +13,6 @@
 #include <ostream>
 #include <thread>
 
-#include "process.hpp"
 #include "progress.hpp"
 
 namespace zelk8::batch {
@@ -71,6 +71,13 @@ int collect(const Parameters& parameters, std::ostream& err) {
   if (missing) err << ", " << missing << " missing";
   err << '\n';
   return failed || missing ? exit_failed : exit_ok;
+}
+
+// The CPUs this process may use (at least one).
+int usable_cpu_count() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 }  // namespace
@@ -135,7 +142,7 @@ std::vector<Row> folder_rows(const std::string& out, const std::vector<Row>& thi
   return rows;
 }
 
-int run_batch(const Parameters& parameters, const Tools& tools, std::ostream& err) {
+int run_batch(const Parameters& parameters, std::ostream& err) {
   std::vector<Crystal> crystals;
   try {
     std::error_code error;
@@ -158,18 +165,27 @@ int run_batch(const Parameters& parameters, const Tools& tools, std::ostream& er
   }
 
   Settings settings;
-  // The tools run in the crystal folders: every path they get is absolute.
   settings.out = fs::absolute(parameters.out).lexically_normal().string();
   settings.prep_options = parameters.prep_options;
   settings.lattice_radius = parameters.lattice_radius;
   settings.force = parameters.force;
+#ifdef ZELK8_BATCH_PAGES
+  settings.pages = true;
+#endif
+  if (settings.pages && !crystals.empty()) {
+    try {
+      write_viewer_library(settings.out);
+    } catch (const std::exception& error) {
+      err << "zelk8-batch: " << error.what() << '\n';
+      return exit_unwritable;
+    }
+  }
 
-  const std::vector<int> cpus = usable_cpus();
-  int jobs = parameters.jobs > 0 ? parameters.jobs : static_cast<int>(cpus.size());
+  int jobs = parameters.jobs > 0 ? parameters.jobs : usable_cpu_count();
   jobs = std::max(1, std::min(jobs, static_cast<int>(crystals.size())));
 
-  // Interrupts are taken by one watcher thread, which stops every running
-  // tool; the workers then leave their temporary folders and stop.
+  // Interrupts are taken by one watcher thread, which asks every crystal in
+  // progress to stop; the workers then leave their temporary folders and stop.
   sigset_t signals;
   sigemptyset(&signals);
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
@@ -189,20 +205,19 @@ int run_batch(const Parameters& parameters, const Tools& tools, std::ostream& er
       const int signal = sigtimedwait(&signals, nullptr, &wait);
       if (signal > 0) {
         caught = signal;
-        stop_all_commands();
+        stop_all_crystals();
       } else if (++quarter % 4 == 0) {
         progress.tick();
       }
     }
   });
   std::vector<std::thread> workers;
-  for (int slot = 0; slot < jobs; ++slot) {
-    workers.emplace_back([&, slot] {
-      const std::vector<int> mine = worker_cpus(cpus, jobs, slot);
-      for (size_t k; (k = next++) < crystals.size() && !commands_stopped();) {
+  for (int worker = 0; worker < jobs; ++worker) {
+    workers.emplace_back([&] {
+      for (size_t k; (k = next++) < crystals.size() && !crystals_stopped();) {
         CrystalOutcome& outcome = outcomes[k];
         try {
-          outcome = process_crystal(crystals[k], settings, tools, mine);
+          outcome = process_crystal(crystals[k], settings);
         } catch (const std::exception& error) {
           // Nothing could be kept for this crystal (no folder, a write that
           // failed): it still gets its row.
@@ -226,7 +241,7 @@ int run_batch(const Parameters& parameters, const Tools& tools, std::ostream& er
 
   std::vector<Row> rows;
   for (const CrystalOutcome& outcome : outcomes)
-    if (!outcome.row.is_null() && !outcome.interrupted) rows.push_back(outcome.row);
+    if (!cell(outcome.row, "name").empty() && !outcome.interrupted) rows.push_back(outcome.row);
   if (caught) {
     err << "zelk8-batch: interrupted (" << strsignal(caught) << "): " << rows.size() << " of "
         << crystals.size() << " crystals finished and kept; run the same command again to do the "

@@ -49,6 +49,6 @@ std::vector<Row> finished_rows(const std::string& out);
 std::vector<Row> folder_rows(const std::string& out, const std::vector<Row>& this_run);
 
 // Runs the batch; progress and messages go to `err`. Returns the exit status.
-int run_batch(const Parameters& parameters, const Tools& tools, std::ostream& err);
+int run_batch(const Parameters& parameters, std::ostream& err);
 
 }  // namespace zelk8::batch

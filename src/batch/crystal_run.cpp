@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -15,9 +16,19 @@
 #include <sstream>
 
 #include "contacts.hpp"
+#include "crystal.hpp"
 #include "hints.hpp"
-#include "process.hpp"
+#include "map_svg.hpp"
+#include "prep.hpp"
+#include "program.hpp"
 #include "report.hpp"
+#include "write_whole.hpp"
+#ifdef ZELK8_BATCH_PAGES
+#include "coord_file.hpp"
+#include "embedded.hpp"
+#include "page.hpp"
+#include "page_data.hpp"
+#endif
 
 namespace zelk8::batch {
 
@@ -50,38 +61,7 @@ std::string fixed(double value, int decimals) {
   return text;
 }
 
-std::string json_text(const nlohmann::json& json, const char* key) {
-  auto found = json.find(key);
-  if (found == json.end() || found->is_null()) return "";
-  if (found->is_string()) return found->get<std::string>();
-  if (found->is_array()) {
-    std::string joined;
-    for (const nlohmann::json& item : *found)
-      joined +=
-          (joined.empty() ? "" : " ") + (item.is_string() ? item.get<std::string>() : item.dump());
-    return joined;
-  }
-  return found->dump();
-}
-
-// How a program ended, for a message; empty when it exited with status 0.
-std::string failure(const std::string& tool, const Outcome& outcome, const std::string& log) {
-  if (!outcome.error.empty()) return tool + ": " + outcome.error;
-  std::string why;
-  if (outcome.signal)
-    why = tool + " was ended by signal " + std::to_string(outcome.signal) + " (" +
-          strsignal(outcome.signal) + ")";
-  else if (outcome.status != 0)
-    why = tool + " exited with status " + std::to_string(outcome.status);
-  else
-    return "";
-  const std::string text = diagnostic(log);
-  return text.empty() ? why : why + ": " + text;
-}
-
-bool interrupted(const Outcome& outcome) {
-  return commands_stopped() && (outcome.signal || !outcome.error.empty() || outcome.status != 0);
-}
+std::atomic<bool> stop_requested{false};
 
 // A crystal folder under construction: OUT/.NAME.tmp-XXXXXX/NAME, so that
 // the tools see the crystal's own folder name; renamed to OUT/NAME when
@@ -139,21 +119,22 @@ struct Step {
   bool interrupted = false;  // the batch was stopped meanwhile
 };
 
-// One zelk8 run in `dir` (prepared zelk8.dat there), its report read back.
-Step run_zelk8(const Tools& tools, const fs::path& dir, const std::vector<int>& cpus,
-               report::Report& report) {
-  Command command;
-  command.argv = {tools.zelk8};
-  command.directory = dir.string();
-  command.stderr_path = (dir / ".zelk8.err").string();
-  command.cpus = cpus;
-  const Outcome outcome = run_command(command);
-  const std::string log = read_text(command.stderr_path);
-  fs::remove(command.stderr_path);
-  if (interrupted(outcome)) return {"", true};
-  if (std::string why = failure("zelk8", outcome, log); !why.empty()) return {why};
+Step stopped_step() { return {"", true}; }
+
+// The file a run leaves, written into the crystal's folder.
+void write_file(const fs::path& dir, const char* name, std::string_view text) {
+  report::write_whole(dir / name, text);
+}
+
+// The program on `input`; its report read back as the companions read it.
+Step run_program(const std::string& input, zelk8::RunResult& run, report::Report& report) {
+  run = zelk8::run_text(input, 1);
+  if (run.status != 0)
+    return {"zelk8 exited with status " + std::to_string(run.status) +
+            ": zelk8: " + run.diagnostic};
   try {
-    report = report::read_report_file(dir / "at8.dat");
+    std::istringstream text(run.at8);
+    report = report::read_report(text, "at8.dat");
   } catch (const report::ReportError& error) {
     return {std::string("cannot read the report: ") + error.what()};
   }
@@ -163,50 +144,19 @@ Step run_zelk8(const Tools& tools, const fs::path& dir, const std::vector<int>& 
   return {};
 }
 
-// zelk8-prep for `cif` with `options`; writes DIR/zelk8.dat and reads its
-// JSON summary into `summary`. Its error output goes to `log`.
-Step run_prep(const Tools& tools, const std::string& cif, const std::vector<std::string>& options,
-              const fs::path& dir, const fs::path& log, const std::vector<int>& cpus,
-              nlohmann::json& summary) {
-  Command command;
-  command.argv = {tools.prep, cif};
-  command.argv.insert(command.argv.end(), options.begin(), options.end());
-  const fs::path json = dir / ".prep.json";
-  for (const std::string& arg :
-       {std::string("-o"), (dir / "zelk8.dat").string(), std::string("--json"), json.string()})
-    command.argv.push_back(arg);
-  command.stderr_path = log.string();
-  command.cpus = cpus;
-  const Outcome outcome = run_command(command);
-  if (interrupted(outcome)) return {"", true};
-  if (std::string why = failure("zelk8-prep", outcome, read_text(log)); !why.empty()) {
-    // The tool's own diagnostic is the message; the exit status adds nothing.
-    const std::string text = diagnostic(read_text(log));
-    return {outcome.status == 2 && !text.empty() ? text : why};
-  }
-  try {
-    summary = nlohmann::json::parse(read_text(json));
-  } catch (const nlohmann::json::exception& error) {
-    return {"zelk8-prep wrote an unreadable summary: " + std::string(error.what())};
-  }
-  fs::remove(json);
-  return {};
+// The crystal's options as zelk8-prep reads them, its CIF named first.
+prep::Options prep_options(const std::string& cif, const std::vector<std::string>& options) {
+  std::vector<std::string> args = {cif};
+  args.insert(args.end(), options.begin(), options.end());
+  return prep::parse_command_line(args).options;
 }
 
-// Runs `argv` (a companion that draws or pages) and names its failure.
-// It runs in `dir`.
-Step run_tool(const std::string& tool, std::vector<std::string> argv, const fs::path& dir,
-              const std::vector<int>& cpus) {
-  Command command;
-  command.argv = std::move(argv);
-  command.directory = dir.string();
-  command.stderr_path = (dir / ".tool.err").string();
-  command.cpus = cpus;
-  const Outcome outcome = run_command(command);
-  const std::string log = read_text(command.stderr_path);
-  fs::remove(command.stderr_path);
-  if (interrupted(outcome)) return {"", true};
-  return {failure(tool, outcome, log)};
+// zelk8-prep's error line for what prep refused.
+std::string prep_error(const std::string& cif, const std::exception& error) {
+  if (dynamic_cast<const prep::PrepError*>(&error))
+    return std::string("zelk8-prep: error: ") + error.what();
+  // What the CIF library refuses that prep's own checks did not foresee.
+  return "zelk8-prep: error: " + cif + ": " + error.what();
 }
 
 // The lattice sum around one molecule by shells of units out to the
@@ -220,63 +170,54 @@ struct ShellSum {
 
 // `molecule` 0: the one molecule of the asymmetric unit; 1 or 2: that one
 // of two, whose neighbours of both kinds are summed.
-Step shell_sum(const Crystal& crystal, const std::vector<std::string>& options,
-               const Settings& settings, const Tools& tools, const fs::path& dir,
-               const std::vector<int>& cpus, int molecule, ShellSum& total) {
-  const fs::path shell_dir = dir / ".lattice";
-  fs::create_directory(shell_dir);
-  int within = -1;
-  for (int skip = 0, shell = 1;; ++shell) {
-    nlohmann::json summary;
-    const std::string where = (molecule ? "lattice shell " + std::to_string(shell) +
-                                              " of molecule " + std::to_string(molecule) + ": "
-                                        : "lattice shell " + std::to_string(shell) + ": ");
-    Step step = run_prep(tools, crystal.cif,
-                         shell_options(options, settings.lattice_radius, skip, molecule), shell_dir,
-                         shell_dir / "prep.log", cpus, summary);
-    if (step.interrupted) return step;
-    if (!step.message.empty()) return {where + batch_words(step.message, PrepRun::lattice_shell)};
-    if (molecule && summary.value("z_prime_written", 1) != 2) {
-      total.none =
-          "no lattice energy: zelk8-prep writes only one of the asymmetric unit's two "
-          "molecules (they differ in composition or bonds, or are too large together)";
-      return {};
-    }
-    if (within < 0) within = summary.value("within_cutoff", 0);
+Step shell_sum(const prep::Crystal& crystal, const prep::Options& options, const Settings& settings,
+               int molecule, ShellSum& total) {
+  auto where = [&](int shell) {
+    return "lattice shell " + std::to_string(shell) +
+           (molecule ? " of molecule " + std::to_string(molecule) : std::string()) + ": ";
+  };
+  prep::LatticeShells lattice;
+  try {
+    lattice = prep::lattice_shell_inputs(crystal, options, settings.lattice_radius, molecule);
+  } catch (const std::exception& error) {
+    return {where(1) + batch_words(prep_error(options.cif_path, error), PrepRun::lattice_shell)};
+  }
+  if (molecule && !lattice.second_written) {
+    total.none =
+        "no lattice energy: zelk8-prep writes only one of the asymmetric unit's two "
+        "molecules (they differ in composition or bonds, or are too large together)";
+    return {};
+  }
+  int shell = 0;
+  for (const prep::LatticeShell& input : lattice.shells) {
+    ++shell;
+    if (crystals_stopped()) return stopped_step();
+    zelk8::RunResult run;
     report::Report report;
-    step = run_zelk8(tools, shell_dir, cpus, report);
-    if (step.interrupted) return step;
-    if (!step.message.empty()) return {where + step.message};
-    const nlohmann::json units = summary.value("units", nlohmann::json::array());
-    if (units.size() != report.units.size())
-      return {where + "zelk8-prep lists " + std::to_string(units.size()) + " units, the report " +
-              std::to_string(report.units.size())};
+    if (Step step = run_program(input.input, run, report); !step.message.empty())
+      return {where(shell) + step.message};
+    if (input.ranks.size() != report.units.size())
+      return {where(shell) + "zelk8-prep lists " + std::to_string(input.ranks.size()) +
+              " units, the report " + std::to_string(report.units.size())};
     // A unit ranked at most `skip` is the second molecule's marker, written
     // again only to place that molecule's images: summed in an earlier shell.
+    // The sums are of the energies as the report prints them.
     double sum = *report.lattice_etot->value;
-    int ranked = 0;
-    int last = skip;
-    for (size_t k = 0; k < units.size(); ++k) {
-      const int rank = units[k].value("rank", 0);
-      if (rank > skip) {
-        ++ranked;
-        last = std::max(last, rank);
+    for (size_t k = 0; k < input.ranks.size(); ++k) {
+      if (input.ranks[k] > input.skip) {
+        ++total.molecules;
       } else if (report.units[k].etot.finite()) {
         sum -= *report.units[k].etot.value;
       } else {
-        return {where + "unit " + report.units[k].name + " has Etot " + report.units[k].etot.text};
+        return {where(shell) + "unit " + report.units[k].name + " has Etot " +
+                report.units[k].etot.text};
       }
     }
     total.sum += sum;
-    total.molecules += ranked;
-    if (ranked == 0 || total.molecules >= within) break;
-    skip = last;
   }
-  std::error_code error;
-  fs::remove_all(shell_dir, error);
-  if (total.molecules != within)
+  if (total.molecules != lattice.within)
     return {"the lattice shells hold " + std::to_string(total.molecules) + " molecules of the " +
-            std::to_string(within) + " within " + fixed(settings.lattice_radius, 1) + " A"};
+            std::to_string(lattice.within) + " within " + fixed(settings.lattice_radius, 1) + " A"};
   return {};
 }
 
@@ -288,9 +229,8 @@ struct Lattice {
 
 // One molecule in the asymmetric unit: half its lattice sum. Two: the mean
 // of the two molecules' halves, each over the molecules of both kinds.
-Step lattice_energy(const Crystal& crystal, const std::vector<std::string>& options,
-                    const Settings& settings, const Tools& tools, const fs::path& dir,
-                    const std::vector<int>& cpus, int in_asymmetric_unit, Lattice& lattice) {
+Step lattice_energy(const prep::Crystal& crystal, const prep::Options& options,
+                    const Settings& settings, int in_asymmetric_unit, Lattice& lattice) {
   if (in_asymmetric_unit < 1 || in_asymmetric_unit > 2) {
     lattice.none =
         "no lattice energy: it needs one or two molecules in the asymmetric unit, the "
@@ -302,7 +242,7 @@ Step lattice_energy(const Crystal& crystal, const std::vector<std::string>& opti
   for (int molecule = in_asymmetric_unit == 1 ? 0 : 1;
        molecule <= (in_asymmetric_unit == 1 ? 0 : 2); ++molecule) {
     ShellSum shells;
-    Step step = shell_sum(crystal, options, settings, tools, dir, cpus, molecule, shells);
+    Step step = shell_sum(crystal, options, settings, molecule, shells);
     if (step.interrupted || !step.message.empty()) return step;
     if (!shells.none.empty()) {
       lattice.none = shells.none;
@@ -314,6 +254,34 @@ Step lattice_energy(const Crystal& crystal, const std::vector<std::string>& opti
   lattice.energy = energy;
   return {};
 }
+
+#ifdef ZELK8_BATCH_PAGES
+// The crystal's page, as zelk8-view makes it in the crystal's folder, but
+// referring to the batch's copy of the viewer library.
+Step write_page(const fs::path& dir, const std::string& name, const zelk8::RunResult& run,
+                const report::Report& report, const std::string& prep_json,
+                const std::string& lattice_json) {
+  view::PageSource source;
+  source.crystal = name;
+  source.report_name = "./at8.dat";
+  if (run.coord) {
+    std::istringstream coord(*run.coord);
+    source.neighbours = view::read_neighbours(coord, report.coordinates.size(), report.units.size(),
+                                              report.elements.rows.size() >= 2);
+  }
+  source.prep = nlohmann::json::parse(prep_json);
+  source.lattice = nlohmann::json::parse(lattice_json);
+  source.cif_accepted = true;
+  try {
+    const nlohmann::json data = view::page_data(report, source);
+    write_file(dir, "report.html",
+               view::render_page(data, std::string("../") + viewer_library_name));
+  } catch (const view::PageDataError& error) {
+    return {"zelk8-view exited with status 2: zelk8-view: ./at8.dat: " + std::string(error.what())};
+  }
+  return {};
+}
+#endif
 
 std::string signed_fixed(double value, int decimals) {
   std::string text = fixed(value, decimals);
@@ -352,7 +320,7 @@ void map_minima(const report::Report& report, Row& row, std::vector<std::string>
                        contacts.note);
     return;
   }
-  row["map_overlap_points"] = std::to_string(contacts.overlap_points);
+  row["map_overlap_points"] = static_cast<long long>(contacts.overlap_points);
   for (const Minimum& minimum : minima) {
     const auto low = report::lowest_clear_point(minimum.table, contacts);
     if (low) {
@@ -383,34 +351,6 @@ nlohmann::json input_fingerprint(const Crystal& crystal, const Settings& setting
           {"row_layout", row_layout}};
 }
 
-std::vector<std::string> shell_options(const std::vector<std::string>& options, double radius,
-                                       int skip, int molecule) {
-  std::vector<std::string> kept;
-  for (size_t k = 0; k < options.size(); ++k) {
-    const std::string& word = options[k];
-    const std::string name = word.substr(0, word.find('='));
-    const bool with_value = name == "--cutoff" || name == "--stack" || name == "--map" ||
-                            (molecule && name == "--molecule");
-    if (with_value) {
-      if (name == word) ++k;  // the value is the next word
-      continue;
-    }
-    if (word == "--no-map" || (molecule && word == "--single")) continue;
-    kept.push_back(word);
-  }
-  if (molecule) {
-    kept.push_back("--molecule");
-    kept.push_back(std::to_string(molecule));
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", radius);
-  for (const std::string& word :
-       {std::string("--no-map"), std::string("--cutoff"), std::string(text),
-        std::string("--skip-units"), std::to_string(skip)})
-    kept.push_back(word);
-  return kept;
-}
-
 std::string options_text(const std::vector<std::string>& options) {
   std::string text;
   for (const std::string& word : options) {
@@ -437,18 +377,6 @@ std::string option_value(const std::vector<std::string>& options, const std::str
   return value;
 }
 
-std::string diagnostic(const std::string& log_text) {
-  std::string last, last_error;
-  std::istringstream lines(log_text);
-  for (std::string line; std::getline(lines, line);) {
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-    if (line.empty()) continue;
-    last = line;
-    if (line.find("error") != std::string::npos) last_error = line;
-  }
-  return last_error.empty() ? last : last_error;
-}
-
 std::optional<Row> read_finished_row(const std::string& folder) {
   const fs::path path = fs::path(folder) / "result.json";
   std::error_code error;
@@ -456,16 +384,55 @@ std::optional<Row> read_finished_row(const std::string& folder) {
   try {
     nlohmann::json result = nlohmann::json::parse(read_text(path));
     if (!result.contains("summary") || !result["summary"].is_object()) return std::nullopt;
-    return result["summary"];
+    return Row::from_json(result["summary"]);
   } catch (const nlohmann::json::exception&) {
     return std::nullopt;
   }
 }
 
-CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings, const Tools& tools,
-                               const std::vector<int>& cpus) {
+void stop_all_crystals() { stop_requested = true; }
+bool crystals_stopped() { return stop_requested; }
+
+std::string running_marker(const std::string& out, const std::string& name) {
+  return (fs::path(out) / ("." + name + ".running")).string();
+}
+
+void write_viewer_library(const std::string& out) {
+#ifdef ZELK8_BATCH_PAGES
+  const fs::path path = fs::path(out) / viewer_library_name;
+  std::error_code error;
+  if (fs::file_size(path, error) == view::threedmol_js.size() &&
+      read_text(path) == view::threedmol_js)
+    return;
+  report::write_whole(path, view::threedmol_js);
+#else
+  (void)out;
+#endif
+}
+
+namespace {
+
+// Marks a crystal in progress for as long as it lives: a marker that
+// outlives its batch tells the next one that this crystal stopped it.
+class RunningMarker {
+ public:
+  explicit RunningMarker(std::string path) : path_(std::move(path)) {
+    report::write_whole(path_, std::to_string(getpid()) + "\n");
+  }
+  ~RunningMarker() { ::unlink(path_.c_str()); }
+  RunningMarker(const RunningMarker&) = delete;
+  RunningMarker& operator=(const RunningMarker&) = delete;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
+CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings) {
   const auto start = std::chrono::steady_clock::now();
   const fs::path target = fs::path(settings.out) / crystal.name;
+  const std::string cif_text = read_text(crystal.cif);
   const nlohmann::json inputs = input_fingerprint(crystal, settings);
   CrystalOutcome outcome;
   if (!settings.force) {
@@ -473,7 +440,7 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings,
       nlohmann::json old = nlohmann::json::parse(read_text(target / "result.json"));
       if (old.value("inputs", nlohmann::json()) == inputs && old.contains("summary") &&
           old["summary"].value("status", "") == "ok") {
-        outcome.row = old["summary"];
+        outcome.row = Row::from_json(old["summary"]);
         outcome.skipped = true;
         return outcome;
       }
@@ -481,6 +448,19 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings,
       // No earlier result, or one that cannot be read: run the crystal.
     }
   }
+  const std::string marker_path = running_marker(settings.out, crystal.name);
+  std::error_code exists_error;
+  if (fs::exists(marker_path, exists_error)) {
+    if (!settings.force) {
+      outcome.row = empty_row(crystal.name);
+      outcome.row["status"] = "run_failed";
+      outcome.row["message"] =
+          "the batch stopped while this crystal ran (it may have ended the batch: a crash, or a "
+          "kill); --force retries it";
+      return outcome;
+    }
+  }
+  const RunningMarker running(marker_path);
 
   Folder folder(settings.out, crystal.name);
   const fs::path& dir = folder.path();
@@ -495,9 +475,9 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings,
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     row["seconds"] = fixed(seconds, 1);
-    result["summary"] = row;
+    result["summary"] = row.to_json();
     try {
-      write_whole_file((dir / "result.json").string(), result.dump(1) + "\n");
+      write_file(dir, "result.json", result.dump(1) + "\n");
       folder.publish(target);
     } catch (const std::runtime_error& error) {
       // Nothing is kept; the row still says what went wrong first.
@@ -516,45 +496,62 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings,
   row["charges"] = option_value(options, "--charges");
   row["cutoff"] = option_value(options, "--cutoff");
 
-  nlohmann::json prep;
-  Step step = run_prep(tools, crystal.cif, options, dir, dir / "prep.log", cpus, prep);
-  if (step.interrupted) return stopped();
-  if (!step.message.empty()) return finish("prep_failed", batch_words(step.message));
-  result["prep"] = prep;
-  write_whole_file((dir / "prep.json").string(), prep.dump(2) + "\n");
-  row["formula"] = json_text(prep, "formula");
-  row["space_group"] = json_text(prep, "space_group");
-  row["atoms"] = json_text(prep, "atoms");
-  row["element_types"] = json_text(prep, "element_types");
-  row["model"] = json_text(prep, "model");  // the parameter model prep wrote
-  row["hbond_units"] = json_text(prep, "hbond_units");
-  if (const auto unit_cutoff = prep.find("unit_cutoff");
-      unit_cutoff != prep.end() && unit_cutoff->is_number())
-    row["cutoff"] = fixed_trimmed(unit_cutoff->get<double>());
-  std::optional<double> net_charge;
-  if (const auto charge = prep.find("net_charge"); charge != prep.end() && charge->is_number()) {
-    net_charge = charge->get<double>();
-    row["net_charge"] = signed_fixed(*net_charge, 4);
+  // The CIF is read once: the crystal's own input and every lattice shell
+  // are made from it.
+  prep::Options prep_settings;
+  std::optional<prep::Crystal> parsed;
+  prep::Prepared prepared;
+  try {
+    prep_settings = prep_options(crystal.cif, options);
+    parsed = prep::read_crystal_text(cif_text, crystal.cif, prep_settings.block);
+    prepared = prep::prepare(*parsed, prep_settings);
+  } catch (const std::exception& error) {
+    const std::string line = prep_error(crystal.cif, error);
+    write_file(dir, "prep.log", line + "\n");
+    return finish("prep_failed", batch_words(line));
   }
+  {
+    std::string log = prepared.summary_text;
+    for (const std::string& text : prepared.warnings) log += "zelk8-prep: warning: " + text + "\n";
+    write_file(dir, "prep.log", log);
+  }
+  write_file(dir, "zelk8.dat", prepared.input);
+  const std::string prep_text = prepared.json();
+  const nlohmann::json prep = nlohmann::json::parse(prep_text);
+  const prep::Summary& summary = prepared.summary;
+  result["prep"] = prep;
+  write_file(dir, "prep.json", prep.dump(2) + "\n");
+  row["formula"] = summary.formula;
+  row["space_group"] = summary.space_group.value_or("");
+  row["atoms"] = static_cast<long long>(summary.atoms);
+  row["element_types"] = static_cast<long long>(summary.element_types);
+  row["model"] = summary.model;  // the parameter model prep wrote
+  row["hbond_units"] = static_cast<long long>(summary.hbond_units.size());
+  row["cutoff"] = fixed_trimmed(summary.unit_cutoff);
+  const double net_charge = summary.net_charge;
+  row["net_charge"] = signed_fixed(net_charge, 4);
   std::vector<std::string> warnings;
-  if (const auto list = prep.find("warnings"); list != prep.end() && list->is_array())
-    for (const nlohmann::json& text : *list)
-      if (text.is_string()) warnings.push_back(batch_words(text.get<std::string>()));
+  for (const std::string& text : summary.warnings) warnings.push_back(batch_words(text));
   auto set_warnings = [&] { row["warnings"] = grouped(warnings); };
   set_warnings();
 
+  if (crystals_stopped()) return stopped();
+  zelk8::RunResult run;
   report::Report report;
-  step = run_zelk8(tools, dir, cpus, report);
-  if (step.interrupted) return stopped();
+  Step step = run_program(prepared.input, run, report);
+  write_file(dir, "at8.dat", run.at8);
+  if (run.mopac) write_file(dir, "mopac.dat", *run.mopac);
+  if (run.coord) write_file(dir, "coord.xyz", *run.coord);
   if (!step.message.empty()) return finish("run_failed", step.message);
-  row["units"] = std::to_string(report.units.size());
+  row["units"] = static_cast<long long>(report.units.size());
   row["etot_units"] = report.lattice_etot->text;
   row["stack_unit"] = report.run_parameters.stack_unit.text;
   {
     // As --charges takes them: 0.1,-0.4,-0.3,0.
-    const report::RunParameters& run = report.run_parameters;
+    const report::RunParameters& run_parameters = report.run_parameters;
     std::string charges;
-    for (const report::Field* field : {&run.charge_h, &run.charge_1, &run.charge_2, &run.charge_3})
+    for (const report::Field* field : {&run_parameters.charge_h, &run_parameters.charge_1,
+                                       &run_parameters.charge_2, &run_parameters.charge_3})
       charges += (charges.empty() ? "" : ",") +
                  (field->finite() ? fixed_trimmed(*field->value) : field->text);
     row["charges"] = charges;
@@ -563,38 +560,42 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings,
   if (report.map) {
     map_minima(report, row, warnings);
     set_warnings();
-    step = run_tool("zelk8-map", {tools.map, "at8.dat", "-o", "map.svg"}, dir, cpus);
-    if (step.interrupted) return stopped();
-    if (!step.message.empty()) return finish("run_failed", step.message);
+    try {
+      write_file(dir, "map.svg",
+                 map::render_svg(map::stack_map_of(report), {std::nullopt, "at8.dat"}));
+    } catch (const map::NoMap& error) {
+      return finish("run_failed",
+                    std::string("zelk8-map exited with status 2: zelk8-map: ") + error.what());
+    }
   }
 
   Lattice lattice;
   if (settings.lattice_radius <= 0.0) {
     lattice.none = "no lattice energy: --lattice-radius 0";
-  } else if (net_charge && std::fabs(*net_charge) > neutral_charge_max) {
+  } else if (std::fabs(net_charge) > neutral_charge_max) {
     lattice.none = "no lattice energy: the molecule's net charge is " +
-                   signed_fixed(*net_charge, 4) +
+                   signed_fixed(net_charge, 4) +
                    " e, and its electrostatic lattice sum does not converge; give charge "
                    "increments that add up to zero with --charges (or in the manifest's options "
                    "column)";
   } else {
-    step = lattice_energy(crystal, options, settings, tools, dir, cpus,
-                          prep.value("molecules_in_asymmetric_unit", 0), lattice);
+    step = lattice_energy(*parsed, prep_settings, settings, summary.molecules_in_asymmetric_unit,
+                          lattice);
     if (step.interrupted) return stopped();
     if (!step.message.empty()) return finish("run_failed", step.message);
   }
   if (lattice.energy) {
     row["lattice_energy"] = fixed(*lattice.energy, 5);
-    row["lattice_molecules"] = std::to_string(lattice.molecules);
+    row["lattice_molecules"] = static_cast<long long>(lattice.molecules);
   }
   // --lattice-radius 0 asks for no lattice energy: nothing to explain. A
   // lattice energy at or above zero is a number the model gives, not a bound
   // crystal: the message says so, and why when hydrogen bonds are the likely cause.
   std::string message = settings.lattice_radius > 0.0 ? lattice.none : "";
   if (lattice.energy && *lattice.energy >= 0.0) {
-    const std::string bonded = json_text(prep, "hbond_units");
+    const std::string bonded = std::to_string(summary.hbond_units.size());
     message = "the lattice energy is not negative: the crystal is not bound in this model";
-    if (!bonded.empty() && bonded != "0") {
+    if (bonded != "0") {
       message += "; its " + bonded +
                  " hydrogen-bonded units sit on the repulsive wall (the model has no "
                  "hydrogen-bond term)";
@@ -607,20 +608,20 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings,
           : nlohmann::ordered_json(nullptr);
   lattice_json["molecules"] = lattice.molecules;
   lattice_json["radius"] = settings.lattice_radius;
-  lattice_json["net_charge"] =
-      net_charge ? nlohmann::ordered_json(*net_charge) : nlohmann::ordered_json(nullptr);
+  lattice_json["net_charge"] = net_charge;
   lattice_json["message"] = lattice.none;
-  write_whole_file((dir / "lattice.json").string(), lattice_json.dump(2) + "\n");
+  const std::string lattice_text = lattice_json.dump(2) + "\n";
+  write_file(dir, "lattice.json", lattice_text);
   result["lattice"] = lattice_json;
 
   // A page needs at least one unit to draw.
-  if (!tools.view.empty() && !report.units.empty()) {
-    // In the folder itself, so that the page names the run's files, not the
-    // temporary folder they are written in.
-    step = run_tool("zelk8-view", {tools.view, ".", "-o", "report.html"}, dir, cpus);
-    if (step.interrupted) return stopped();
+#ifdef ZELK8_BATCH_PAGES
+  if (settings.pages && !report.units.empty()) {
+    if (crystals_stopped()) return stopped();
+    step = write_page(dir, crystal.name, run, report, prep_text, lattice_text);
     if (!step.message.empty()) return finish("run_failed", step.message);
   }
+#endif
   return finish("ok", message);
 }
 

@@ -11,21 +11,23 @@
 
 namespace zelk8::batch {
 
-// Paths of the programs a batch runs; `view` is empty when zelk8-view is
-// not available.
-struct Tools {
-  std::string zelk8;
-  std::string prep;
-  std::string map;
-  std::string view;
-};
-
 struct Settings {
   std::string out;                        // the batch's output folder
   std::vector<std::string> prep_options;  // for every crystal, before its own
   double lattice_radius = 25.0;           // 0: no lattice energy
   bool force = false;                     // redo crystals already done
+  // Each crystal's page (report.html), referring to the batch's one copy of
+  // the viewer library, OUT/viewer_library_name; false where the pages are
+  // not built.
+  bool pages = false;
 };
+
+// The viewer library every page of a batch refers to, in OUT.
+inline constexpr const char* viewer_library_name = "3Dmol-min.js";
+
+// Writes OUT/viewer_library_name unless it is there already as this
+// version's. Throws report::WriteError.
+void write_viewer_library(const std::string& out);
 
 // The units zelk8 takes per run, and so per shell of the lattice sum.
 constexpr int shell_units = 20;
@@ -36,11 +38,22 @@ struct CrystalOutcome {
   bool interrupted = false;  // stopped by a signal: nothing was written
 };
 
-// Processes one crystal with its tools pinned to `cpus`. The folder is built
-// as OUT/.NAME.tmp-XXXXXX and renamed to OUT/NAME when complete; a crystal
+// Asks every crystal in progress to stop at its next step, and the batch to
+// start no other; used when the batch is interrupted.
+void stop_all_crystals();
+bool crystals_stopped();
+
+// Processes one crystal: prep, the program, the map picture, the lattice
+// sum and the page, all in this process. The folder is built as
+// OUT/.NAME.tmp-XXXXXX and renamed to OUT/NAME when complete; a crystal
 // whose result.json says ok for the same inputs is skipped unless forced.
-CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings, const Tools& tools,
-                               const std::vector<int>& cpus);
+// While it runs, OUT/.NAME.running marks it: a marker left by a batch that
+// died (a crash of this crystal, a kill) makes it a failed row, not run
+// again unless forced.
+CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings);
+
+// The marker of a crystal in progress.
+std::string running_marker(const std::string& out, const std::string& name);
 
 // The layout of the rows this version writes; raised when columns change.
 inline constexpr int row_layout = 2;
@@ -48,13 +61,6 @@ inline constexpr int row_layout = 2;
 // What decides whether an earlier result still holds: the CIF's content, the
 // prep options in the order given, the lattice radius and the row layout.
 nlohmann::json input_fingerprint(const Crystal& crystal, const Settings& settings);
-
-// The prep options of one lattice shell: `options` without the ones that
-// choose the units, the stacking unit or the map, then the shell's own.
-// With `molecule` (1 or 2, two molecules in the asymmetric unit) the shell
-// is centred on that molecule: --molecule and --single are replaced.
-std::vector<std::string> shell_options(const std::vector<std::string>& options, double radius,
-                                       int skip, int molecule = 0);
 
 // The largest net charge (e) of a molecule whose lattice energy is summed:
 // beyond it the electrostatic sum does not converge.
@@ -66,10 +72,6 @@ std::string options_text(const std::vector<std::string>& options);
 // The value of the last `--name VALUE` or `--name=VALUE` among `options`,
 // empty when none.
 std::string option_value(const std::vector<std::string>& options, const std::string& name);
-
-// The diagnostic to report from a tool's error output: its last line that
-// says "error", else its last non-empty line.
-std::string diagnostic(const std::string& log_text);
 
 // The row of a finished crystal folder (its result.json), or nullopt when
 // the folder is not complete.

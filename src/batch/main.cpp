@@ -1,35 +1,15 @@
 // zelk8-batch: screens many crystals, from CIFs to one results table.
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
-#include <filesystem>
 #include <iostream>
 
 #include "batch.hpp"
 
-namespace fs = std::filesystem;
-
-namespace {
-
-// A companion is looked for beside this program first (an installed tree),
-// then where the build put it.
-std::string find_tool(const fs::path& own_dir, const std::string& name, const char* built) {
-  for (const fs::path& candidate : {own_dir / name, fs::path(built ? built : "")})
-    if (!candidate.empty() && access(candidate.c_str(), X_OK) == 0) return candidate.string();
-  return "";
-}
-
-#ifndef ZELK8_BATCH_VIEW
-#define ZELK8_BATCH_VIEW nullptr
-#endif
-
-}  // namespace
-
 int main(int argc, char** argv) {
   using namespace zelk8::batch;
   CLI::App app{
-      "Screens many crystals: every CIF through zelk8-prep, zelk8 and zelk8-map, one folder per\n"
-      "crystal under OUT, and one results table (OUT/summary.csv, summary.json, index.html).",
+      "Screens many crystals: every CIF through zelk8-prep, zelk8 and zelk8-map (in this\n"
+      "process), one folder per crystal under OUT, and one results table (OUT/summary.csv,\n"
+      "summary.json, index.html).",
       "zelk8-batch"};
   app.get_formatter()->column_width(34);
   Parameters p;
@@ -41,8 +21,7 @@ int main(int argc, char** argv) {
                  "name,cif,options)");
   app.add_option("-o,--output", p.out, "output folder, made when missing")->required();
   app.add_option("-j,--jobs", p.jobs,
-                 "crystals run at once (default: the CPUs this process may use); the CPUs are "
-                 "shared out among them")
+                 "crystals run at once, one thread each (default: the CPUs this process may use)")
       ->check(CLI::Range(1, 4096));
   app.add_option("--charges", charges, "zelk8-prep --charges H,C1,C2,C3 for every crystal");
   app.add_option("--cutoff", cutoff, "zelk8-prep --cutoff R for every crystal");
@@ -112,19 +91,5 @@ int main(int argc, char** argv) {
   if (no_map) p.prep_options.push_back("--no-map");
   p.prep_options.insert(p.prep_options.end(), prep_words.begin(), prep_words.end());
 
-  std::error_code error;
-  const fs::path own_dir = fs::read_symlink("/proc/self/exe", error).parent_path();
-  Tools tools;
-  tools.zelk8 = find_tool(own_dir, "zelk8", ZELK8_BATCH_ZELK8);
-  tools.prep = find_tool(own_dir, "zelk8-prep", ZELK8_BATCH_PREP);
-  tools.map = find_tool(own_dir, "zelk8-map", ZELK8_BATCH_MAP);
-  tools.view = find_tool(own_dir, "zelk8-view", ZELK8_BATCH_VIEW);
-  for (auto [path, name] : {std::pair{tools.zelk8, "zelk8"}, std::pair{tools.prep, "zelk8-prep"},
-                            std::pair{tools.map, "zelk8-map"}})
-    if (path.empty() && !p.collect) {
-      std::cerr << "zelk8-batch: cannot find " << name << " beside " << own_dir.string()
-                << "/zelk8-batch; install the zelk8 tools together\n";
-      return exit_usage;
-    }
-  return run_batch(p, tools, std::cerr);
+  return run_batch(p, std::cerr);
 }

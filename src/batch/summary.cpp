@@ -122,37 +122,90 @@ constexpr std::string_view page_tail = R"(</tbody>
 
 }  // namespace
 
-Row empty_row(const std::string& name) {
-  Row row = Row::object();
-  for (const Column& column : summary_columns)
-    row[std::string(column.name)] =
-        column.kind == Kind::list ? Row(Row::array()) : Row(std::string());
-  row["name"] = name;
-  return row;
+Cell& Cell::operator=(std::string text) {
+  number_.reset();
+  count_.reset();
+  if (kind_ == Kind::list) {
+    items_.clear();
+    if (!text.empty()) items_.push_back(std::move(text));
+    return *this;
+  }
+  if (kind_ == Kind::number) number_ = as_number(text);
+  if (kind_ == Kind::count) count_ = as_count(text);
+  text_ = std::move(text);
+  return *this;
 }
 
-std::string cell(const Row& row, std::string_view column) {
-  auto found = row.find(std::string(column));
-  if (found == row.end()) return "";
-  if (found->is_string()) return found->get<std::string>();
-  if (!found->is_array()) return "";
+Cell& Cell::operator=(std::vector<std::string> items) {
+  if (kind_ != Kind::list) throw std::logic_error("a list given to a cell that holds one value");
+  items_ = std::move(items);
+  return *this;
+}
+
+Cell& Cell::operator=(long long count) { return *this = std::to_string(count); }
+
+std::string Cell::text() const {
+  if (kind_ != Kind::list) return text_;
   std::string joined;
-  for (const Row& item : *found)
-    if (item.is_string())
-      joined += (joined.empty() ? "" : std::string(list_separator)) + item.get<std::string>();
+  for (const std::string& item : items_)
+    joined += (joined.empty() ? "" : std::string(list_separator)) + item;
   return joined;
 }
 
+Row::Row(const std::string& name) {
+  for (size_t k = 0; k < summary_columns.size(); ++k) cells_[k] = Cell(summary_columns[k].kind);
+  (*this)["name"] = name;
+}
+
+Cell& Row::operator[](std::string_view column) {
+  return const_cast<Cell&>(static_cast<const Row&>(*this)[column]);
+}
+
+const Cell& Row::operator[](std::string_view column) const {
+  for (size_t k = 0; k < summary_columns.size(); ++k)
+    if (summary_columns[k].name == column) return cells_[k];
+  throw std::out_of_range("no summary column " + std::string(column));
+}
+
+nlohmann::json Row::to_json() const {
+  nlohmann::json object = nlohmann::json::object();
+  for (size_t k = 0; k < summary_columns.size(); ++k) {
+    const std::string key(summary_columns[k].name);
+    if (summary_columns[k].kind == Kind::list)
+      object[key] = cells_[k].items();
+    else
+      object[key] = cells_[k].text();
+  }
+  return object;
+}
+
+Row Row::from_json(const nlohmann::json& object) {
+  Row row;
+  if (!object.is_object()) return row;
+  for (const Column& column : summary_columns) {
+    auto found = object.find(std::string(column.name));
+    if (found == object.end()) continue;
+    if (found->is_string()) {
+      row[column.name] = found->get<std::string>();
+    } else if (found->is_array() && column.kind == Kind::list) {
+      std::vector<std::string> list;
+      for (const nlohmann::json& item : *found)
+        if (item.is_string()) list.push_back(item.get<std::string>());
+      row[column.name] = std::move(list);
+    }
+  }
+  return row;
+}
+
+Row empty_row(const std::string& name) { return Row(name); }
+
+std::string cell(const Row& row, std::string_view column) { return row[column].text(); }
+
 std::vector<std::string> items(const Row& row, std::string_view column) {
-  std::vector<std::string> list;
-  auto found = row.find(std::string(column));
-  if (found == row.end()) return list;
-  if (found->is_string() && !found->get<std::string>().empty())
-    list.push_back(found->get<std::string>());
-  if (found->is_array())
-    for (const Row& item : *found)
-      if (item.is_string()) list.push_back(item.get<std::string>());
-  return list;
+  const Cell& found = row[column];
+  if (found.kind() == Kind::list) return found.items();
+  const std::string text = found.text();
+  return text.empty() ? std::vector<std::string>() : std::vector<std::string>{text};
 }
 
 std::string summary_csv(const std::vector<Row>& rows) {
@@ -178,15 +231,16 @@ std::string summary_json(const std::vector<Row>& rows) {
         object[key] = items(row, column.name);
         continue;
       }
-      const std::string text = cell(row, column.name);
+      const Cell& value = row[column.name];
+      const std::string text = value.text();
       if (text.empty()) {
         object[key] = nullptr;
       } else if (column.kind == Kind::text) {
         object[key] = text;
-      } else if (auto count = as_count(text); count && column.kind == Kind::count) {
-        object[key] = *count;
-      } else if (auto value = as_number(text); value && column.kind == Kind::number) {
-        object[key] = *value;
+      } else if (value.count()) {
+        object[key] = *value.count();
+      } else if (value.number()) {
+        object[key] = *value.number();
       } else {
         // Off-scale or otherwise not a number of this kind: no number, and
         // the text as printed beside it.

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,16 +60,60 @@ inline constexpr std::array<Column, 29> summary_columns = {{
 // The separator of a list column's items in summary.csv and index.html.
 inline constexpr std::string_view list_separator = " | ";
 
-// A row: one text per column, numbers exactly as the report printed them,
-// empty where a value does not apply; a list column holds an array of
-// texts. Missing columns count as empty.
-using Row = nlohmann::json;  // an object of strings (and arrays of strings)
+// A cell of a row, typed by its column's kind. A text, number or count cell
+// holds its text as printed (empty where a value does not apply); a number
+// cell also holds the value when that text is a finite number, a count cell
+// when it is a whole number (not for an off-scale field: asterisks, NaN). A
+// list cell holds several texts.
+class Cell {
+ public:
+  explicit Cell(Kind kind = Kind::text) : kind_(kind) {}
+  Kind kind() const { return kind_; }
+  // The text as printed; in a list cell, its one item (none when empty).
+  Cell& operator=(std::string text);
+  Cell& operator=(const char* text) { return *this = std::string(text); }
+  // A list cell's items; throws std::logic_error for a cell of another kind.
+  Cell& operator=(std::vector<std::string> items);
+  // A count, as its decimal text.
+  Cell& operator=(long long count);
 
-// A row with every column present and empty.
+  // The text; a list's items joined by list_separator.
+  std::string text() const;
+  std::optional<double> number() const { return number_; }
+  std::optional<long long> count() const { return count_; }
+  const std::vector<std::string>& items() const { return items_; }
+
+ private:
+  Kind kind_;
+  std::string text_;
+  std::optional<double> number_;
+  std::optional<long long> count_;
+  std::vector<std::string> items_;
+};
+
+// A row: one typed cell per column of summary_columns, each empty until set.
+class Row {
+ public:
+  explicit Row(const std::string& name = "");
+  // The cell of `column`; throws std::out_of_range for a name that is not a column.
+  Cell& operator[](std::string_view column);
+  const Cell& operator[](std::string_view column) const;
+
+  // As result.json keeps it: an object of every column's text, a list
+  // column's items as an array of texts.
+  nlohmann::json to_json() const;
+  // The row of such an object; a column it lacks (a row of an earlier
+  // version) is empty, a key that is no column is left out.
+  static Row from_json(const nlohmann::json& object);
+
+ private:
+  std::array<Cell, summary_columns.size()> cells_;
+};
+
+// A row with every column empty but the name.
 Row empty_row(const std::string& name);
 
-// The text of `column` in `row`, empty when absent; a list's items joined
-// by list_separator.
+// The text of `column` in `row`; a list's items joined by list_separator.
 std::string cell(const Row& row, std::string_view column);
 
 // The items of a list column (a text cell counts as one item).

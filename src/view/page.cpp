@@ -35,7 +35,7 @@ std::string script_safe_json(const nlohmann::json& data) {
   return out;
 }
 
-std::string render_page(const nlohmann::json& data) {
+std::string render_page(const nlohmann::json& data, std::string_view library) {
   // The template's markers are filled in this order, so that nothing put in
   // can be taken for a later marker.
   std::string page(page_html);
@@ -45,8 +45,14 @@ std::string render_page(const nlohmann::json& data) {
   std::string scripts;
   scripts += "<script id=\"zelk8-data\" type=\"application/json\">";
   scripts += script_safe_json(data);
-  scripts += "</script>\n<script>";
-  scripts += threedmol_js;
+  if (library.empty()) {
+    scripts += "</script>\n<script>";
+    scripts += threedmol_js;
+  } else {
+    scripts += "</script>\n<script src=\"";
+    scripts += report::markup_escape(std::string(library));
+    scripts += "\">";
+  }
   scripts += "</script>\n<script>";
   scripts += page_js;
   scripts += "</script>";

@@ -15,7 +15,9 @@ namespace zelk8::view {
 // written "<\/", which JSON reads as the same two characters.
 std::string script_safe_json(const nlohmann::json& data);
 
-// The page for `data` (see page_data.hpp).
-std::string render_page(const nlohmann::json& data);
+// The page for `data` (see page_data.hpp), with the viewer library inline;
+// or, with `library`, referring to the library at that address (relative
+// to the page), so that many pages share one copy.
+std::string render_page(const nlohmann::json& data, std::string_view library = {});
 
 }  // namespace zelk8::view

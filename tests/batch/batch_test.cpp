@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "batch_testing.hpp"
+#include "crystal_run.hpp"
 
 namespace zelk8::batch {
 namespace {
@@ -252,6 +253,34 @@ TEST_F(BatchRun, TwoMoleculesInTheAsymmetricUnitGiveTheCrystalsLatticeEnergy) {
       nlohmann::json::parse(read_text(out() / "anthracene-p1" / "lattice.json"));
   EXPECT_EQ(lattice["lattice_energy"].get<double>(), std::stod(p1.at("lattice_energy")));
   EXPECT_EQ(lattice["molecules"], std::stoi(p1.at("lattice_molecules")));
+}
+
+TEST_F(BatchRun, ACrystalThatStoppedTheBatchIsAFailedRowUntilForced) {
+  const std::vector<std::string> args = {input("in"), "-o", out(), "--lattice-radius", "0"};
+  // What a batch that died in the middle of naphthalene (a crash, a kill)
+  // leaves: its marker, and no folder.
+  fs::create_directories(out());
+  write(running_marker(out().string(), "naphthalene"), "12345\n");
+  Result first = run(args);
+  EXPECT_EQ(first.status, 1) << first.err;
+  Table table = read_csv(out() / "summary.csv");
+  EXPECT_EQ(table.row("naphthalene").at("status"), "run_failed");
+  EXPECT_NE(table.row("naphthalene").at("message").find("--force retries it"), std::string::npos);
+  EXPECT_EQ(table.row("anthracene").at("status"), "ok");
+  EXPECT_FALSE(fs::exists(out() / "naphthalene"));
+
+  // Not retried by a plain rerun; retried with --force, which clears the marker.
+  Result again = run(args);
+  EXPECT_EQ(again.status, 1) << again.err;
+  EXPECT_EQ(read_csv(out() / "summary.csv").row("naphthalene").at("status"), "run_failed");
+  std::vector<std::string> forced = args;
+  forced.push_back("--force");
+  again = run(forced);
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(read_csv(out() / "summary.csv").row("naphthalene").at("status"), "ok");
+  // No crystal is left marked as running.
+  for (const fs::directory_entry& entry : fs::directory_iterator(out()))
+    EXPECT_NE(entry.path().extension(), ".running") << entry.path();
 }
 
 }  // namespace

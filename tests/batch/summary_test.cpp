@@ -32,7 +32,7 @@ std::vector<Row> two_rows() {
 
 TEST(Summary, CsvHasTheColumnsInOrderAndQuotes) {
   std::vector<Row> rows = two_rows();
-  rows[0]["warnings"] = {"first, with a comma", "second"};
+  rows[0]["warnings"] = std::vector<std::string>{"first, with a comma", "second"};
   const std::string csv = summary_csv(rows);
   EXPECT_EQ(csv,
             "name,status,message,warnings,formula,space_group,atoms,element_types,net_charge,"
@@ -53,7 +53,7 @@ TEST(Summary, JsonTypesEachColumnByItsKindNotByItsText) {
   rows[0]["atoms"] = "24";
   rows[0]["units"] = "11.0";  // not a count: kept as printed, never a number
   rows[0]["lattice_molecules"] = "262";
-  rows[0]["warnings"] = {"w1", "w2"};
+  rows[0]["warnings"] = std::vector<std::string>{"w1", "w2"};
   rows[0]["charges"] = "0.1";  // a text column that reads as a number
   const nlohmann::ordered_json json = nlohmann::ordered_json::parse(summary_json(rows));
   ASSERT_EQ(json.size(), 2u);
@@ -72,7 +72,7 @@ TEST(Summary, JsonTypesEachColumnByItsKindNotByItsText) {
   // Nothing off-scale or malformed becomes a number; its text stands beside it.
   for (const char* key : {"stack_etot", "map_min_etot", "units"}) {
     EXPECT_TRUE(json[0][key].is_null()) << key;
-    EXPECT_EQ(json[0][std::string(key) + "_printed"], rows[0][key]) << key;
+    EXPECT_EQ(json[0][std::string(key) + "_printed"], rows[0][key].text()) << key;
   }
   EXPECT_FALSE(json[0].contains("etot_units_printed"));
   EXPECT_EQ(json[0]["charges"], "0.1");
@@ -87,12 +87,38 @@ TEST(Summary, JsonTypesEachColumnByItsKindNotByItsText) {
   rows[0]["name"] = "1234";
   EXPECT_EQ(nlohmann::json::parse(summary_json(rows))[0]["name"], "1234");
   // A row of an earlier version, without the newer columns, still reads.
-  Row old = Row::object();
-  old["name"] = "old";
-  old["atoms"] = "18";
+  const Row old = Row::from_json({{"name", "old"}, {"atoms", "18"}, {"no_such_column", "x"}});
   const nlohmann::json read = nlohmann::json::parse(summary_json({old}));
   EXPECT_EQ(read[0]["atoms"], 18);
   EXPECT_TRUE(read[0]["net_charge"].is_null());
+}
+
+TEST(Summary, RowCellsAreTypedByTheirColumnsAndKeptAsTheyWerePrinted) {
+  Row row("anthracene");
+  row["net_charge"] = "-0.0500";
+  row["stack_etot"] = "**********";
+  row["atoms"] = 24LL;
+  row["units"] = "11.0";
+  row["formula"] = "C14 H10";
+  row["warnings"] = std::vector<std::string>{"one", "two"};
+  EXPECT_EQ(row["net_charge"].number(), -0.05);
+  EXPECT_EQ(row["net_charge"].text(), "-0.0500");
+  EXPECT_FALSE(row["stack_etot"].number());
+  EXPECT_EQ(row["atoms"].count(), 24);
+  EXPECT_EQ(row["atoms"].text(), "24");
+  EXPECT_FALSE(row["units"].count());
+  EXPECT_FALSE(row["formula"].number());
+  EXPECT_EQ(cell(row, "warnings"), "one | two");
+  EXPECT_THROW(row["formula"] = std::vector<std::string>{"a"}, std::logic_error);
+  EXPECT_THROW(row["no_such_column"], std::out_of_range);
+  // result.json keeps texts; reading them back gives the same typed row.
+  const nlohmann::json kept = row.to_json();
+  EXPECT_EQ(kept["atoms"], "24");
+  EXPECT_EQ(kept["warnings"], (nlohmann::json{"one", "two"}));
+  const Row back = Row::from_json(kept);
+  EXPECT_EQ(back.to_json(), kept);
+  EXPECT_EQ(back["net_charge"].number(), -0.05);
+  EXPECT_EQ(summary_json({back}), summary_json({row}));
 }
 
 TEST(Summary, IndexEscapesTextAndLinksPageAndPicture) {
@@ -109,7 +135,7 @@ TEST(Summary, IndexEscapesTextAndLinksPageAndPicture) {
   EXPECT_NE(page.find("<tr class=\"failed\">"), std::string::npos);
   EXPECT_NE(page.find("<th>prep_options</th><th>seconds</th><th>picture</th>"), std::string::npos);
   // Warnings one to a line, each escaped.
-  rows[0]["warnings"] = {"a<b", "c"};
+  rows[0]["warnings"] = std::vector<std::string>{"a<b", "c"};
   EXPECT_NE(index_html(rows, {}).find("<td class=\"list\">a&lt;b<br>c</td>"), std::string::npos);
 }
 

@@ -6,6 +6,11 @@
 //   node page_browser_test.js --zelk8 BIN --view BIN --input zelk8.dat
 //        --work DIR --web WEB_DIR [--map yes|no|scan] [--side yes|no] [--chromium PATH]
 //        [--cif CIF [--view-cif yes]]
+//   node page_browser_test.js --batch BIN --cif CIF --view BIN --work DIR --web WEB_DIR --side batch
+//
+// With --batch, the page is the one zelk8-batch makes of the CIF, opened from
+// a copy of the batch's results folder: it refers to the folder's one copy
+// of the viewer library, which must load from there with no network.
 //
 // With --side yes, a prep.json and a lattice.json as zelk8-batch leaves them
 // are put beside the report before the page is made. With --cif, the
@@ -26,13 +31,14 @@ function options() {
   for (let k = 0; k < argv.length; k += 2) {
     args[argv[k].replace(/^--/, "")] = argv[k + 1];
   }
-  for (const need of ["zelk8", "view", "input", "work", "web"]) {
+  const needed = args.batch ? ["batch", "cif", "view", "work", "web"] : ["zelk8", "view", "input", "work", "web"];
+  for (const need of needed) {
     if (!args[need]) {
       console.error("page_browser_test: --" + need + " is missing");
       process.exit(1);
     }
   }
-  for (const file of ["zelk8", "view", "input", "work", "web"]) {
+  for (const file of needed) {
     args[file] = path.resolve(args[file]);
   }
   return args;
@@ -58,29 +64,51 @@ async function main() {
     process.exit(77);
   }
 
-  // The run: zelk8 in a fresh folder, then the page of that folder.
   const work = path.resolve(args.work);
   fs.rmSync(work, { recursive: true, force: true });
   fs.mkdirSync(work, { recursive: true });
-  fs.copyFileSync(args.input, path.join(work, "zelk8.dat"));
-  try {
-    execFileSync(args.zelk8, [], { cwd: work, stdio: "inherit" });
-  } catch (error) {
-    // A run that ends on a read failure still leaves its report.
-    console.log("zelk8 ended with status " + error.status);
-    if (error.status === null) throw error;
+  let page_file;
+  if (args.batch) {
+    // The batch's folder, copied elsewhere as a user may copy it; the page's
+    // data from zelk8-view on the same crystal folder, a page made alone.
+    const out = path.join(work, "batch");
+    execFileSync(args.batch, [args.cif, "-o", out, "-j", "1"], { stdio: "inherit" });
+    const copied = path.join(work, "copied");
+    fs.cpSync(out, copied, { recursive: true });
+    const name = path.basename(args.cif, ".cif");
+    const folder = path.join(copied, name);
+    args.input = path.join(folder, "zelk8.dat");
+    page_file = path.join(folder, "report.html");
+    const alone = path.join(work, "alone.html");
+    execFileSync(args.view, [folder, "-o", alone, "--json", path.join(work, "report.json")], { stdio: "inherit" });
+    const library = fs.statSync(path.join(copied, "3Dmol-min.js")).size;
+    const shared = fs.readFileSync(page_file, "utf8");
+    check(shared.includes('<script src="../3Dmol-min.js"></script>') && shared.length < library,
+          "the batch's page refers to the folder's viewer library (" + shared.length + " bytes)");
+    check(fs.statSync(alone).size > library && !fs.readFileSync(alone, "utf8").includes("<script src="),
+          "a page made alone holds the library itself");
+  } else {
+    // The run: zelk8 in a fresh folder, then the page of that folder.
+    fs.copyFileSync(args.input, path.join(work, "zelk8.dat"));
+    try {
+      execFileSync(args.zelk8, [], { cwd: work, stdio: "inherit" });
+    } catch (error) {
+      // A run that ends on a read failure still leaves its report.
+      console.log("zelk8 ended with status " + error.status);
+      if (error.status === null) throw error;
+    }
+    if (args.side === "yes") {
+      fs.writeFileSync(path.join(work, "prep.json"), JSON.stringify({
+        warnings: ["2 hydrogen atoms placed by the tool (3 times)", "the CIF states no formula"],
+        degenerate_axes: "VL and VS", net_charge: 0 }));
+      fs.writeFileSync(path.join(work, "lattice.json"), JSON.stringify({
+        lattice_energy: -123.456, molecules: 88, radius: 18.5, net_charge: 0, message: "" }));
+    }
+    page_file = path.join(work, "report.html");
+    const view_args = [work, "-o", page_file, "--json", path.join(work, "report.json")];
+    if (args.cif && args["view-cif"] === "yes") view_args.push("--cif", path.resolve(args.cif));
+    execFileSync(args.view, view_args, { stdio: "inherit" });
   }
-  if (args.side === "yes") {
-    fs.writeFileSync(path.join(work, "prep.json"), JSON.stringify({
-      warnings: ["2 hydrogen atoms placed by the tool (3 times)", "the CIF states no formula"],
-      degenerate_axes: "VL and VS", net_charge: 0 }));
-    fs.writeFileSync(path.join(work, "lattice.json"), JSON.stringify({
-      lattice_energy: -123.456, molecules: 88, radius: 18.5, net_charge: 0, message: "" }));
-  }
-  const page_file = path.join(work, "report.html");
-  const view_args = [work, "-o", page_file, "--json", path.join(work, "report.json")];
-  if (args.cif && args["view-cif"] === "yes") view_args.push("--cif", path.resolve(args.cif));
-  execFileSync(args.view, view_args, { stdio: "inherit" });
   const data = JSON.parse(fs.readFileSync(path.join(work, "report.json"), "utf8"));
 
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), "zelk8-view-chromium-"));
@@ -176,7 +204,9 @@ async function main() {
     check(header.axesDrawn && header.caption.includes("Grey arrows: the axes VL, VS, VV"), "the axes the caption names are drawn");
     check((header.axes !== null) === (data.degenerate_axes !== null) &&
           (header.axes === null || header.axes.includes(data.degenerate_axes.axes)), "degenerate axes said: " + header.axes);
-    if (args.side === "yes") {
+    if (args.side === "batch") {
+      check(header.summary.includes("(zelk8-batch, "), "the batch's lattice energy: " + header.summary);
+    } else if (args.side === "yes") {
       check(header.prep.length === 2 && header.prep[0] === "2 hydrogen atoms placed by the tool (3 times)",
             "prep's warnings listed: " + header.prep.join(" | "));
       check(header.summary.includes("-123.46 kJ/mol (zelk8-batch, 88 molecules"), "the batch's lattice energy");
