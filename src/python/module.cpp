@@ -51,7 +51,6 @@ struct Exceptions {
   PyObject* output = nullptr;  // zelk8.OutputError: a file cannot be written
   PyObject* report = nullptr;  // zelk8.ReportError: not a zelk8 report
   PyObject* no_map = nullptr;  // zelk8.NoMapError: the report holds no map
-  PyObject* tool = nullptr;    // zelk8.ToolError: a tool run by the batch failed
 } exceptions;
 
 // Raised from the functions below with the message the tool would print.
@@ -209,8 +208,6 @@ PYBIND11_MODULE(_zelk8, m) {
                            "A text that is not a zelk8 report, naming the line.");
   x.no_map = new_exception(m, "NoMapError", py::make_tuple(py::handle(x.input)),
                            "A report without a shift map to draw.");
-  x.tool = new_exception(m, "ToolError", py::make_tuple(py::handle(x.error)),
-                         "A batch that could not run its tools.");
 
   py::register_exception_translator([](std::exception_ptr p) {
     try {
@@ -499,12 +496,11 @@ PYBIND11_MODULE(_zelk8, m) {
       },
       py::arg("cif_text"), py::arg("args"));
 
-  // zelk8-batch: (status, messages); the summary is in `out`.
+  // zelk8-batch in this process: (status, messages); the summary is in `out`.
   m.def(
       "batch",
       [](const std::vector<std::string>& inputs, const std::string& out, int jobs,
-         const std::vector<std::string>& prep_options, double lattice_radius, bool force,
-         const std::map<std::string, std::string>& tool_paths) {
+         const std::vector<std::string>& prep_options, double lattice_radius, bool force) {
         batch::Parameters p;
         p.inputs = inputs;
         p.out = out;
@@ -512,30 +508,21 @@ PYBIND11_MODULE(_zelk8, m) {
         p.prep_options = prep_options;
         p.lattice_radius = lattice_radius;
         p.force = force;
-        batch::Tools tools;
-        auto tool = [&](const char* name) {
-          auto found = tool_paths.find(name);
-          return found == tool_paths.end() ? std::string() : found->second;
-        };
-        tools.zelk8 = tool("zelk8");
-        tools.prep = tool("zelk8-prep");
-        tools.map = tool("zelk8-map");
-        tools.view = tool("zelk8-view");
         std::ostringstream err;
         int status = 0;
         {
           py::gil_scoped_release free;
           try {
-            status = batch::run_batch(p, tools, err);
+            status = batch::run_batch(p, err);
           } catch (const std::exception& e) {
             err << "zelk8-batch: " << e.what() << '\n';
-            status = batch::exit_usage;
+            status = batch::exit_failed;
           }
         }
         return py::make_tuple(status, err.str());
       },
       py::arg("inputs"), py::arg("out"), py::arg("jobs"), py::arg("prep_options"),
-      py::arg("lattice_radius"), py::arg("force"), py::arg("tools"));
+      py::arg("lattice_radius"), py::arg("force"));
 
   m.def("reserved_prep_option", &batch::reserved_prep_option, py::arg("word"));
 
@@ -550,11 +537,5 @@ PYBIND11_MODULE(_zelk8, m) {
   m.attr("summary_columns") = columns;
   m.attr("list_separator") = std::string(batch::list_separator);
 
-  py::dict built;
-  built["zelk8"] = ZELK8_BUILT_ZELK8;
-  built["zelk8-prep"] = ZELK8_BUILT_PREP;
-  built["zelk8-map"] = ZELK8_BUILT_MAP;
-  built["zelk8-view"] = ZELK8_BUILT_VIEW;
-  m.attr("built_tools") = built;
   m.attr("version") = ZELK8_VERSION;
 }

@@ -83,7 +83,7 @@ if(zelk8-prep IN_LIST TOOLS)
 endif()
 
 # The Python package, when built: imported from where the README says it is
-# installed, running the installed example and finding the installed tools.
+# installed, running the installed example.
 if(DEFINED PYTHON AND NOT PYTHON STREQUAL "")
   set(site ${prefix}/lib/python3/dist-packages)
   if(NOT EXISTS ${site}/zelk8/__init__.py)
@@ -93,10 +93,9 @@ if(DEFINED PYTHON AND NOT PYTHON STREQUAL "")
 assert zelk8.__file__.startswith('${site}/'), zelk8.__file__\n\
 run = zelk8.run(open('${share}/examples/anthracene/zelk8.dat').read())\n\
 assert 'Etot = ' in run.files['at8.dat'] and len(run.report.units) > 0\n\
-tools = zelk8._tools()\n\
-assert all(p.startswith('${prefix}/bin/') for p in tools.values()), tools\n")
+")
   run_checked("import zelk8 from ${site}" ignored
-              COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=${site} ZELK8_TOOLS= ${PYTHON} -c "${script}")
+              COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=${site} ${PYTHON} -c "${script}")
 endif()
 
 message(STATUS "installed ${TOOLS} into ${prefix}; each ran on the installed examples")

@@ -28,7 +28,6 @@ from ._zelk8 import (  # noqa: F401  (the interface)
     NoMapError,
     OutputError,
     ReportError,
-    ToolError,
 )
 
 __version__ = _zelk8.version
@@ -47,7 +46,6 @@ __all__ = [
     "OutputError",
     "ReportError",
     "NoMapError",
-    "ToolError",
     "Field",
 ]
 
@@ -516,36 +514,6 @@ def prepare(cif, name=None, **options):
     return Prepared(name, _zelk8.prepare(text, [name] + _option_words(options)))
 
 
-def _tools():
-    """The tools a batch runs: in $ZELK8_TOOLS when set, else beside an
-    installed package (<prefix>/bin), else where the build put them, else on
-    PATH."""
-    names = ["zelk8", "zelk8-prep", "zelk8-map", "zelk8-view"]
-    here = os.path.dirname(os.path.abspath(__file__))
-    places = []
-    if os.environ.get("ZELK8_TOOLS"):
-        places.append(os.environ["ZELK8_TOOLS"])
-    places.append(os.path.normpath(os.path.join(here, "..", "..", "..", "..", "bin")))
-    found = {}
-    for name in names:
-        for place in places:
-            candidate = os.path.join(place, name)
-            if os.access(candidate, os.X_OK):
-                found[name] = candidate
-                break
-        else:
-            built = _zelk8.built_tools.get(name, "")
-            if built and os.access(built, os.X_OK):
-                found[name] = built
-            elif shutil.which(name):
-                found[name] = shutil.which(name)
-    missing = [n for n in names[:3] if n not in found]
-    if missing:
-        raise ToolError(f"zelk8.batch: cannot find {', '.join(missing)}; set ZELK8_TOOLS to the "
-                        f"folder of the zelk8 tools")
-    return found
-
-
 def _summary_frame(text):
     """summary.csv as a DataFrame: text columns as text, number columns as
     floats (NaN when empty or printed off-scale; the printed text is in
@@ -582,8 +550,9 @@ def _summary_frame(text):
 
 
 def batch(paths, out=None, jobs=None, lattice_radius=25, force=False, progress=False, **options):
-    """zelk8-batch: every CIF of ``paths`` (CIF files, folders, manifests)
-    through zelk8-prep, zelk8 and zelk8-map, returning the summary as a
+    """zelk8-batch in this process: every CIF of ``paths`` (CIF files,
+    folders, manifests) through prep, the program, the map picture, the
+    lattice sum and the page, returning the summary as a
     DataFrame with exactly summary.csv's columns. With ``out`` the folder is
     written (and kept) there as zelk8-batch writes it; without, it is made in
     a temporary folder and removed. Options are zelk8-prep's, for every
@@ -599,14 +568,13 @@ def batch(paths, out=None, jobs=None, lattice_radius=25, force=False, progress=F
     for word in words:
         if word.startswith("--") and _zelk8.reserved_prep_option(word):
             raise InputError(f"zelk8.batch: {word} is set by the batch itself")
-    tools = _tools()
     scratch = None
     if out is None:
         scratch = tempfile.mkdtemp(prefix="zelk8-batch-")
         out = scratch
     try:
         status, log = _zelk8.batch(paths, os.fspath(out), int(jobs or 0), words,
-                                   float(lattice_radius), bool(force), tools)
+                                   float(lattice_radius), bool(force))
         if progress and log:
             import sys
 
@@ -619,7 +587,7 @@ def batch(paths, out=None, jobs=None, lattice_radius=25, force=False, progress=F
             raise OutputError(log.strip())
         summary = os.path.join(os.fspath(out), "summary.csv")
         if not os.path.isfile(summary):
-            raise ToolError(log.strip() or f"zelk8.batch: no {summary} was written")
+            raise Error(log.strip() or f"zelk8.batch: no {summary} was written")
         with open(summary, encoding="utf-8", newline="") as f:
             return _summary_frame(f.read())
     finally:
