@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The cost of zelk8.run from Python against the C++ call it makes
 (zelk8::run_text), on the bundled anthracene, in one process: the best of N
-calls each. Run by hand, after building the package:
+calls each; with --batch N also zelk8.batch against zelk8-batch on N crystals.
+Run by hand, after building the package:
 
     PYTHONPATH=build/default/python nice -n 19 /usr/bin/python3 bench/python_run.py [N]
     ZELK8_BATCH_BINARY=build/default/src/batch/zelk8-batch PYTHONPATH=build/default/python \
