@@ -486,7 +486,12 @@ PYBIND11_MODULE(_zelk8, m) {
         } catch (const prep::OutputError& e) {
           throw OutputProblem(e.what());
         } catch (const prep::PrepError& e) {
-          throw InputProblem(e.what());
+          // The tool's pointer to its --help is help(zelk8.prepare) here.
+          std::string message = e.what();
+          const std::string see_help = "(see --help)";
+          if (const auto at = message.find(see_help); at != std::string::npos)
+            message.replace(at, see_help.size(), "(help(zelk8.prepare) names the options)");
+          throw InputProblem(message);
         } catch (const InputProblem&) {
           throw;
         } catch (const std::exception& e) {

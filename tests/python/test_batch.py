@@ -44,6 +44,8 @@ def test_prepare_writes_what_the_tool_writes(options, words, work):
 def test_prepare_errors_carry_the_tools_message(work):
     with pytest.raises(zelk8.InputError, match="--cutoff"):
         zelk8.prepare(cif("anthracene"), cutoff="far")
+    with pytest.raises(zelk8.InputError, match=r"--bogus.*help\(zelk8.prepare\)"):
+        zelk8.prepare(cif("anthracene"), bogus=1)
     with pytest.raises(zelk8.InputError, match="no_such.cif"):
         zelk8.prepare(os.path.join(work, "no_such.cif"))
     broken = os.path.join(work, "broken.cif")
