@@ -85,7 +85,7 @@ endif()
 # The Python package, when built: imported from where the README says it is
 # installed, running the installed example.
 if(DEFINED PYTHON AND NOT PYTHON STREQUAL "")
-  set(site ${prefix}/lib/python3/dist-packages)
+  set(site ${prefix}/${PYTHON_SITE})
   if(NOT EXISTS ${site}/zelk8/__init__.py)
     message(FATAL_ERROR "install test: the Python package is not installed in ${site}/zelk8")
   endif()
