@@ -19,8 +19,14 @@ cleanup() {
   rm -rf "$scratch"
 }
 trap cleanup EXIT
-# Room for about one and a half crystal folders (each about 220 kB).
-if ! mount -t tmpfs -o size=340k tmpfs "$disk" 2>"$scratch/mount.log"; then
+# Room for the batch's viewer library (about 540 kB, where the pages are
+# built) and about one and a half crystal folders (each about 220 kB, 580 kB
+# with its page).
+# The pages are built where web/ holds the library.
+library=$source_dir/web/node_modules/3dmol/build/3Dmol-min.js
+size=340
+[[ -e $library ]] && size=$(($(stat -c %s "$library") / 1024 + 880))
+if ! mount -t tmpfs -o size=${size}k tmpfs "$disk" 2>"$scratch/mount.log"; then
   echo "SKIPPED: cannot mount a small file system here (needs root): $(cat "$scratch/mount.log")"
   exit 77
 fi
