@@ -82,4 +82,20 @@ if(zelk8-prep IN_LIST TOOLS)
   endif()
 endif()
 
+# The Python package, when built: imported from where the README says it is
+# installed, running the installed example.
+if(DEFINED PYTHON AND NOT PYTHON STREQUAL "")
+  set(site ${prefix}/${PYTHON_SITE})
+  if(NOT EXISTS ${site}/zelk8/__init__.py)
+    message(FATAL_ERROR "install test: the Python package is not installed in ${site}/zelk8")
+  endif()
+  set(script "import os, zelk8\n\
+assert zelk8.__file__.startswith('${site}/'), zelk8.__file__\n\
+run = zelk8.run(open('${share}/examples/anthracene/zelk8.dat').read())\n\
+assert 'Etot = ' in run.files['at8.dat'] and len(run.report.units) > 0\n\
+")
+  run_checked("import zelk8 from ${site}" ignored
+              COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=${site} ${PYTHON} -c "${script}")
+endif()
+
 message(STATUS "installed ${TOOLS} into ${prefix}; each ran on the installed examples")
