@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <map>
 #include <numeric>
 #include <sstream>
 #include <stdexcept>
@@ -115,6 +116,7 @@ Layout parameter_layout(const prep::Model& model) {
     layout.keys.push_back(b.key);
     layout.lower.insert(layout.lower.end(), {b.emin_lo, b.r0_lo});
     layout.upper.insert(layout.upper.end(), {b.emin_hi, b.r0_hi});
+    layout.names.insert(layout.names.end(), {key + ".emin", key + ".r0"});
   }
   for (const prep::BondIncrement& inc : model.increments) {
     layout.increments.push_back(inc.from + "-" + inc.to);
@@ -123,8 +125,81 @@ Layout parameter_layout(const prep::Model& model) {
     const bool hydrogen = inc.to == "H" || inc.to == "HN" || inc.to == "HO";
     layout.lower.push_back(hydrogen ? -0.2 : -0.4);
     layout.upper.push_back(hydrogen ? 0.7 : 0.9);
+    layout.names.push_back(layout.increments.back());
   }
   return layout;
+}
+
+std::vector<double> prior_parameters(const Layout& layout) {
+  const prep::VdwTable mm3 = prep::builtin_vdw_table();
+  const std::map<std::string, double> polarity = {
+      {"C-H", 0.1}, {"N-HN", 0.3}, {"O-HO", 0.4}, {"O-C", 0.4}, {"N-C", 0.3}};
+  std::vector<double> prior;
+  for (size_t k = 0; k < layout.keys.size(); ++k) {
+    const auto found = mm3.find(layout.keys[k]);
+    for (int j = 0; j < 2; ++j)
+      prior.push_back(found != mm3.end()
+                          ? (j == 0 ? found->second.emin : found->second.r0)
+                          : 0.5 * (layout.lower[2 * k + j] + layout.upper[2 * k + j]));
+  }
+  for (const std::string& name : layout.increments) {
+    const auto found = polarity.find(name);
+    prior.push_back(found != polarity.end() ? found->second : 0.0);
+  }
+  return prior;
+}
+
+int Freedom::free() const {
+  int count = 0;
+  for (size_t k = 0; k < source.size(); ++k) count += source[k] == static_cast<int>(k);
+  return count;
+}
+
+Freedom make_freedom(const Layout& layout, const std::vector<std::string>& fixed,
+                     const std::vector<std::string>& tied) {
+  Freedom f;
+  f.source.resize(layout.size());
+  std::iota(f.source.begin(), f.source.end(), 0);
+  // A parameter name, or a type key for its Emin and R0.
+  auto lookup = [&](const std::string& name, const char* option) {
+    std::vector<int> found;
+    for (size_t k = 0; k < layout.size(); ++k)
+      if (layout.names[k] == name || layout.names[k] == name + ".emin" ||
+          layout.names[k] == name + ".r0")
+        found.push_back(static_cast<int>(k));
+    if (found.empty()) {
+      std::string known;
+      for (const std::string& n : layout.names) known += (known.empty() ? "" : ", ") + n;
+      throw std::invalid_argument(std::string(option) + ": no parameter '" + name +
+                                  "'; the parameters are " + known + " (or a type key)");
+    }
+    return found;
+  };
+  for (const std::string& name : fixed)
+    for (int k : lookup(name, "--fix")) f.source[k] = -1;
+  for (const std::string& pair : tied) {
+    const size_t eq = pair.find('=');
+    if (eq == std::string::npos)
+      throw std::invalid_argument("--tie: '" + pair + "' is not A=B (for instance HO=HN)");
+    const std::vector<int> a = lookup(pair.substr(0, eq), "--tie");
+    const std::vector<int> b = lookup(pair.substr(eq + 1), "--tie");
+    if (a.size() != b.size() || a == b)
+      throw std::invalid_argument("--tie: '" + pair + "' does not pair distinct parameters");
+    for (size_t i = 0; i < a.size(); ++i) f.source[a[i]] = b[i];
+  }
+  // Follow chains of ties to a free or a fixed parameter.
+  const std::vector<int> given = f.source;
+  for (size_t k = 0; k < given.size(); ++k) {
+    int at = static_cast<int>(k);
+    for (size_t step = 0; step <= given.size(); ++step) {
+      if (given[at] == -1 || given[at] == at) break;
+      at = given[at];
+      if (step == given.size())
+        throw std::invalid_argument("--tie: the ties of " + layout.names[k] + " form a circle");
+    }
+    if (at != static_cast<int>(k)) f.source[k] = at;
+  }
+  return f;
 }
 
 std::vector<double> parameters_of(const prep::Model& model, const Layout& layout) {
@@ -322,6 +397,31 @@ double lattice_energy_uniform(const Crystal& crystal, const Layout& layout,
   return energy(crystal, crystal.terms[0], layout, parameters, scale);
 }
 
+double scale_of_minimum(const Crystal& crystal, const Layout& layout,
+                        const std::vector<double>& parameters) {
+  const double golden = 0.5 * (std::sqrt(5.0) - 1.0);
+  double a = 0.9, b = 1.1;
+  double x1 = b - golden * (b - a), x2 = a + golden * (b - a);
+  double f1 = lattice_energy_uniform(crystal, layout, parameters, x1);
+  double f2 = lattice_energy_uniform(crystal, layout, parameters, x2);
+  while (b - a > 1e-4) {
+    if (f1 < f2) {
+      b = x2;
+      x2 = x1;
+      f2 = f1;
+      x1 = b - golden * (b - a);
+      f1 = lattice_energy_uniform(crystal, layout, parameters, x1);
+    } else {
+      a = x1;
+      x1 = x2;
+      f1 = f2;
+      x2 = a + golden * (b - a);
+      f2 = lattice_energy_uniform(crystal, layout, parameters, x2);
+    }
+  }
+  return 0.5 * (a + b);
+}
+
 double shortest_rho(const Crystal& crystal, const Layout& layout,
                     const std::vector<double>& parameters, size_t s) {
   const Terms& t = crystal.terms[s];
@@ -345,12 +445,13 @@ double objective(const std::vector<Crystal>& crystals, const Layout& layout,
     const Crystal& c = crystals[k];
     const double e = lattice_energy(c, layout, parameters, 0);
     double penalty = 0.0;
+    const double margin = options.margin;
     if (e > -2.0) penalty += 2.0 * (e + 2.0);
     // The observed structure near a minimum: every other scale higher, the
     // molecules moved rigidly and the cell scaled with them.
     auto rising = [&](double other) {
       const double rise = other - e;
-      if (rise < 0.01) penalty += options.scale_weight * (0.01 - rise);
+      if (rise < margin) penalty += options.scale_weight * (margin - rise);
     };
     if (options.rigid)
       for (size_t s = 1; s < c.terms.size(); ++s) rising(lattice_energy(c, layout, parameters, s));
@@ -358,10 +459,16 @@ double objective(const std::vector<Crystal>& crystals, const Layout& layout,
       for (double s : {0.98, 1.02}) rising(lattice_energy_uniform(c, layout, parameters, s));
     const double rho = shortest_rho(c, layout, parameters, 0);
     if (rho < rho_max + 0.1) penalty += 100.0 * (rho_max + 0.1 - rho);
-    sum += std::fabs(e - c.entry.reference) + penalty;
+    sum += options.error_weight * std::fabs(e - c.entry.reference) + penalty;
     ++count;
   }
-  return count ? sum / count : 0.0;
+  double prior = 0.0;
+  if (!options.prior.empty())
+    for (size_t k = 0; k < parameters.size(); ++k) {
+      const double d = (parameters[k] - options.prior[k]) / (layout.upper[k] - layout.lower[k]);
+      prior += d * d;
+    }
+  return (count ? sum / count : 0.0) + options.prior_weight * prior;
 }
 
 Minimum minimise(const std::function<double(const std::vector<double>&)>& objective,
@@ -460,6 +567,149 @@ Minimum minimise(const std::function<double(const std::vector<double>&)>& object
   }
   best.evaluations = used;
   return best;
+}
+
+std::vector<double> violations(const std::vector<Crystal>& crystals, const Layout& layout,
+                               const std::vector<double>& parameters, int left_out,
+                               const Checks& options) {
+  const double rho_max = exp6_maximum_rho();
+  std::vector<double> v;
+  for (size_t k = 0; k < crystals.size(); ++k) {
+    if (static_cast<int>(k) == left_out) continue;
+    const Crystal& c = crystals[k];
+    const double e = lattice_energy(c, layout, parameters, 0);
+    v.push_back(std::max(0.0, e + 1.0));
+    // The rises in per cent of the lattice energy, so that a weaker lattice
+    // is no nearer to meeting them.
+    const double per_cent = 100.0 / std::max(std::fabs(e), 1.0);
+    if (options.rigid)
+      for (size_t s = 1; s < c.terms.size(); ++s)
+        v.push_back(per_cent *
+                    std::max(0.0, options.margin - (lattice_energy(c, layout, parameters, s) - e)));
+    if (options.uniform)
+      for (double s : {0.98, 1.02})
+        v.push_back(
+            per_cent *
+            std::max(0.0, options.margin - (lattice_energy_uniform(c, layout, parameters, s) - e)));
+    v.push_back(100.0 * std::max(0.0, rho_max + 0.1 - shortest_rho(c, layout, parameters, 0)));
+  }
+  return v;
+}
+
+Minimum make_feasible(const std::vector<Crystal>& crystals, const Layout& layout,
+                      const Freedom& freedom, const std::vector<double>& start, int left_out,
+                      const Checks& options, int iterations) {
+  std::vector<size_t> free;
+  for (size_t k = 0; k < layout.size(); ++k)
+    if (freedom.source[k] == static_cast<int>(k)) free.push_back(k);
+  auto with = [&](std::vector<double> p) {
+    for (size_t k = 0; k < p.size(); ++k)
+      if (freedom.source[k] >= 0 && freedom.source[k] != static_cast<int>(k))
+        p[k] = p[freedom.source[k]];
+    return p;
+  };
+  auto squared = [](const std::vector<double>& v) {
+    double sum = 0.0;
+    for (double x : v) sum += x * x;
+    return sum;
+  };
+  Minimum m;
+  m.parameters = with(start);
+  std::vector<double> v = violations(crystals, layout, m.parameters, left_out, options);
+  m.value = squared(v);
+  m.evaluations = 1;
+  const size_t n = free.size();
+  double damping = 1e-3;
+  for (int it = 0; it < iterations && m.value > 0.0; ++it) {
+    // Forward differences: J[i][j] = d v_i / d p_free[j].
+    std::vector<std::vector<double>> jacobian(v.size(), std::vector<double>(n, 0.0));
+    for (size_t j = 0; j < n; ++j) {
+      const size_t k = free[j];
+      std::vector<double> p = m.parameters;
+      double h = 1e-5 * (layout.upper[k] - layout.lower[k]);
+      if (p[k] + h > layout.upper[k]) h = -h;
+      p[k] += h;
+      const std::vector<double> w = violations(crystals, layout, with(p), left_out, options);
+      ++m.evaluations;
+      for (size_t i = 0; i < v.size(); ++i) jacobian[i][j] = (w[i] - v[i]) / h;
+    }
+    bool better = false;
+    while (!better && damping < 1e8) {
+      // (J^T J + damping diag) step = -J^T v, in units of each range.
+      std::vector<std::vector<double>> a(n, std::vector<double>(n + 1, 0.0));
+      for (size_t r = 0; r < n; ++r) {
+        const double sr = layout.upper[free[r]] - layout.lower[free[r]];
+        for (size_t c = 0; c < n; ++c) {
+          const double sc = layout.upper[free[c]] - layout.lower[free[c]];
+          for (size_t i = 0; i < v.size(); ++i)
+            a[r][c] += jacobian[i][r] * sr * jacobian[i][c] * sc;
+        }
+        a[r][r] += damping * (1.0 + a[r][r]);
+        for (size_t i = 0; i < v.size(); ++i) a[r][n] -= jacobian[i][r] * sr * v[i];
+      }
+      for (size_t c = 0; c < n; ++c) {
+        size_t pivot = c;
+        for (size_t r = c + 1; r < n; ++r)
+          if (std::fabs(a[r][c]) > std::fabs(a[pivot][c])) pivot = r;
+        std::swap(a[c], a[pivot]);
+        for (size_t r = 0; r < n; ++r)
+          if (r != c && a[c][c] != 0.0) {
+            const double f = a[r][c] / a[c][c];
+            for (size_t k = c; k <= n; ++k) a[r][k] -= f * a[c][k];
+          }
+      }
+      std::vector<double> p = m.parameters;
+      for (size_t j = 0; j < n; ++j) {
+        const size_t k = free[j];
+        const double step = a[j][j] != 0.0 ? a[j][n] / a[j][j] : 0.0;
+        p[k] = std::clamp(p[k] + step * (layout.upper[k] - layout.lower[k]), layout.lower[k],
+                          layout.upper[k]);
+      }
+      p = with(p);
+      const std::vector<double> w = violations(crystals, layout, p, left_out, options);
+      ++m.evaluations;
+      const double value = squared(w);
+      if (value < m.value) {
+        m.parameters = p;
+        m.value = value;
+        v = w;
+        damping = std::max(1e-6, damping / 3.0);
+        better = true;
+      } else {
+        damping *= 10.0;
+      }
+    }
+    if (!better) break;
+  }
+  return m;
+}
+
+Minimum minimise(const std::function<double(const std::vector<double>&)>& objective,
+                 const Layout& layout, const Freedom& freedom, const std::vector<double>& start,
+                 int evaluations, int restarts) {
+  Layout reduced;
+  std::vector<double> reduced_start;
+  std::vector<int> slot(layout.size(), -1);
+  for (size_t k = 0; k < layout.size(); ++k)
+    if (freedom.source[k] == static_cast<int>(k)) {
+      slot[k] = static_cast<int>(reduced.lower.size());
+      reduced.lower.push_back(layout.lower[k]);
+      reduced.upper.push_back(layout.upper[k]);
+      reduced_start.push_back(start[k]);
+    }
+  auto expand = [&](const std::vector<double>& x) {
+    std::vector<double> p = start;
+    for (size_t k = 0; k < layout.size(); ++k)
+      if (freedom.source[k] >= 0 && slot[freedom.source[k]] >= 0)
+        p[k] = x[slot[freedom.source[k]]];
+      else if (freedom.source[k] >= 0)
+        p[k] = start[freedom.source[k]];
+    return p;
+  };
+  Minimum m = minimise([&](const std::vector<double>& x) { return objective(expand(x)); }, reduced,
+                       reduced_start, evaluations, restarts);
+  m.parameters = expand(m.parameters);
+  return m;
 }
 
 }  // namespace zelk8::fit

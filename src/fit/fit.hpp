@@ -33,12 +33,31 @@ struct Layout {
   std::vector<std::string> keys;        // type keys with van der Waals parameters
   std::vector<std::string> increments;  // "from-to" per bond increment
   std::vector<double> lower, upper;     // bounds per parameter
+  std::vector<std::string> names;       // per parameter: KEY.emin, KEY.r0 or FROM-TO
   size_t size() const { return lower.size(); }
 };
 Layout parameter_layout(const prep::Model& model);
 std::vector<double> parameters_of(const prep::Model& model, const Layout& layout);
 prep::Model model_with(const prep::Model& model, const Layout& layout,
                        const std::vector<double>& parameters);
+
+// Typical values that owe nothing to a fit: the MM3 well depths and radii of
+// C, N, O and H, the middle of the bounds for the polar hydrogens, and bond
+// polarities of the size common in force fields.
+std::vector<double> prior_parameters(const Layout& layout);
+
+// Which parameters a fit varies. Each parameter takes the value of
+// `source[k]`: itself when free, another parameter when tied to it, -1 when
+// fixed at its start value.
+struct Freedom {
+  std::vector<int> source;
+  int free() const;
+};
+// `fixed`: parameter names, or a type key for both its Emin and R0.
+// `tied`: A=B, each a parameter name or a type key (A takes B's values).
+// Throws std::invalid_argument naming the option and the unknown name.
+Freedom make_freedom(const Layout& layout, const std::vector<std::string>& fixed,
+                     const std::vector<std::string>& tied);
 
 // The pair sums of one crystal that the lattice energy needs, for one model
 // typing, at one scale of the lattice: the molecules' centroids are moved
@@ -104,6 +123,12 @@ double lattice_energy(const Crystal& crystal, const Layout& layout,
 double lattice_energy_uniform(const Crystal& crystal, const Layout& layout,
                               const std::vector<double>& parameters, double scale);
 
+// The scale of the cell (fractional coordinates kept) between 0.9 and 1.1
+// at which the lattice energy is lowest, by golden-section search: within
+// 0.01 of 1 the energy rises at 0.98 and 1.02 when it is near a parabola.
+double scale_of_minimum(const Crystal& crystal, const Layout& layout,
+                        const std::vector<double>& parameters);
+
 // The smallest r / (R0(a) + R0(b)) over intermolecular pairs at scale index s.
 double shortest_rho(const Crystal& crystal, const Layout& layout,
                     const std::vector<double>& parameters, size_t s = 0);
@@ -118,17 +143,43 @@ struct Minimum {
 Minimum minimise(const std::function<double(const std::vector<double>&)>& objective,
                  const Layout& layout, const std::vector<double>& start, int evaluations,
                  int restarts);
+// The same over the free parameters only; the others follow `freedom`
+// from `start`. The result holds every parameter.
+Minimum minimise(const std::function<double(const std::vector<double>&)>& objective,
+                 const Layout& layout, const Freedom& freedom, const std::vector<double>& start,
+                 int evaluations, int restarts);
 
 // The fit's objective over `crystals` except the one at `left_out` (-1:
 // none): the mean absolute error, plus penalties for an unbound crystal,
-// a lattice energy lower at the scales other than 1, and a pair inside the
-// exp-6 maximum.
+// a lattice energy that does not rise by `margin` at the scales other than
+// 1, and a pair inside the exp-6 maximum; plus `prior_weight` times the sum
+// of the squared distances of the parameters from `prior`, each in units
+// of its range.
 struct Checks {
   bool rigid = false;          // the molecules' centres moved by 0.98 and 1.02
   bool uniform = true;         // the cell scaled, fractional coordinates kept
   double scale_weight = 30.0;  // penalty per kJ/mol that a scaled lattice lies lower
+  double margin = 0.01;        // kJ/mol the scaled lattices must lie higher
+  double error_weight = 1.0;   // 0: the penalties alone (a search for a feasible set)
+  double prior_weight = 0.0;   // kJ/mol per squared range
+  std::vector<double> prior;   // empty: no prior term
 };
 double objective(const std::vector<Crystal>& crystals, const Layout& layout,
                  const std::vector<double>& parameters, int left_out, const Checks& options = {});
+
+// How far each crystal but `left_out` misses the physical checks, each term
+// zero when met: a lattice energy above -1 kJ/mol, the rise at the checked
+// scales short of the margin (in per cent of the lattice energy), and the
+// shortest pair's rho short of 0.1 above the exp-6 maximum (times 100).
+std::vector<double> violations(const std::vector<Crystal>& crystals, const Layout& layout,
+                               const std::vector<double>& parameters, int left_out,
+                               const Checks& options);
+
+// The nearest point to `start` (in the free parameters) that meets the
+// checks, by damped Gauss-Newton steps on the violations inside the
+// bounds; `value` is the sum of the squared violations left.
+Minimum make_feasible(const std::vector<Crystal>& crystals, const Layout& layout,
+                      const Freedom& freedom, const std::vector<double>& start, int left_out,
+                      const Checks& options, int iterations);
 
 }  // namespace zelk8::fit

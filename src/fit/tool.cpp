@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <map>
+#include <sstream>
 
 #include "crystal.hpp"
 #include "fit.hpp"
@@ -50,6 +52,41 @@ std::string parameter_lines(const Layout& layout, const std::vector<double>& p) 
   return text;
 }
 
+// Parameters in the format parameter_lines writes; those not named keep
+// their values in `p`.
+std::vector<double> read_parameters(const std::string& path, const Layout& layout,
+                                    std::vector<double> p) {
+  std::ifstream in(path);
+  if (!in) throw std::runtime_error(path + ": cannot be read; give a file that -o wrote");
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    std::istringstream words(line);
+    std::string first, name;
+    double a = 0.0, b = 0.0;
+    words >> first;
+    bool ok = true;
+    if (first == "#") {
+      words >> name >> name >> a;
+      auto at = std::find(layout.increments.begin(), layout.increments.end(), name);
+      ok = !words.fail() && at != layout.increments.end();
+      if (ok) p[2 * layout.keys.size() + (at - layout.increments.begin())] = a;
+    } else if (!first.empty()) {
+      words >> a >> b;
+      auto at = std::find(layout.keys.begin(), layout.keys.end(), first);
+      ok = !words.fail() && at != layout.keys.end();
+      if (ok) {
+        p[2 * (at - layout.keys.begin())] = a;
+        p[2 * (at - layout.keys.begin()) + 1] = b;
+      }
+    }
+    if (!ok)
+      throw std::runtime_error(path + ":" + std::to_string(number) +
+                               ": expected 'KEY EMIN R0' or '# increment FROM-TO VALUE' for a "
+                               "parameter of this --model");
+  }
+  return p;
+}
+
 }  // namespace
 
 int run_tool(std::vector<std::string> args, std::ostream& out, std::ostream& err) {
@@ -76,6 +113,36 @@ int run_tool(std::vector<std::string> args, std::ostream& out, std::ostream& err
       ->check(CLI::IsMember({"rigid", "uniform", "both", "none"}));
   app.add_option("--check-weight", checks.scale_weight,
                  "penalty per kJ/mol a scaled lattice lies lower (default 30)");
+  app.add_option("--margin", checks.margin,
+                 "kJ/mol a scaled lattice must lie higher than the observed one (default 0.01)");
+  int stages = 1, repair = 0;
+  app.add_option("--repair", repair,
+                 "after the fit, up to N damped Gauss-Newton steps towards the nearest set that "
+                 "meets every check (default 0)");
+  app.add_option("--stages", stages,
+                 "fit N times, the scale penalty weight ten times larger each time and "
+                 "--check-weight the last (default 1)")
+      ->check(CLI::Range(1, 6));
+  bool feasible_first = false;
+  app.add_flag("--feasible-first", feasible_first,
+               "before the stages, minimise the penalties alone (errors not counted)");
+  std::vector<std::string> fixed, tied;
+  app.add_option("--fix", fixed,
+                 "keep a parameter at the model's value: KEY.emin, KEY.r0, an increment FROM-TO, "
+                 "or a type key for both its Emin and R0 (repeatable)")
+      ->type_name("NAME");
+  app.add_option("--tie", tied, "A=B: parameter or type A takes the values of B (repeatable)")
+      ->type_name("A=B");
+  app.add_option("--prior-weight", checks.prior_weight,
+                 "add WEIGHT times the squared distance of the parameters, each in units of its "
+                 "range, from typical values (MM3 for C, N, O and H) (default 0)");
+  std::vector<std::string> bounds;
+  app.add_option("--bound", bounds, "NAME=LO:HI: other bounds for a parameter (repeatable)")
+      ->type_name("NAME=LO:HI");
+  std::string start_file;
+  app.add_option("--start", start_file,
+                 "start from the parameters in FILE (as -o writes them) instead of the model's")
+      ->type_name("FILE");
   app.add_option("-o,--output", output, "write the fitted parameters to FILE")->type_name("FILE");
   try {
     std::reverse(args.begin(), args.end());
@@ -96,33 +163,73 @@ int run_tool(std::vector<std::string> args, std::ostream& out, std::ostream& err
   }
   try {
     const prep::Model model = prep::find_model(model_name);
-    const Layout layout = parameter_layout(model);
+    Layout layout = parameter_layout(model);
+    for (const std::string& b : bounds) {
+      const size_t eq = b.find('='), colon = b.find(':');
+      const auto at = std::find(layout.names.begin(), layout.names.end(), b.substr(0, eq));
+      double lo = 0.0, hi = 0.0;
+      try {
+        if (eq == std::string::npos || colon == std::string::npos || colon < eq)
+          throw std::invalid_argument("form");
+        lo = std::stod(b.substr(eq + 1, colon - eq - 1));
+        hi = std::stod(b.substr(colon + 1));
+      } catch (const std::exception&) {
+        err << "zelk8-fit: --bound: '" << b << "' is not NAME=LO:HI (for instance O.emin=0.05:1)\n";
+        return 2;
+      }
+      if (at == layout.names.end() || !(lo < hi)) {
+        err << "zelk8-fit: --bound: '" << b
+            << "' needs a parameter name of this --model and LO below HI\n";
+        return 2;
+      }
+      layout.lower[at - layout.names.begin()] = lo;
+      layout.upper[at - layout.names.begin()] = hi;
+    }
     const std::vector<Entry> entries = read_entries(folder);
     std::vector<Crystal> crystals;
     for (const Entry& entry : entries)
       crystals.push_back(load_crystal(entry, model, layout, radius, {1.0, 0.98, 1.02}));
     std::vector<double> p = parameters_of(model, layout);
+    if (!start_file.empty()) p = read_parameters(start_file, layout, p);
+    const Freedom freedom = make_freedom(layout, fixed, tied);
+    if (checks.prior_weight > 0.0) checks.prior = prior_parameters(layout);
     if (fit) {
-      auto whole = [&](const std::vector<double>& x) {
-        return objective(crystals, layout, x, -1, checks);
-      };
-      const Minimum m = minimise(whole, layout, p, evaluations, restarts);
-      p = m.parameters;
-      out << format("fit: objective %.3f after %d evaluations\n", m.value, m.evaluations);
+      const double last_weight = checks.scale_weight;
+      for (int stage = feasible_first ? -1 : 0; stage < stages; ++stage) {
+        checks.scale_weight = last_weight * std::pow(10.0, std::max(stage, 0) + 1 - stages);
+        checks.error_weight = stage < 0 ? 0.0 : 1.0;
+        auto whole = [&](const std::vector<double>& x) {
+          return objective(crystals, layout, x, -1, checks);
+        };
+        const Minimum m = minimise(whole, layout, freedom, p, evaluations, restarts);
+        p = m.parameters;
+        out << format(
+            "fit: %d free parameters, scale penalty %g%s: objective %.3f after %d "
+            "evaluations\n",
+            freedom.free(), checks.scale_weight, stage < 0 ? ", errors not counted" : "", m.value,
+            m.evaluations);
+        out.flush();
+      }
     }
-    out << format("%-20s %-16s %9s %9s %8s %8s %8s %8s %8s %6s %6s %s\n", "crystal", "class",
-                  "reference", "energy", "error", "E(0.98)", "E(1.02)", "U(0.98)", "U(1.02)", "rho",
-                  "dq", "types");
+    if (fit && repair > 0) {
+      const Minimum m = make_feasible(crystals, layout, freedom, p, -1, checks, repair);
+      p = m.parameters;
+      out << format("repair: squared violations %.6f after %d evaluations\n", m.value,
+                    m.evaluations);
+    }
+    out << format("%-20s %-16s %9s %9s %8s %8s %8s %8s %8s %6s %6s %6s %s\n", "crystal", "class",
+                  "reference", "energy", "error", "E(0.98)", "E(1.02)", "U(0.98)", "U(1.02)",
+                  "U_min", "rho", "dq", "types");
     std::vector<double> energies;
     for (const Crystal& c : crystals) {
       const double e = lattice_energy(c, layout, p, 0);
       energies.push_back(e);
-      out << format("%-20s %-16s %9.2f %9.2f %8.2f %8.2f %8.2f %8.2f %8.2f %6.3f %6.3f %s\n",
+      out << format("%-20s %-16s %9.2f %9.2f %8.2f %8.2f %8.2f %8.2f %8.2f %6.3f %6.3f %6.3f %s\n",
                     c.entry.name.c_str(), c.entry.group.c_str(), c.entry.reference, e,
                     e - c.entry.reference, lattice_energy(c, layout, p, 1),
                     lattice_energy(c, layout, p, 2), lattice_energy_uniform(c, layout, p, 0.98),
-                    lattice_energy_uniform(c, layout, p, 1.02), shortest_rho(c, layout, p, 0),
-                    charge_misfit(c, layout, p), c.types.c_str());
+                    lattice_energy_uniform(c, layout, p, 1.02), scale_of_minimum(c, layout, p),
+                    shortest_rho(c, layout, p, 0), charge_misfit(c, layout, p), c.types.c_str());
     }
     out << class_errors(crystals, energies, fit ? "fitted" : model.name);
     // The physical checks: bound, lower than at the scaled lattices, no pair
@@ -147,7 +254,7 @@ int run_tool(std::vector<std::string> args, std::ostream& out, std::ostream& err
         auto without = [&](const std::vector<double>& x) {
           return objective(crystals, layout, x, static_cast<int>(k), checks);
         };
-        const Minimum m = minimise(without, layout, p, evaluations / 2, restarts);
+        const Minimum m = minimise(without, layout, freedom, p, evaluations / 2, restarts);
         predicted.push_back(lattice_energy(crystals[k], layout, m.parameters, 0));
         out << format("left out %-20s predicted %9.2f reference %9.2f\n",
                       crystals[k].entry.name.c_str(), predicted.back(),
