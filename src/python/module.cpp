@@ -54,12 +54,8 @@ struct Exceptions {
 } exceptions;
 
 // Raised from the functions below with the message the tool would print.
-struct InputProblem : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-struct OutputProblem : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
+using InputProblem = report::InputError;
+using OutputProblem = report::OutputError;
 
 PyObject* new_exception(py::module_& m, const char* name, py::tuple bases, const char* doc) {
   const std::string qualified = std::string("zelk8.") + name;
@@ -140,8 +136,8 @@ RunResult run_folder(const std::string& folder, int map_threads) {
     report::write_whole(fs::path(folder) / "at8.dat", result.at8);
     if (result.mopac) report::write_whole(fs::path(folder) / "mopac.dat", *result.mopac);
     if (result.coord) report::write_whole(fs::path(folder) / "coord.xyz", *result.coord);
-  } catch (const report::WriteError& e) {
-    result.status = 3;
+  } catch (const report::OutputError& e) {
+    result.status = report::exit_output;
     result.diagnostic = e.what();
   }
   return result;
@@ -219,15 +215,9 @@ PYBIND11_MODULE(_zelk8, m) {
       PyErr_SetObject(exceptions.report, error.ptr());
     } catch (const map::NoMap& e) {
       PyErr_SetString(exceptions.no_map, e.what());
-    } catch (const report::WriteError& e) {
+    } catch (const report::OutputError& e) {
       PyErr_SetString(exceptions.output, e.what());
-    } catch (const OutputProblem& e) {
-      PyErr_SetString(exceptions.output, e.what());
-    } catch (const view::PageDataError& e) {
-      PyErr_SetString(exceptions.input, e.what());
-    } catch (const view::CifError& e) {
-      PyErr_SetString(exceptions.input, e.what());
-    } catch (const InputProblem& e) {
+    } catch (const report::InputError& e) {
       PyErr_SetString(exceptions.input, e.what());
     }
   });
