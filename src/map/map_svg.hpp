@@ -97,6 +97,11 @@ ColourScale panel_scale(const MapTable& table, std::optional<float> max,
                         const report::MapContacts* contacts = nullptr);
 
 Rgb energy_colour(float energy, const ColourScale& scale);
+
+// "#rrggbb", as the picture and the page write a colour; append_hex_colour
+// puts it at the end of `out`.
+std::string hex_colour(const Rgb& c);
+void append_hex_colour(std::string& out, const Rgb& c);
 Rgb field_colour(const Field& field, const ColourScale& scale);
 
 struct CellBox {

@@ -37,12 +37,6 @@ void put_fields(json& object, const std::string& key, const Fields& fields) {
   }
 }
 
-std::string hex(const map::Rgb& c) {
-  char text[8];
-  std::snprintf(text, sizeof text, "#%02x%02x%02x", c.r, c.g, c.b);
-  return text;
-}
-
 // The colour bar of a scale, left to right in 21 steps: around zero, the
 // deepest well to 0 and 0 to the clip in halves of equal length; for a panel
 // of one sign, its data's span. `labels` are the energies at the left end,
@@ -69,7 +63,7 @@ json scale_data(const map::ColourScale& scale) {
     if (halves) {
       energy = k <= 10 ? scale.deepest * (1.0f - (2.0f * t)) : scale.clip * ((2.0f * t) - 1.0f);
     }
-    bar.push_back(hex(map::energy_colour(energy, scale)));
+    bar.push_back(map::hex_colour(map::energy_colour(energy, scale)));
   }
   return {{"span", span},
           {"deepest", scale.deepest},
@@ -157,7 +151,7 @@ json table_data(const report::MapTable& table, const report::MapMinimum* minimum
   for (std::size_t r = 0; r < table.rows(); ++r) {
     json row = json::array();
     for (std::size_t c = 0; c < table.columns(); ++c) {
-      row.push_back(hex(panel.cells[(r * table.columns()) + c].fill));
+      row.push_back(map::hex_colour(panel.cells[(r * table.columns()) + c].fill));
     }
     colours.push_back(std::move(row));
   }
