@@ -189,6 +189,11 @@ std::string hex_colour(const Rgb& c) {
 }
 
 StackMap stack_map_of(const report::Report& report) {
+  return stack_map_of(report, report.map && report.map_height ? report::map_contacts(report)
+                                                              : report::MapContacts{});
+}
+
+StackMap stack_map_of(const report::Report& report, report::MapContacts contacts) {
   if (report.map && report.map_height) {
     StackMap map;
     static_cast<report::ShiftMap&>(map) = *report.map;
@@ -198,7 +203,7 @@ StackMap stack_map_of(const report::Report& report) {
       map.crystal =
           StackMap::Crystal{unit->centre[0], unit->centre[1], unit->number.text + " " + unit->name};
     }
-    map.contacts = report::map_contacts(report);
+    map.contacts = std::move(contacts);
     return map;
   }
   if (!report.complete) {

@@ -46,6 +46,8 @@ class NoMap : public std::runtime_error {
 // report has none (a run without stacking unit, a shift scan, a report cut
 // short before or inside its map).
 StackMap stack_map_of(const report::Report& report);
+// The same with the report's map contacts already found (map_contacts).
+StackMap stack_map_of(const report::Report& report, report::MapContacts contacts);
 
 struct Rgb {
   int r = 0;

@@ -184,7 +184,7 @@ json table_data(const report::MapTable& table, const report::MapMinimum* minimum
   return out;
 }
 
-json map_data(const report::Report& report) {
+json map_data(const report::Report& report, const std::optional<report::MapContacts>& found) {
   json out;
   put_field(out, "height", *report.map_height);
   const bool has_evdw = report.map && report.has(report::Section::evdw_table);
@@ -205,8 +205,9 @@ json map_data(const report::Report& report) {
     crystal = map::StackMap::Crystal{unit->centre[0], unit->centre[1],
                                      unit->number.text + " " + unit->name};
   }
-  const report::MapContacts contacts =
-      report.map ? report::map_contacts(report) : report::MapContacts{};
+  const report::MapContacts contacts = !report.map ? report::MapContacts{}
+                                       : found     ? *found
+                                                   : report::map_contacts(report);
   add_overlap_grid(out, contacts);
   const bool evdw_minimum = report.has(report::Section::evdw_minimum);
   const bool etot_minimum = report.has(report::Section::etot_minimum);
@@ -369,7 +370,7 @@ json page_data(const report::Report& report, const PageSource& source) {
   } else {
     out["lattice_etot"] = nullptr;
   }
-  out["map"] = report.map_height ? map_data(report) : json(nullptr);
+  out["map"] = report.map_height ? map_data(report, source.contacts) : json(nullptr);
 
   if (source.neighbours) {
     json neighbours = json::array();
