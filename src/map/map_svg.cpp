@@ -71,11 +71,7 @@ void append_num(std::string& out, double v) {
   out += s == "-0" ? std::string_view("0") : s;
 }
 
-std::string num(double v) {
-  std::string text;
-  append_num(text, v);
-  return text;
-}
+std::string num(double v) { return svg_number(v); }
 
 // An energy for the colour bar.
 std::string energy_text(float v) {
@@ -161,6 +157,12 @@ std::size_t tick_every(double cell, double spacing) {
 }
 
 }  // namespace
+
+std::string svg_number(double v) {
+  std::string text;
+  append_num(text, v);
+  return text;
+}
 
 void append_hex_colour(std::string& out, const Rgb& c) {
   static constexpr char digits[] = "0123456789abcdef";

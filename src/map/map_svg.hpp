@@ -104,6 +104,10 @@ Rgb energy_colour(float energy, const ColourScale& scale);
 // puts it at the end of `out`.
 std::string hex_colour(const Rgb& c);
 void append_hex_colour(std::string& out, const Rgb& c);
+
+// A coordinate as the picture writes it: "%.2f" without trailing zeros and
+// point, "-0" written "0".
+std::string svg_number(double v);
 Rgb field_colour(const Field& field, const ColourScale& scale);
 
 struct CellBox {
