@@ -260,7 +260,8 @@ Step lattice_energy(const prep::Crystal& crystal, const prep::Options& options,
 // referring to the batch's copy of the viewer library.
 Step write_page(const fs::path& dir, const std::string& name, const zelk8::RunResult& run,
                 const report::Report& report, const std::string& prep_json,
-                const std::string& lattice_json) {
+                const std::string& lattice_json,
+                const std::optional<report::MapContacts>& contacts) {
   view::PageSource source;
   source.crystal = name;
   source.report_name = "./at8.dat";
@@ -272,6 +273,7 @@ Step write_page(const fs::path& dir, const std::string& name, const zelk8::RunRe
   source.prep = nlohmann::json::parse(prep_json);
   source.lattice = nlohmann::json::parse(lattice_json);
   source.cif_accepted = true;
+  source.contacts = contacts;
   try {
     const nlohmann::json data = view::page_data(report, source);
     write_file(dir, "report.html",
@@ -299,9 +301,9 @@ std::string fixed_trimmed(double value) {
 // The map's minima over the grid points where no two atoms overlap, as the
 // report printed their energies and shifts; empty when no such point is
 // below zero. Overlap points and a printed minimum that is one are noted.
-void map_minima(const report::Report& report, Row& row, std::vector<std::string>& warnings) {
+void map_minima(const report::Report& report, const report::MapContacts& contacts, Row& row,
+                std::vector<std::string>& warnings) {
   const report::ShiftMap& map = *report.map;
-  const report::MapContacts contacts = report::map_contacts(report);
   struct Minimum {
     const report::MapTable& table;
     const report::MapMinimum& printed;
@@ -557,12 +559,15 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings)
     row["charges"] = charges;
   }
   if (const report::Unit* unit = report.stacking_unit()) row["stack_etot"] = unit->etot.text;
+  // Found once for the summary's minima, the picture and the page.
+  std::optional<report::MapContacts> contacts;
   if (report.map) {
-    map_minima(report, row, warnings);
+    contacts = report::map_contacts(report);
+    map_minima(report, *contacts, row, warnings);
     set_warnings();
     try {
       write_file(dir, "map.svg",
-                 map::render_svg(map::stack_map_of(report), {std::nullopt, "at8.dat"}));
+                 map::render_svg(map::stack_map_of(report, *contacts), {std::nullopt, "at8.dat"}));
     } catch (const map::NoMap& error) {
       return finish("run_failed", std::string("zelk8-map: ") + error.what());
     }
@@ -616,7 +621,7 @@ CrystalOutcome process_crystal(const Crystal& crystal, const Settings& settings)
 #ifdef ZELK8_BATCH_PAGES
   if (settings.pages && !report.units.empty()) {
     if (crystals_stopped()) return stopped();
-    step = write_page(dir, crystal.name, run, report, prep_text, lattice_text);
+    step = write_page(dir, crystal.name, run, report, prep_text, lattice_text, contacts);
     if (!step.message.empty()) return finish("run_failed", step.message);
   }
 #endif

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <string_view>
@@ -45,25 +46,32 @@ Rgb ramp_colour(const std::array<Rgb, 6>& ramp, float t) {
              mix(ramp[k].b, ramp[k + 1].b)};
 }
 
-std::string hex(const Rgb& c) {
-  char text[8];
-  std::snprintf(text, sizeof text, "#%02x%02x%02x", c.r, c.g, c.b);
-  return text;
+// Appends a coordinate with at most two decimals: "%.2f" without its
+// trailing zeros and point, "-0" written "0". std::to_chars rounds as printf
+// does; what it cannot write (not finite, too long) goes through printf.
+void append_num(std::string& out, double v) {
+  char text[32];
+  char* end = text;
+  const std::to_chars_result done =
+      std::isfinite(v) ? std::to_chars(text, text + sizeof text - 1, v, std::chars_format::fixed, 2)
+                       : std::to_chars_result{text, std::errc::value_too_large};
+  if (done.ec == std::errc()) {
+    end = done.ptr;
+  } else {
+    const int length = std::snprintf(text, sizeof text, "%.2f", v);
+    end = text + std::min<std::size_t>(static_cast<std::size_t>(length), sizeof text - 1);
+  }
+  while (end[-1] == '0') {
+    --end;
+  }
+  if (end[-1] == '.') {
+    --end;
+  }
+  const std::string_view s(text, static_cast<std::size_t>(end - text));
+  out += s == "-0" ? std::string_view("0") : s;
 }
 
-// A coordinate with at most two decimals.
-std::string num(double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f", v);
-  std::string s = text;
-  while (s.back() == '0') {
-    s.pop_back();
-  }
-  if (s.back() == '.') {
-    s.pop_back();
-  }
-  return s == "-0" ? "0" : s;
-}
+std::string num(double v) { return svg_number(v); }
 
 // An energy for the colour bar.
 std::string energy_text(float v) {
@@ -150,7 +158,44 @@ std::size_t tick_every(double cell, double spacing) {
 
 }  // namespace
 
+std::string svg_number(double v) {
+  std::string text;
+  append_num(text, v);
+  return text;
+}
+
+void append_hex_colour(std::string& out, const Rgb& c) {
+  static constexpr char digits[] = "0123456789abcdef";
+  auto in_byte = [](int v) { return v >= 0 && v <= 255; };
+  if (!in_byte(c.r) || !in_byte(c.g) || !in_byte(c.b)) {
+    // Out of range: as printf writes it into eight bytes.
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", c.r, c.g, c.b);
+    out += text;
+    return;
+  }
+  const char text[7] = {'#',
+                        digits[c.r >> 4],
+                        digits[c.r & 15],
+                        digits[c.g >> 4],
+                        digits[c.g & 15],
+                        digits[c.b >> 4],
+                        digits[c.b & 15]};
+  out.append(text, sizeof text);
+}
+
+std::string hex_colour(const Rgb& c) {
+  std::string text;
+  append_hex_colour(text, c);
+  return text;
+}
+
 StackMap stack_map_of(const report::Report& report) {
+  return stack_map_of(report, report.map && report.map_height ? report::map_contacts(report)
+                                                              : report::MapContacts{});
+}
+
+StackMap stack_map_of(const report::Report& report, report::MapContacts contacts) {
   if (report.map && report.map_height) {
     StackMap map;
     static_cast<report::ShiftMap&>(map) = *report.map;
@@ -160,7 +205,7 @@ StackMap stack_map_of(const report::Report& report) {
       map.crystal =
           StackMap::Crystal{unit->centre[0], unit->centre[1], unit->number.text + " " + unit->name};
     }
-    map.contacts = report::map_contacts(report);
+    map.contacts = std::move(contacts);
     return map;
   }
   if (!report.complete) {
@@ -401,7 +446,7 @@ void write_gradient(std::string& svg, const std::string& id, const std::array<Rg
   for (std::size_t k = 0; k < ramp.size(); ++k) {
     const std::size_t stop = outwards_left ? ramp.size() - 1 - k : k;
     svg += "<stop offset=\"" + num(static_cast<double>(k) / static_cast<double>(ramp.size() - 1)) +
-           "\" stop-color=\"" + hex(ramp[stop]) + "\"/>\n";
+           "\" stop-color=\"" + hex_colour(ramp[stop]) + "\"/>\n";
   }
   svg += "</linearGradient>\n";
 }
@@ -411,8 +456,8 @@ void write_hatch(std::string& svg) {
   svg +=
       "<pattern id=\"overlap\" width=\"6\" height=\"6\" patternUnits=\"userSpaceOnUse\" "
       "patternTransform=\"rotate(45)\">\n";
-  svg += "<rect width=\"6\" height=\"6\" fill=\"" + hex(overlap_colour) + "\"/>\n";
-  svg += "<line x1=\"0\" y1=\"0\" x2=\"0\" y2=\"6\" stroke=\"" + hex(overlap_hatch_colour) +
+  svg += "<rect width=\"6\" height=\"6\" fill=\"" + hex_colour(overlap_colour) + "\"/>\n";
+  svg += "<line x1=\"0\" y1=\"0\" x2=\"0\" y2=\"6\" stroke=\"" + hex_colour(overlap_hatch_colour) +
          "\" stroke-width=\"2\"/>\n";
   svg += "</pattern>\n";
 }
@@ -461,13 +506,27 @@ double write_panel(std::string& svg, const Panel& panel, const std::string& crys
   svg += "<g shape-rendering=\"crispEdges\" class=\"cells\">\n";
   for (const CellBox& box : panel.cells) {
     const Field& field = table.cells[box.row][box.column];
-    svg += "<rect x=\"" + num(box.x) + "\" y=\"" + num(box.y) + "\" width=\"" + num(box.width) +
-           "\" height=\"" + num(box.height) + "\" fill=\"" +
-           (box.overlap ? std::string("url(#overlap)") : hex(box.fill)) + "\"><title>VL " +
-           report::markup_escape(table.l_shifts[box.column].text) + ", VS " +
-           report::markup_escape(table.s_shifts[box.row].text) + ": " +
-           report::markup_escape(field.text) + (box.overlap ? " (overlap point)" : "") +
-           "</title></rect>\n";
+    svg += "<rect x=\"";
+    append_num(svg, box.x);
+    svg += "\" y=\"";
+    append_num(svg, box.y);
+    svg += "\" width=\"";
+    append_num(svg, box.width);
+    svg += "\" height=\"";
+    append_num(svg, box.height);
+    svg += "\" fill=\"";
+    if (box.overlap) {
+      svg += "url(#overlap)";
+    } else {
+      append_hex_colour(svg, box.fill);
+    }
+    svg += "\"><title>VL ";
+    svg += report::markup_escape(table.l_shifts[box.column].text);
+    svg += ", VS ";
+    svg += report::markup_escape(table.s_shifts[box.row].text);
+    svg += ": ";
+    svg += report::markup_escape(field.text);
+    svg += box.overlap ? " (overlap point)</title></rect>\n" : "</title></rect>\n";
   }
   svg += "</g>\n";
   svg += "<rect x=\"" + num(panel.x) + "\" y=\"" + num(panel.y) + "\" width=\"" + num(panel.width) +
@@ -575,7 +634,7 @@ double write_panel(std::string& svg, const Panel& panel, const std::string& crys
          "\" height=\"12\" fill=\"none\" stroke=\"#333333\"/>\n";
   // Off-scale swatch beside the bar.
   svg += "<rect x=\"" + num(bar_x + bar_width + 10.0) + "\" y=\"" + num(bar_y) +
-         "\" width=\"12\" height=\"12\" fill=\"" + hex(off_scale_colour) +
+         "\" width=\"12\" height=\"12\" fill=\"" + hex_colour(off_scale_colour) +
          "\" stroke=\"#333333\"/>\n";
   text_at(svg, bar_x + bar_width + 16.0, bar_y + 26.0, "middle", "off");
 

@@ -46,6 +46,8 @@ class NoMap : public report::InputError {
 // report has none (a run without stacking unit, a shift scan, a report cut
 // short before or inside its map).
 StackMap stack_map_of(const report::Report& report);
+// The same with the report's map contacts already found (map_contacts).
+StackMap stack_map_of(const report::Report& report, report::MapContacts contacts);
 
 struct Rgb {
   int r = 0;
@@ -97,6 +99,15 @@ ColourScale panel_scale(const MapTable& table, std::optional<float> max,
                         const report::MapContacts* contacts = nullptr);
 
 Rgb energy_colour(float energy, const ColourScale& scale);
+
+// "#rrggbb", as the picture and the page write a colour; append_hex_colour
+// puts it at the end of `out`.
+std::string hex_colour(const Rgb& c);
+void append_hex_colour(std::string& out, const Rgb& c);
+
+// A coordinate as the picture writes it: "%.2f" without trailing zeros and
+// point, "-0" written "0".
+std::string svg_number(double v);
 Rgb field_colour(const Field& field, const ColourScale& scale);
 
 struct CellBox {

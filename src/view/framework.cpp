@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <map>
 #include <set>
+#include <unordered_map>
 #include <utility>
 
 namespace zelk8::view {
@@ -137,10 +139,27 @@ class CentreIndex {
     return {std::llround(f[0] / same_centre), std::llround(f[1] / same_centre),
             std::llround(f[2] / same_centre)};
   }
-  std::map<std::array<long long, 3>, std::vector<std::pair<Vec3, std::size_t>>> cells_;
+  struct KeyHash {
+    std::size_t operator()(const std::array<long long, 3>& k) const {
+      // Mixes the three cell numbers; any spread will do, the keys are compared whole.
+      std::uint64_t h = static_cast<std::uint64_t>(k[0]) * 0x9e3779b97f4a7c15ull;
+      h ^= static_cast<std::uint64_t>(k[1]) + 0x7f4a7c159e3779b9ull + (h << 6) + (h >> 2);
+      h ^= static_cast<std::uint64_t>(k[2]) + 0x94d049bb133111ebull + (h << 6) + (h >> 2);
+      return static_cast<std::size_t>(h);
+    }
+  };
+  std::unordered_map<std::array<long long, 3>, std::vector<std::pair<Vec3, std::size_t>>, KeyHash>
+      cells_;
 };
 
-json vec_json(const Vec3& v) { return json::array({v[0], v[1], v[2]}); }
+json vec_json(const Vec3& v) {
+  json out = json::array();
+  out.get_ref<json::array_t&>().reserve(3);
+  for (double x : v) {
+    out.push_back(x);
+  }
+  return out;
+}
 
 std::optional<Vec3> field_vector(const report::Vector3& v) {
   if (!v[0].value || !v[1].value || !v[2].value) {
@@ -412,24 +431,32 @@ json framework_data(const Framework& fw, const report::Report& report) {
     // The operation's rotation in Cartesian coordinates, row by row.
     const Mat3 r = times(times(to_cartesian, m.operation.rotation), *to_fractional);
     json rotation = json::array();
+    rotation.get_ref<json::array_t&>().reserve(9);
     for (const Vec3& row : r) {
       for (double x : row) {
         rotation.push_back(x);
       }
     }
-    molecules.push_back({{"fractional", vec_json(m.fractional)},
-                         {"position", vec_json(m.position)},
-                         {"rotation", std::move(rotation)}});
+    json molecule = json::object();
+    molecule["fractional"] = vec_json(m.fractional);
+    molecule["position"] = vec_json(m.position);
+    molecule["rotation"] = std::move(rotation);
+    molecules.push_back(std::move(molecule));
   }
   out["molecules"] = std::move(molecules);
 
   json pairs = json::array();
   for (const FrameworkPair& p : fw.pairs) {
     const report::Unit& unit = report.units[p.unit];
-    json pair = {{"molecules", json::array({p.first, p.second})},
-                 {"unit", p.unit},
-                 {"name", unit.name},
-                 {"distance", p.distance}};
+    // Member by member: an initializer list would copy every value once more.
+    json pair = json::object();
+    json ends = json::array();
+    ends.push_back(p.first);
+    ends.push_back(p.second);
+    pair["molecules"] = std::move(ends);
+    pair["unit"] = p.unit;
+    pair["name"] = unit.name;
+    pair["distance"] = p.distance;
     pair["number"] = unit.number.value ? json(*unit.number.value) : json(unit.number.text);
     for (const auto& [key, field] : {std::pair{"EvdW", &unit.evdw}, std::pair{"Estat", &unit.estat},
                                      std::pair{"Etot", &unit.etot}}) {

@@ -25,13 +25,14 @@ std::string script_safe_json(const nlohmann::json& data) {
   // Invalid UTF-8 from a report (a label of odd bytes) is replaced, not fatal.
   const std::string text = data.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   std::string out;
-  out.reserve(text.size());
-  for (std::size_t k = 0; k < text.size(); ++k) {
-    out += text[k];
-    if (text[k] == '<' && k + 1 < text.size() && text[k + 1] == '/') {
-      out += '\\';
-    }
+  out.reserve(text.size() + 64);
+  std::size_t from = 0;
+  for (std::size_t at = text.find("</"); at != std::string::npos; at = text.find("</", at + 2)) {
+    out.append(text, from, at + 1 - from);
+    out += '\\';
+    from = at + 1;
   }
+  out.append(text, from, std::string::npos);
   return out;
 }
 

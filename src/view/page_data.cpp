@@ -37,12 +37,6 @@ void put_fields(json& object, const std::string& key, const Fields& fields) {
   }
 }
 
-std::string hex(const map::Rgb& c) {
-  char text[8];
-  std::snprintf(text, sizeof text, "#%02x%02x%02x", c.r, c.g, c.b);
-  return text;
-}
-
 // The colour bar of a scale, left to right in 21 steps: around zero, the
 // deepest well to 0 and 0 to the clip in halves of equal length; for a panel
 // of one sign, its data's span. `labels` are the energies at the left end,
@@ -69,7 +63,7 @@ json scale_data(const map::ColourScale& scale) {
     if (halves) {
       energy = k <= 10 ? scale.deepest * (1.0f - (2.0f * t)) : scale.clip * ((2.0f * t) - 1.0f);
     }
-    bar.push_back(hex(map::energy_colour(energy, scale)));
+    bar.push_back(map::hex_colour(map::energy_colour(energy, scale)));
   }
   return {{"span", span},
           {"deepest", scale.deepest},
@@ -157,7 +151,7 @@ json table_data(const report::MapTable& table, const report::MapMinimum* minimum
   for (std::size_t r = 0; r < table.rows(); ++r) {
     json row = json::array();
     for (std::size_t c = 0; c < table.columns(); ++c) {
-      row.push_back(hex(panel.cells[(r * table.columns()) + c].fill));
+      row.push_back(map::hex_colour(panel.cells[(r * table.columns()) + c].fill));
     }
     colours.push_back(std::move(row));
   }
@@ -190,7 +184,7 @@ json table_data(const report::MapTable& table, const report::MapMinimum* minimum
   return out;
 }
 
-json map_data(const report::Report& report) {
+json map_data(const report::Report& report, const std::optional<report::MapContacts>& found) {
   json out;
   put_field(out, "height", *report.map_height);
   const bool has_evdw = report.map && report.has(report::Section::evdw_table);
@@ -211,8 +205,9 @@ json map_data(const report::Report& report) {
     crystal = map::StackMap::Crystal{unit->centre[0], unit->centre[1],
                                      unit->number.text + " " + unit->name};
   }
-  const report::MapContacts contacts =
-      report.map ? report::map_contacts(report) : report::MapContacts{};
+  const report::MapContacts contacts = !report.map ? report::MapContacts{}
+                                       : found     ? *found
+                                                   : report::map_contacts(report);
   add_overlap_grid(out, contacts);
   const bool evdw_minimum = report.has(report::Section::evdw_minimum);
   const bool etot_minimum = report.has(report::Section::etot_minimum);
@@ -375,7 +370,7 @@ json page_data(const report::Report& report, const PageSource& source) {
   } else {
     out["lattice_etot"] = nullptr;
   }
-  out["map"] = report.map_height ? map_data(report) : json(nullptr);
+  out["map"] = report.map_height ? map_data(report, source.contacts) : json(nullptr);
 
   if (source.neighbours) {
     json neighbours = json::array();

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "contacts.hpp"
 #include "coord_file.hpp"
 #include "framework.hpp"
 #include "report.hpp"
@@ -42,6 +43,9 @@ struct PageSource {
   std::string side_files_note = {};      // why one of them was not used, or empty
   std::vector<Operation> symmetry = {};  // the crystal's own operations, when known
   bool cif_accepted = false;             // the tool takes the crystal's CIF (--cif)
+  // The report's map contacts when the caller found them already; else
+  // they are found here.
+  std::optional<report::MapContacts> contacts = {};
 };
 
 // The value of a field, or null; the text goes beside it when null.

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -284,6 +287,36 @@ TEST(RenderSvg, OnePictureWithEveryCellTheTitleAndTheLegends) {
   // The report name is text, not markup.
   EXPECT_NE(render_svg(map, {std::nullopt, "a<b>&c.dat"}).find("a&lt;b&gt;&amp;c.dat: "),
             std::string::npos);
+}
+
+// The picture's numbers and colours as printf writes them, which the
+// picture's own writers must match byte for byte.
+std::string printf_number(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", v);
+  std::string s = text;
+  while (s.back() == '0') s.pop_back();
+  if (s.back() == '.') s.pop_back();
+  return s == "-0" ? "0" : s;
+}
+
+TEST(RenderSvg, NumbersAndColoursAreWrittenAsPrintfWritesThem) {
+  // Halfway cases, values that round to zero from below, whole numbers,
+  // values too long for the buffer, and what is not finite.
+  std::vector<double> values = {0.0,   -0.0,   0.005, 0.015,  0.125, 2.675,    -0.004, -0.005,
+                                -2.5,  100.0,  1e15,  -1e15,  1e20,  1e40,     -1e300, 123.455,
+                                0.994, -0.995, 9.995, 379.99, 0.1,   1.0 / 3.0};
+  for (int k = -20000; k <= 20000; k += 7) values.push_back(k / 1000.0 + 0.0005);
+  values.push_back(std::numeric_limits<double>::infinity());
+  values.push_back(-std::numeric_limits<double>::infinity());
+  values.push_back(std::nan(""));
+  for (double v : values) EXPECT_EQ(svg_number(v), printf_number(v)) << v;
+  for (const Rgb c : {Rgb{0, 0, 0}, Rgb{255, 255, 255}, Rgb{5, 48, 97}, Rgb{178, 24, 43},
+                      Rgb{256, 0, 0}, Rgb{-1, 7, 300}}) {
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", c.r, c.g, c.b);
+    EXPECT_EQ(hex_colour(c), text);
+  }
 }
 
 TEST(ColourScale, OneSignedPanelsSpanTheirData) {

@@ -245,6 +245,29 @@ TEST(PageData, MapTablesMinimaAndColours) {
   }
 }
 
+TEST(PageData, MapContactsFoundByTheCallerAreUsed) {
+  const report::Report r = report_with_map();
+  const json found = page_data(r, {"c", "at8.dat", {}, {}})["map"];
+  report::MapContacts given;
+  given.checked = true;
+  given.note = "given";
+  given.overlap_points = 1;
+  given.overlap = {{false, false, false}, {false, true, false}};
+  given.shortest = {{1.0, 2.0, 3.0}, {4.0, 0.5, 6.0}};
+  PageSource source{"c", "at8.dat", {}, {}};
+  source.contacts = given;
+  const json map = page_data(r, source)["map"];
+  EXPECT_EQ(map["overlap_note"], "given");
+  EXPECT_EQ(map["overlap_points"], 1);
+  EXPECT_EQ(map["overlap"], json(given.overlap));
+  // The overlap point leaves the EvdW minimum, as in the picture.
+  EXPECT_TRUE(map["EvdW"]["minimum"]["printed_is_overlap"].get<bool>());
+  EXPECT_NE(map["overlap_note"], found["overlap_note"]);
+  // Contacts equal to those found make the same data.
+  source.contacts = report::map_contacts(r);
+  EXPECT_EQ(page_data(r, source)["map"], found);
+}
+
 TEST(PageData, MapHeadingWithoutTables) {
   report::Report r = report_with_map();
   r.map.reset();

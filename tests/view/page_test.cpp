@@ -12,6 +12,8 @@ TEST(Page, DataCannotEndItsScriptElement) {
   const std::string text = script_safe_json(data);
   EXPECT_EQ(text.find("</"), std::string::npos) << text;
   EXPECT_EQ(nlohmann::json::parse(text), data);
+  // Every "</" escaped, side by side or at either end, and nothing else.
+  EXPECT_EQ(script_safe_json("<</a<//</"), "\"<<\\/a<\\//<\\/\"");
 }
 
 TEST(Page, OneFileWithItsDataAndNothingToFetch) {
