@@ -92,19 +92,31 @@ class Folder {
     fs::remove_all(outer_, error);
   }
   const fs::path& path() const { return path_; }
-  // Puts the folder in place of `target`, atomically where the file system
-  // allows it (an exchange of the two names); what was there is removed with
-  // the temporary folder.
-  void publish(const fs::path& target) {
-    if (::rename(path_.c_str(), target.c_str()) == 0) return;
+
+  bool move_to(const fs::path& target) {
+    if (::rename(path_.c_str(), target.c_str()) == 0) return true;
     if (errno == ENOTEMPTY || errno == EEXIST) {
       if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0)
-        return;
+        return true;
       // No exchange on this file system: move the old folder aside first.
       const fs::path aside = outer_ / ".old";
       if (::rename(target.c_str(), aside.c_str()) == 0 &&
           ::rename(path_.c_str(), target.c_str()) == 0)
-        return;
+        return true;
+    }
+    return false;
+  }
+
+  // Puts the folder in place of `target`, atomically where the file system
+  // allows it (an exchange of the two names); what was there is removed with
+  // the temporary folder.
+  // Its files were synced as they were written; the folder's entries are
+  // synced before the rename, the results folder's after it.
+  void publish(const fs::path& target) {
+    report::sync_folder(path_);
+    if (move_to(target)) {
+      report::sync_folder(target.parent_path());
+      return;
     }
     throw std::runtime_error("cannot rename " + path_.string() + " to " + target.string() + ": " +
                              strerror(errno));
@@ -124,7 +136,7 @@ Step stopped_step() { return {"", true}; }
 
 // The file a run leaves, written into the crystal's folder.
 void write_file(const fs::path& dir, const char* name, std::string_view text) {
-  report::write_whole(dir / name, text);
+  report::write_staged(dir / name, text);
 }
 
 // The program on `input`; its report read back as the companions read it.

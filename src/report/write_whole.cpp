@@ -88,14 +88,6 @@ int open_temporary(const fs::path& target, Temporary& temporary) {
   return EEXIST;
 }
 
-void sync_folder(const fs::path& folder) {
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
-}
-
 [[noreturn]] void fail(const fs::path& target, int error) {
   throw OutputError("cannot write " + target.string() + ": " + file_error_reason(error));
 }
@@ -160,6 +152,32 @@ void write_whole(const fs::path& target, std::string_view text) {
   }
   detail::release_temporary(temporary.slot);
   sync_folder(target.parent_path());
+}
+
+void sync_folder(const fs::path& folder) {
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+void write_staged(const fs::path& target, std::string_view text) {
+  const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    fail(target, errno);
+  }
+  int error = write_all(fd, text);
+  if (error == 0) {
+    error = sync_file(fd);
+  }
+  if (::close(fd) != 0 && error == 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    ::unlink(target.c_str());
+    fail(target, error);
+  }
 }
 
 std::string read_whole(const fs::path& path, const std::string& what) {

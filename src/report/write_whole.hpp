@@ -21,6 +21,17 @@ namespace zelk8::report {
 // "cannot write PATH: REASON".
 void write_whole(const std::filesystem::path& target, std::string_view text);
 
+// The same rule for a file of a folder that is built under a temporary name
+// and put in place whole (a batch's crystal folder): nobody sees the file
+// before the folder is renamed, so it is written straight to `target` (a new
+// file, mode 0666 & ~umask) and synced, without a temporary name of its own;
+// the folder itself is synced once, by sync_folder() before its rename.
+// Throws OutputError "cannot write PATH: REASON", leaving no part of the file.
+void write_staged(const std::filesystem::path& target, std::string_view text);
+
+// Syncs a folder's entries (the names of the files made or renamed in it).
+void sync_folder(const std::filesystem::path& folder);
+
 // The whole contents of the regular file `path`. Throws InputError "cannot
 // read WHAT PATH: REASON" (missing, a folder, no permission); `what` (e.g.
 // "the CIF") may be empty.

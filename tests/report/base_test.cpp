@@ -100,6 +100,38 @@ TEST(WriteWhole, FailuresNameTheFileAndLeaveThePreviousOne) {
   EXPECT_EQ(entries(folder), 1u);  // the temporary file is gone
 }
 
+// A file of a folder that is built and then renamed whole: written in place
+// with the umask's mode; a failure leaves no part of it, and a file of that
+// name already there is an error, never overwritten.
+TEST(WriteStaged, WholeFilesOrNoneInAFolderBuiltAside) {
+  const fs::path folder = fresh_folder("staged");
+  const mode_t old_mask = ::umask(027);
+  write_staged(folder / "at8.dat", "report\n");
+  ::umask(old_mask);
+  EXPECT_EQ(mode_of(folder / "at8.dat"), 0640u);
+  EXPECT_EQ(read_text(folder / "at8.dat"), "report\n");
+  EXPECT_THROW(write_staged(folder / "at8.dat", "again\n"), OutputError);
+  EXPECT_EQ(read_text(folder / "at8.dat"), "report\n");
+
+  struct rlimit old_limit;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  struct rlimit small = old_limit;
+  small.rlim_cur = 4096;
+  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string message;
+  try {
+    write_staged(folder / "map.svg", std::string(100000, 'x'));
+  } catch (const OutputError& error) {
+    message = error.what();
+  }
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(message, "cannot write " + (folder / "map.svg").string() + ": File too large");
+  EXPECT_FALSE(fs::exists(folder / "map.svg"));
+  EXPECT_EQ(entries(folder), 1u);
+}
+
 // On a full file system the previous file stays as it was and no temporary
 // file is left. Needs a small tmpfs, which only root may mount.
 TEST(WriteWhole, FullDiskKeepsThePreviousFile) {
