@@ -45,6 +45,21 @@ std::string failure(const fs::path& target, const std::string& text) {
   return "";
 }
 
+// Runs `write` with files limited to 4 KiB, so that a larger write fails half
+// way as on a full disk.
+template <class Write>
+void under_small_file_limit(Write write) {
+  struct rlimit old_limit;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  struct rlimit small = old_limit;
+  small.rlim_cur = 4096;
+  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  write();
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  std::signal(SIGXFSZ, old_handler);
+}
+
 mode_t mode_of(const fs::path& path) {
   struct stat info {};
   EXPECT_EQ(::stat(path.c_str(), &info), 0);
@@ -86,15 +101,9 @@ TEST(WriteWhole, FailuresNameTheFileAndLeaveThePreviousOne) {
 
   // A file size limit makes the write fail half way, as a full disk does.
   write_text(folder / "map.svg", "previous\n");
-  struct rlimit old_limit;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-  struct rlimit small = old_limit;
-  small.rlim_cur = 4096;
-  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const std::string too_large = failure(folder / "map.svg", std::string(100000, 'x'));
-  setrlimit(RLIMIT_FSIZE, &old_limit);
-  std::signal(SIGXFSZ, old_handler);
+  std::string too_large;
+  under_small_file_limit(
+      [&] { too_large = failure(folder / "map.svg", std::string(100000, 'x')); });
   EXPECT_EQ(too_large, "cannot write " + (folder / "map.svg").string() + ": File too large");
   EXPECT_EQ(read_text(folder / "map.svg"), "previous\n");
   EXPECT_EQ(entries(folder), 1u);  // the temporary file is gone
@@ -113,20 +122,14 @@ TEST(WriteStaged, WholeFilesOrNoneInAFolderBuiltAside) {
   EXPECT_THROW(write_staged(folder / "at8.dat", "again\n"), OutputError);
   EXPECT_EQ(read_text(folder / "at8.dat"), "report\n");
 
-  struct rlimit old_limit;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-  struct rlimit small = old_limit;
-  small.rlim_cur = 4096;
-  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   std::string message;
-  try {
-    write_staged(folder / "map.svg", std::string(100000, 'x'));
-  } catch (const OutputError& error) {
-    message = error.what();
-  }
-  setrlimit(RLIMIT_FSIZE, &old_limit);
-  std::signal(SIGXFSZ, old_handler);
+  under_small_file_limit([&] {
+    try {
+      write_staged(folder / "map.svg", std::string(100000, 'x'));
+    } catch (const OutputError& error) {
+      message = error.what();
+    }
+  });
   EXPECT_EQ(message, "cannot write " + (folder / "map.svg").string() + ": File too large");
   EXPECT_FALSE(fs::exists(folder / "map.svg"));
   EXPECT_EQ(entries(folder), 1u);
