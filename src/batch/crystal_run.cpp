@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "contacts.hpp"
@@ -86,6 +87,7 @@ class Folder {
     path_ = outer_ / name;
     if (!fs::create_directory(path_, error))
       throw std::runtime_error("cannot make the folder " + path_.string() + ": " + error.message());
+    staged_.emplace(path_);
   }
   ~Folder() {
     std::error_code error;
@@ -110,14 +112,13 @@ class Folder {
   // Puts the folder in place of `target`, atomically where the file system
   // allows it (an exchange of the two names); what was there is removed with
   // the temporary folder.
-  // Its files were synced as they were written; the folder's entries are
-  // synced before the rename, the results folder's after it.
+  // Its files and entries are put on disk before the rename. The results
+  // folder's entries (the renames) are synced once at the end of the batch:
+  // a rename lost to a power cut leaves the temporary folder, which the next
+  // run removes and redoes, never a part of a crystal.
   void publish(const fs::path& target) {
-    report::sync_folder(path_);
-    if (move_to(target)) {
-      report::sync_folder(target.parent_path());
-      return;
-    }
+    staged_->sync();
+    if (move_to(target)) return;
     throw std::runtime_error("cannot rename " + path_.string() + " to " + target.string() + ": " +
                              strerror(errno));
   }
@@ -125,6 +126,7 @@ class Folder {
  private:
   fs::path outer_;
   fs::path path_;
+  std::optional<report::StagedFolder> staged_;
 };
 
 struct Step {

@@ -168,15 +168,27 @@ void write_staged(const fs::path& target, std::string_view text) {
     fail(target, errno);
   }
   int error = write_all(fd, text);
-  if (error == 0) {
-    error = sync_file(fd);
-  }
   if (::close(fd) != 0 && error == 0) {
     error = errno;
   }
   if (error != 0) {
     ::unlink(target.c_str());
     fail(target, error);
+  }
+}
+
+StagedFolder::StagedFolder(const fs::path& folder)
+    : folder_(folder), fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+  if (fd_ < 0) {
+    fail(folder_, errno);
+  }
+}
+
+StagedFolder::~StagedFolder() { ::close(fd_); }
+
+void StagedFolder::sync() const {
+  if (::syncfs(fd_) != 0) {
+    fail(folder_, errno);
   }
 }
 

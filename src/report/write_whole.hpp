@@ -24,10 +24,31 @@ void write_whole(const std::filesystem::path& target, std::string_view text);
 // The same rule for a file of a folder that is built under a temporary name
 // and put in place whole (a batch's crystal folder): nobody sees the file
 // before the folder is renamed, so it is written straight to `target` (a new
-// file, mode 0666 & ~umask) and synced, without a temporary name of its own;
-// the folder itself is synced once, by sync_folder() before its rename.
+// file, mode 0666 & ~umask), without a temporary name of its own and without
+// a sync of its own: sync_staged() syncs the whole folder before its rename.
 // Throws OutputError "cannot write PATH: REASON", leaving no part of the file.
 void write_staged(const std::filesystem::path& target, std::string_view text);
+
+// A folder whose files are written with write_staged() and put on disk
+// together: one sync of the file system that holds it, one cache flush for a
+// whole crystal folder rather than one per file. The folder is opened first,
+// so that sync() reports a failed write-back of any file written after that
+// (on Linux 5.8 and later; the report covers the whole file system, so an
+// error may be another program's: the folder is not published either way).
+class StagedFolder {
+ public:
+  // Throws OutputError "cannot write FOLDER: REASON" when it cannot be opened.
+  explicit StagedFolder(const std::filesystem::path& folder);
+  ~StagedFolder();
+  StagedFolder(const StagedFolder&) = delete;
+  StagedFolder& operator=(const StagedFolder&) = delete;
+  // Throws OutputError "cannot write FOLDER: REASON".
+  void sync() const;
+
+ private:
+  std::filesystem::path folder_;
+  int fd_;
+};
 
 // Syncs a folder's entries (the names of the files made or renamed in it).
 void sync_folder(const std::filesystem::path& folder);

@@ -445,23 +445,19 @@ json framework_data(const Framework& fw, const report::Report& report) {
   }
   out["molecules"] = std::move(molecules);
 
+  // A pair is [first, second, unit, distance]: its name and energies are the
+  // unit's, which the page takes from "units" rather than from a copy per pair
+  // (a crystal has a thousand pairs or more).
   json pairs = json::array();
+  pairs.get_ref<json::array_t&>().reserve(fw.pairs.size());
   for (const FrameworkPair& p : fw.pairs) {
-    const report::Unit& unit = report.units[p.unit];
-    // Member by member: an initializer list would copy every value once more.
-    json pair = json::object();
-    json ends = json::array();
-    ends.push_back(p.first);
-    ends.push_back(p.second);
-    pair["molecules"] = std::move(ends);
-    pair["unit"] = p.unit;
-    pair["name"] = unit.name;
-    pair["distance"] = p.distance;
-    pair["number"] = unit.number.value ? json(*unit.number.value) : json(unit.number.text);
-    for (const auto& [key, field] : {std::pair{"EvdW", &unit.evdw}, std::pair{"Estat", &unit.estat},
-                                     std::pair{"Etot", &unit.etot}}) {
-      pair[key] = field->value ? json(*field->value) : json(nullptr);
-    }
+    json pair = json::array();
+    json::array_t& fields = pair.get_ref<json::array_t&>();
+    fields.reserve(4);
+    fields.emplace_back(p.first);
+    fields.emplace_back(p.second);
+    fields.emplace_back(p.unit);
+    fields.emplace_back(p.distance);
     pairs.push_back(std::move(pair));
   }
   out["pairs"] = std::move(pairs);

@@ -303,15 +303,27 @@ TEST(FrameworkData, WholeMoleculesTouchAsTheirUnitsDo) {
     return out;
   };
   std::size_t checked = 0;
+  // A pair is [first, second, unit, distance between the centres].
   for (const nlohmann::json& pair : data["pairs"]) {
-    const std::size_t unit = pair["unit"];
-    EXPECT_EQ(pair["Etot"].get<double>(), *anthracene.units[unit].etot.value);
+    ASSERT_EQ(pair.size(), 4u);
+    const std::size_t first = pair[0];
+    const std::size_t second = pair[1];
+    const std::size_t unit = pair[2];
+    ASSERT_LT(unit, anthracene.units.size());
+    Vec3 a{};
+    Vec3 b{};
+    for (int r = 0; r < 3; ++r) {
+      a[r] = data["molecules"][first]["position"][r].get<double>();
+      b[r] = data["molecules"][second]["position"][r].get<double>();
+    }
+    EXPECT_NEAR(pair[3].get<double>(), distance(a, b), 1e-9);
+    EXPECT_NEAR(pair[3].get<double>(), *anthracene.units[unit].centre_distance.value, 2e-3);
     if (checked++ % 7 != 0) {
       continue;  // a sample keeps the test quick
     }
     double shortest = 1e9;
-    for (const Vec3& p : atoms_of(pair["molecules"][0])) {
-      for (const Vec3& q : atoms_of(pair["molecules"][1])) {
+    for (const Vec3& p : atoms_of(first)) {
+      for (const Vec3& q : atoms_of(second)) {
         shortest = std::min(shortest, distance(p, q));
       }
     }

@@ -641,6 +641,15 @@
 
   const data = JSON.parse(document.getElementById("zelk8-data").textContent);
   const fw = data.framework;
+  // A pair comes as [first, second, unit, distance]; its name and energies
+  // are its unit's.
+  if (fw.pairs) {
+    fw.pairs = fw.pairs.map(function (p) {
+      const u = data.units[p[2]];
+      return { molecules: [p[0], p[1]], unit: p[2], distance: p[3], name: u.name,
+        number: u.number === null ? u.number_printed : u.number, EvdW: u.EvdW, Estat: u.Estat, Etot: u.Etot };
+    });
+  }
   const colours = { attractive: "#2166ac", repulsive: "#b2182b", centre: "#000000", molecule: "#6b6b6b" };
   const axisColours = ["#d62728", "#2ca02c", "#1f77b4"];
   const axisNames = ["a", "b", "c"];
