@@ -133,6 +133,22 @@ TEST(WriteStaged, WholeFilesOrNoneInAFolderBuiltAside) {
   EXPECT_EQ(message, "cannot write " + (folder / "map.svg").string() + ": File too large");
   EXPECT_FALSE(fs::exists(folder / "map.svg"));
   EXPECT_EQ(entries(folder), 1u);
+
+  // The folder is opened before its files are written and synced once;
+  // a folder that is not there is an error naming it.
+  const fs::path built = fresh_folder("staged-sync");
+  const StagedFolder staged(built);
+  write_staged(built / "at8.dat", "report\n");
+  write_staged(built / "map.svg", "<svg/>\n");
+  EXPECT_NO_THROW(staged.sync());
+  EXPECT_EQ(entries(built), 2u);
+  try {
+    const StagedFolder missing(built / "missing");
+    ADD_FAILURE() << "a missing folder was opened";
+  } catch (const OutputError& error) {
+    EXPECT_EQ(std::string(error.what()), "cannot write " + (built / "missing").string() +
+                                             ": no such file (check the name and the folder)");
+  }
 }
 
 // On a full file system the previous file stays as it was and no temporary
