@@ -108,17 +108,32 @@ bool crystallographic(const Operation& op) {
   return true;
 }
 
-// Molecule centres by position, found again within `same_centre`.
+// Molecule centres by position, found again within `same_centre`. The
+// centres are kept in cubes of edge 2 * same_centre, so that a search looks
+// in the two cubes per axis its tolerance reaches (with a margin for the
+// rounding of the division, rarely three): 8 cubes rather than 27.
 class CentreIndex {
  public:
-  void add(const Vec3& f, std::size_t index) { cells_[key(f)].push_back({f, index}); }
+  void add(const Vec3& f, std::size_t index) {
+    std::array<long long, 3> k{};
+    for (int axis = 0; axis < 3; ++axis) {
+      k[axis] = cube(f[axis] / edge);
+    }
+    cells_[k].push_back({f, index});
+  }
 
   std::optional<std::size_t> find(const Vec3& f) const {
-    const std::array<long long, 3> k = key(f);
-    for (long long dx = -1; dx <= 1; ++dx) {
-      for (long long dy = -1; dy <= 1; ++dy) {
-        for (long long dz = -1; dz <= 1; ++dz) {
-          const auto it = cells_.find({k[0] + dx, k[1] + dy, k[2] + dz});
+    std::array<long long, 3> low{};
+    std::array<long long, 3> high{};
+    for (int axis = 0; axis < 3; ++axis) {
+      const double at = f[axis] / edge;
+      low[axis] = cube(at - 0.5 - margin);
+      high[axis] = cube(at + 0.5 + margin);
+    }
+    for (long long x = low[0]; x <= high[0]; ++x) {
+      for (long long y = low[1]; y <= high[1]; ++y) {
+        for (long long z = low[2]; z <= high[2]; ++z) {
+          const auto it = cells_.find({x, y, z});
           if (it == cells_.end()) {
             continue;
           }
@@ -135,9 +150,12 @@ class CentreIndex {
   }
 
  private:
-  static std::array<long long, 3> key(const Vec3& f) {
-    return {std::llround(f[0] / same_centre), std::llround(f[1] / same_centre),
-            std::llround(f[2] / same_centre)};
+  static constexpr double edge = 2 * same_centre;
+  static constexpr double margin = 1e-6;
+  // A position far out (or not a number, which matches nothing) falls in a
+  // cube at the edge of the range rather than overflowing the cube number.
+  static long long cube(double at) {
+    return std::isnan(at) ? 0 : static_cast<long long>(std::floor(std::clamp(at, -1e15, 1e15)));
   }
   struct KeyHash {
     std::size_t operator()(const std::array<long long, 3>& k) const {
