@@ -32,6 +32,24 @@ NearestImage nearest_image(const gemmi::UnitCell& cell, const gemmi::Fractional&
   return best;
 }
 
+namespace {
+
+// No image of `to` comes nearer `from` than this: along each axis, the
+// distance between the lattice planes through them (the fractional
+// difference to the nearest whole number, over the reciprocal length).
+// It spares the search of the nearest image for atoms plainly far apart.
+double image_distance_bound(const gemmi::UnitCell& cell, const gemmi::Fractional& from,
+                            const gemmi::Fractional& to) {
+  auto off = [](double d) { return std::abs(d - std::round(d)); };
+  return std::max(
+      {off(to.x - from.x) / cell.ar, off(to.y - from.y) / cell.br, off(to.z - from.z) / cell.cr});
+}
+
+// Beyond rounding: an atom pair this much past the bound is certainly apart.
+constexpr double bound_margin = 1e-6;
+
+}  // namespace
+
 std::vector<CellAtom> expand_sites(const Crystal& crystal, double merge_distance,
                                    std::vector<int>* orbit) {
   std::vector<int> parent(crystal.sites.size());
@@ -58,7 +76,9 @@ std::vector<CellAtom> expand_sites(const Crystal& crystal, double merge_distance
       gemmi::Fractional fract(p[0], p[1], p[2]);
       bool merged = false;
       for (const CellAtom& other : atoms)
-        if (nearest_image(crystal.cell, other.fract, fract).distance < merge_distance) {
+        if (image_distance_bound(crystal.cell, other.fract, fract) <
+                merge_distance + bound_margin &&
+            nearest_image(crystal.cell, other.fract, fract).distance < merge_distance) {
           if (other.element != site.element)
             throw PrepError("sites " + crystal.sites[other.site].label + " and " + site.label +
                             " of different elements fall on one position");
@@ -103,6 +123,7 @@ std::map<int, std::array<int, 3>> gather(const Crystal& crystal, const std::vect
     for (int b = 0; b < static_cast<int>(atoms.size()); ++b) {
       double bond =
           (atoms[a].element.covalent_r() + atoms[b].element.covalent_r()) + options.bond_tolerance;
+      if (image_distance_bound(crystal.cell, p, atoms[b].fract) >= bond + bound_margin) continue;
       NearestImage near = nearest_image(crystal.cell, p, atoms[b].fract);
       // Bonds are far shorter than any cell edge: only the nearest image of
       // b, and its neighbours one cell away, can be bonded to a.

@@ -126,17 +126,25 @@ std::vector<Image> images_within(const Crystal& crystal, const std::vector<int>&
   // distance (the last ones kept) need comparing.
   constexpr double same = 0.01;
   std::vector<Image> kept;
-  auto coincide = [&](const Image& image, const gemmi::Fractional& c,
-                      const std::vector<gemmi::Fractional>& atoms) {
-    return cell.orthogonalize_difference(c - image.centroid).length() < same &&
-           same_molecule(cell, types, image.atoms, atoms);
+  // An image's atoms are placed only when its centroid meets another's: most
+  // images are never compared atom by atom.
+  auto placed = [&](Image& image) -> const std::vector<gemmi::Fractional>& {
+    if (image.atoms.empty()) {
+      image.atoms.reserve(central.size());
+      for (const gemmi::Fractional& f : central) image.atoms.push_back(apply_op(image.op, f));
+    }
+    return image.atoms;
+  };
+  auto near = [&](const Image& image, const gemmi::Fractional& c) {
+    return cell.orthogonalize_difference(c - image.centroid).length() < same;
   };
   for (Image& image : candidates) {
-    for (const gemmi::Fractional& f : central) image.atoms.push_back(apply_op(image.op, f));
-    bool seen = !excluded.empty() && coincide(image, excluded_centre, excluded);
+    bool seen = !excluded.empty() && near(image, excluded_centre) &&
+                same_molecule(cell, types, placed(image), excluded);
     for (auto other = kept.rbegin();
          !seen && other != kept.rend() && other->distance > image.distance - 2 * same; ++other)
-      seen = coincide(image, other->centroid, other->atoms);
+      seen =
+          near(image, other->centroid) && same_molecule(cell, types, placed(image), placed(*other));
     if (seen) {
       image.atoms = {};  // the positions of a duplicate are not kept
       continue;
