@@ -23,6 +23,7 @@
 #include "prep.hpp"
 #include "program.hpp"
 #include "report.hpp"
+#include "report_layout.hpp"
 #include "text.hpp"
 #include "write_whole.hpp"
 #ifdef ZELK8_BATCH_PAGES
@@ -173,6 +174,32 @@ std::string prep_error(const std::string& cif, const std::exception& error) {
   return "zelk8-prep: error: " + cif + ": " + error.what();
 }
 
+// The last real field (Fw.d) of a report layout: the unit block's ends with
+// Etot, the lattice sum line has only the sum.
+records::Edit last_real_field(std::string_view literal) {
+  const records::Format format(literal);
+  const records::Edit* last = nullptr;
+  for (const records::Edit& edit : format.edits())
+    if (edit.kind == records::Edit::Kind::F) last = &edit;
+  return *last;
+}
+const records::Edit& layout_unit_etot() {
+  static const records::Edit edit = last_real_field(records::report_layout::unit_block);
+  return edit;
+}
+const records::Edit& layout_lattice_sum() {
+  static const records::Edit edit = last_real_field(records::report_layout::lattice_sum);
+  return edit;
+}
+
+// `value` as the report prints it in that field, read back as the report
+// reader reads it.
+report::Field as_printed(float value, const records::Edit& field) {
+  std::string text;
+  records::put_real(text, value, field.w, field.d);
+  return report::parse_field(text);
+}
+
 // The lattice sum around one molecule by shells of units out to the
 // radius: every molecule whose centroid lies within it, taken by zelk8
 // itself, at most 20 per run.
@@ -206,26 +233,33 @@ Step shell_sum(const prep::Crystal& crystal, const prep::Options& options, const
   for (const prep::LatticeShell& input : lattice.shells) {
     ++shell;
     if (crystals_stopped()) return stopped_step();
-    zelk8::RunResult run;
-    report::Report report;
-    if (Step step = run_program(input.input, run, report); !step.message.empty())
-      return {where(shell) + step.message};
-    if (input.ranks.size() != report.units.size())
+    // The program's own results, not its report read back: a shell's report
+    // is never kept.
+    const zelk8::RunResult run = zelk8::run_text(input.input, 1, zelk8::RunStages::through_units);
+    if (run.status != 0)
+      return {where(shell) + "zelk8: " + run.diagnostic + " (status " + std::to_string(run.status) +
+              ")"};
+    if (!run.lattice_etot) return {where(shell) + "the report ends early"};
+    if (input.ranks.size() != run.units.size())
       return {where(shell) + "zelk8-prep lists " + std::to_string(input.ranks.size()) +
-              " units, the report " + std::to_string(report.units.size())};
+              " units, the report " + std::to_string(run.units.size())};
     // A unit ranked at most `skip` is the second molecule's marker, written
     // again only to place that molecule's images: summed in an earlier shell.
     // The sums are of the energies as the report prints them.
-    double sum = *report.lattice_etot->value;
+    const report::Field lattice_sum = as_printed(*run.lattice_etot, layout_lattice_sum());
+    if (!lattice_sum.finite()) return {where(shell) + "the report's Etot total is not a number"};
+    double sum = *lattice_sum.value;
     for (size_t k = 0; k < input.ranks.size(); ++k) {
       if (input.ranks[k] > input.skip) {
         ++total.molecules;
-      } else if (report.units[k].etot.finite()) {
-        sum -= *report.units[k].etot.value;
-      } else {
-        return {where(shell) + "unit " + report.units[k].name + " has Etot " +
-                report.units[k].etot.text};
+        continue;
       }
+      const report::Field etot = as_printed(run.units[k].etot, layout_unit_etot());
+      if (!etot.finite())
+        return {where(shell) + "unit " +
+                std::string(report::trim(records::view(run.units[k].name))) + " has Etot " +
+                etot.text};
+      sum -= *etot.value;
     }
     total.sum += sum;
   }
