@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -463,11 +464,24 @@ void write_viewer_library(const std::string& out) {
 namespace {
 
 // Marks a crystal in progress for as long as it lives: a marker that
-// outlives its batch tells the next one that this crystal stopped it.
+// outlives its batch tells the next one that this crystal stopped it. Only
+// its name counts, and it is not synced: it must outlive a crashed process,
+// which the page cache does, but not a power cut, after which the crystals
+// then in progress are run again rather than blamed.
 class RunningMarker {
  public:
   explicit RunningMarker(std::string path) : path_(std::move(path)) {
-    report::write_whole(path_, std::to_string(getpid()) + "\n");
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+      throw report::OutputError("cannot write " + path_ + ": " + report::file_error_reason(errno));
+    const std::string pid = std::to_string(getpid()) + "\n";
+    const bool written = ::write(fd, pid.data(), pid.size()) == static_cast<ssize_t>(pid.size());
+    const int error = written ? 0 : errno;
+    ::close(fd);
+    if (!written) {
+      ::unlink(path_.c_str());
+      throw report::OutputError("cannot write " + path_ + ": " + report::file_error_reason(error));
+    }
   }
   ~RunningMarker() { ::unlink(path_.c_str()); }
   RunningMarker(const RunningMarker&) = delete;
