@@ -59,13 +59,26 @@ if "--batch" in sys.argv:
     for k in range(count):
         shutil.copy(os.path.join(here, "..", "examples", "cif", names[k % 3] + ".cif"),
                     os.path.join(inputs, f"{names[k % 3]}-{k:03d}.cif"))
-    start = time.perf_counter()
-    subprocess.run([os.environ["ZELK8_BATCH_BINARY"], inputs, "-o", os.path.join(scratch, "tool"),
-                    "--force"], check=False, capture_output=True)
-    tool = time.perf_counter() - start
-    start = time.perf_counter()
-    zelk8.batch([inputs], out=os.path.join(scratch, "python"), force=True)
-    python = time.perf_counter() - start
-    print(f"{count} crystals: zelk8-batch {tool:.2f} s, zelk8.batch {python:.2f} s, "
-          f"ratio {python / tool:.3f}")
+    # Rounds alternate which goes first, each into a fresh folder, so that
+    # neither always meets the other's unwritten files or a cold cache.
+    rounds = 4
+    tool_times, python_times = [], []
+    for k in range(rounds):
+        for which in ("tool", "python") if k % 2 == 0 else ("python", "tool"):
+            out = os.path.join(scratch, f"{which}-{k}")
+            start = time.perf_counter()
+            if which == "tool":
+                subprocess.run([os.environ["ZELK8_BATCH_BINARY"], inputs, "-o", out, "--force"],
+                               check=False, capture_output=True)
+                tool_times.append(time.perf_counter() - start)
+            else:
+                zelk8.batch([inputs], out=out, force=True)
+                python_times.append(time.perf_counter() - start)
+    for k in range(rounds):
+        print(f"{count} crystals, round {k + 1}: zelk8-batch {tool_times[k]:.2f} s, "
+              f"zelk8.batch {python_times[k]:.2f} s, ratio {python_times[k] / tool_times[k]:.3f}")
+    tool_median = sorted(tool_times)[rounds // 2 - 1:rounds // 2 + 1]
+    python_median = sorted(python_times)[rounds // 2 - 1:rounds // 2 + 1]
+    print(f"medians: zelk8-batch {sum(tool_median) / 2:.2f} s, zelk8.batch {sum(python_median) / 2:.2f} s, "
+          f"ratio {sum(python_median) / sum(tool_median):.3f}")
     shutil.rmtree(scratch)

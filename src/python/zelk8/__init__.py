@@ -16,6 +16,7 @@ import io
 import os
 import shutil
 import tempfile
+import threading
 from collections.abc import Sequence
 
 import numpy as np
@@ -59,6 +60,15 @@ def _pandas():
     import pandas
 
     return pandas
+
+
+def _import_pandas_quietly():
+    # A failed import is raised again, with its message, where the table is
+    # made.
+    try:
+        _pandas()
+    except ImportError:
+        pass
 
 
 def _nan_of(field):
@@ -572,9 +582,15 @@ def batch(paths, out=None, jobs=None, lattice_radius=25, force=False, progress=F
     if out is None:
         scratch = tempfile.mkdtemp(prefix="zelk8-batch-")
         out = scratch
+    # pandas, needed only for the table at the end, is imported while the
+    # batch runs without Python's lock (a first import takes a few tenths of
+    # a second).
+    importer = threading.Thread(target=_import_pandas_quietly, daemon=True)
+    importer.start()
     try:
         status, log = _zelk8.batch(paths, os.fspath(out), int(jobs or 0), words,
                                    float(lattice_radius), bool(force))
+        importer.join()
         if progress and log:
             import sys
 
