@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 #include <random>
+#include <thread>
+#include <vector>
 
 #include "interrupts.hpp"
 
@@ -187,8 +189,40 @@ StagedFolder::StagedFolder(const fs::path& folder)
 StagedFolder::~StagedFolder() { ::close(fd_); }
 
 void StagedFolder::sync() const {
-  if (::syncfs(fd_) != 0) {
-    fail(folder_, errno);
+  std::vector<fs::path> files;
+  std::error_code listed;
+  for (fs::directory_iterator entry(folder_, listed), end; !listed && entry != end;
+       entry.increment(listed)) {
+    files.push_back(entry->path());
+  }
+  if (listed) {
+    fail(folder_, listed.value());
+  }
+  // The files are synced side by side: the device then flushes its cache
+  // once for all of them rather than once per file, and only this folder's
+  // files are written (a sync of the whole file system would wait for every
+  // other program's writes too).
+  constexpr std::size_t at_once = 16;
+  std::vector<int> errors(files.size(), 0);
+  for (std::size_t first = 0; first < files.size(); first += at_once) {
+    std::vector<std::jthread> syncs;
+    for (std::size_t k = first; k < std::min(files.size(), first + at_once); ++k) {
+      syncs.emplace_back([&files, &errors, k] {
+        const int fd = ::open(files[k].c_str(), O_RDONLY | O_CLOEXEC);
+        errors[k] = fd < 0 ? errno : sync_file(fd);
+        if (fd >= 0) {
+          ::close(fd);
+        }
+      });
+    }
+  }
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    if (errors[k] != 0) {
+      fail(files[k], errors[k]);
+    }
+  }
+  if (const int error = sync_file(fd_); error != 0) {
+    fail(folder_, error);
   }
 }
 

@@ -30,11 +30,10 @@ void write_whole(const std::filesystem::path& target, std::string_view text);
 void write_staged(const std::filesystem::path& target, std::string_view text);
 
 // A folder whose files are written with write_staged() and put on disk
-// together: one sync of the file system that holds it, one cache flush for a
-// whole crystal folder rather than one per file. The folder is opened first,
-// so that sync() reports a failed write-back of any file written after that
-// (on Linux 5.8 and later; the report covers the whole file system, so an
-// error may be another program's: the folder is not published either way).
+// together, before the folder is renamed into place: its files are synced
+// side by side (one cache flush of the device for all of them, where the
+// kernel merges them) and then its entries. A failed write-back is reported
+// by sync().
 class StagedFolder {
  public:
   // Throws OutputError "cannot write FOLDER: REASON" when it cannot be opened.
@@ -42,7 +41,8 @@ class StagedFolder {
   ~StagedFolder();
   StagedFolder(const StagedFolder&) = delete;
   StagedFolder& operator=(const StagedFolder&) = delete;
-  // Throws OutputError "cannot write FOLDER: REASON".
+  // Throws OutputError "cannot write PATH: REASON", PATH the file or the
+  // folder that could not be synced.
   void sync() const;
 
  private:
