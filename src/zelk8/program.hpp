@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,5 +57,17 @@ enum class RunStages { all, through_units };
 // bad input: a read failure is status 2 with the diagnostic the program
 // prints (without its "zelk8: " prefix). `map_threads` as for run().
 RunResult run_text(std::string_view input, int map_threads = 0, RunStages stages = RunStages::all);
+
+// The stages of a run up to and including the map record, in memory, for a
+// caller that times or checks the map or the scan stage on its own: the run
+// state, and "at8.dat" up to the height line and "coord.xyz" before the map
+// stage. The input must name a stacking unit; a read failure throws
+// records::ReadError.
+struct StagedRun {
+  std::unique_ptr<RunState> state;
+  std::string report;
+  std::string coord;
+};
+StagedRun run_through_map_record(std::string_view input);
 
 }  // namespace zelk8

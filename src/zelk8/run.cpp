@@ -88,7 +88,10 @@ FrameResult frame_of(const RunState& s) {
   return f;
 }
 
-void run_stages(RunState& s, RunFiles& f, int map_threads, RunStages stages) {
+// How far run_stages goes: as RunStages, or through the map record only.
+enum class Through { all, units, map_record };
+
+void run_stages(RunState& s, RunFiles& f, int map_threads, Through stages) {
   RunResult* const keep = f.memory;
   read_molecule(s, f.input);
   read_cell(s, f.input, f.report);
@@ -123,11 +126,12 @@ void run_stages(RunState& s, RunFiles& f, int map_threads, RunStages stages) {
   f.pass_report();
   f.pass_coord();
   if (s.stack_unit == 0) return;  // first stop
-  if (stages == RunStages::through_units) return;
+  if (stages == Through::units) return;
 
   read_map_record(s, f.input, f.report);
   if (keep != nullptr) keep->map_height = s.map_height;
   f.pass_report();
+  if (stages == Through::map_record) return;
   if (s.stack_unit > 40) {
     write_shift_scan(s, f.coord_sink(), f.coord_text);  // second stop
   } else {
@@ -155,7 +159,7 @@ int run(int map_threads) {
     files = std::make_unique<RunFiles>(std::move(*input), nullptr);
     auto state = std::make_unique<RunState>();
     try {
-      run_stages(*state, *files, map_threads, RunStages::all);
+      run_stages(*state, *files, map_threads, Through::all);
     } catch (const records::ReadError& e) {
       // What the report holds so far stays in "at8.dat".
       files->pass_report();
@@ -177,7 +181,8 @@ RunResult run_text(std::string_view input, int map_threads, RunStages stages) {
   RunFiles files(records::InputFile("zelk8.dat", std::string(input)), &result);
   auto state = std::make_unique<RunState>();
   try {
-    run_stages(*state, files, map_threads, stages);
+    run_stages(*state, files, map_threads,
+               stages == RunStages::through_units ? Through::units : Through::all);
   } catch (const records::ReadError& e) {
     files.pass_report();
     files.pass_coord();
@@ -185,6 +190,16 @@ RunResult run_text(std::string_view input, int map_threads, RunStages stages) {
     result.diagnostic = e.what();
   }
   return result;
+}
+
+StagedRun run_through_map_record(std::string_view input) {
+  RunResult texts;
+  RunFiles files(records::InputFile("zelk8.dat", std::string(input)), &texts);
+  StagedRun run{std::make_unique<RunState>(), {}, {}};
+  run_stages(*run.state, files, 0, Through::map_record);
+  run.report = std::move(texts.at8);
+  run.coord = texts.coord.value_or(std::string());
+  return run;
 }
 
 }  // namespace zelk8
