@@ -152,6 +152,7 @@ std::vector<Row> folder_rows(const std::string& out, const std::vector<Row>& thi
 
 int run_batch(const Parameters& parameters, std::ostream& err) {
   keep_large_buffers();
+  allow_crystals();  // an earlier batch of this process may have been interrupted
   std::vector<Crystal> crystals;
   try {
     std::error_code error;
@@ -205,7 +206,6 @@ int run_batch(const Parameters& parameters, std::ostream& err) {
   std::vector<CrystalOutcome> outcomes(crystals.size());
   std::atomic<size_t> next{0};
   std::atomic<bool> done{false};
-  std::atomic<int> caught{0};
 
   std::thread watcher([&] {
     timespec wait{0, 250'000'000};
@@ -214,8 +214,7 @@ int run_batch(const Parameters& parameters, std::ostream& err) {
       const int signal = sigtimedwait(&signals, nullptr, &wait);
       if (signal > 0 && done) break;  // the wake-up below: every crystal is done
       if (signal > 0) {
-        caught = signal;
-        stop_all_crystals();
+        stop_all_crystals(signal);
       } else if (++quarter % 4 == 0) {
         progress.tick();
       }
@@ -251,6 +250,7 @@ int run_batch(const Parameters& parameters, std::ostream& err) {
   watcher.join();
   // The crystal folders' renames, synced once for the whole batch.
   report::sync_folder(settings.out);
+  const int caught = stop_signal();
   pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
   progress.close();
 

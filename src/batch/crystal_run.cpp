@@ -65,7 +65,8 @@ std::string fixed(double value, int decimals) {
   return text;
 }
 
-std::atomic<bool> stop_requested{false};
+// The signal that stopped the crystals, 0 while they may run.
+std::atomic<int> stop_signal_number{0};
 
 // A crystal folder under construction: OUT/.NAME.tmp-XXXXXX/NAME, so that
 // the tools see the crystal's own folder name; renamed to OUT/NAME when
@@ -441,8 +442,10 @@ std::optional<Row> read_finished_row(const std::string& folder) {
   }
 }
 
-void stop_all_crystals() { stop_requested = true; }
-bool crystals_stopped() { return stop_requested; }
+void stop_all_crystals(int signal) { stop_signal_number = signal; }
+bool crystals_stopped() { return stop_signal_number != 0; }
+int stop_signal() { return stop_signal_number; }
+void allow_crystals() { stop_signal_number = 0; }
 
 std::string running_marker(const std::string& out, const std::string& name) {
   return (fs::path(out) / ("." + name + ".running")).string();

@@ -39,9 +39,14 @@ struct CrystalOutcome {
 };
 
 // Asks every crystal in progress to stop at its next step, and the batch to
-// start no other; used when the batch is interrupted.
-void stop_all_crystals();
+// start no other: the batch is interrupted by `signal` (SIGINT for Ctrl-C,
+// also when it comes through the Python interpreter). A new batch starts
+// with allow_crystals(), so that an interrupted one does not stop the next
+// in the same process.
+void stop_all_crystals(int signal);
 bool crystals_stopped();
+int stop_signal();  // 0 while the crystals may run
+void allow_crystals();
 
 // Processes one crystal: prep, the program, the map picture, the lattice
 // sum and the page, all in this process. The folder is built as

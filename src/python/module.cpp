@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <limits>
 #include <map>
 #include <memory>
@@ -503,17 +505,41 @@ PYBIND11_MODULE(_zelk8, m) {
         p.prep_options = prep_options;
         p.lattice_radius = lattice_radius;
         p.force = force;
+        // The batch runs on a thread of its own while this one, the
+        // interpreter's, looks every tenth of a second for a signal the
+        // interpreter caught (Ctrl-C reaches Python's handler, or any thread
+        // that does not block it, rather than the batch's own watcher): the
+        // batch is then stopped as zelk8-batch is by SIGINT, and the
+        // interpreter's exception raised once it has ended (KeyboardInterrupt
+        // by the package, from the batch's status and message).
         std::ostringstream err;
-        int status = 0;
-        {
-          py::gil_scoped_release free;
+        std::future<int> running = std::async(std::launch::async, [&p, &err] {
           try {
-            status = batch::run_batch(p, err);
+            return batch::run_batch(p, err);
           } catch (const std::exception& e) {
             err << "zelk8-batch: " << e.what() << '\n';
-            status = batch::exit_failed;
+            return static_cast<int>(batch::exit_failed);
+          }
+        });
+        std::optional<py::error_already_set> caught;
+        for (;;) {
+          bool ended = false;
+          {
+            py::gil_scoped_release free;
+            ended = running.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready;
+          }
+          if (ended) break;
+          if (!caught && PyErr_CheckSignals() != 0) {
+            caught.emplace();
+            batch::stop_all_crystals(SIGINT);
           }
         }
+        const int status = running.get();
+        // A Ctrl-C that came after the last crystal, and any other exception
+        // of a signal handler, is raised as it stands.
+        if (caught &&
+            (status != batch::exit_interrupted || !caught->matches(PyExc_KeyboardInterrupt)))
+          throw std::move(*caught);
         return py::make_tuple(status, err.str());
       },
       py::arg("inputs"), py::arg("out"), py::arg("jobs"), py::arg("prep_options"),

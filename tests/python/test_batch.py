@@ -1,8 +1,14 @@
 # The companions from Python: prepare as zelk8-prep writes, the batch's
 # DataFrame as its summary.csv, the lattice energy as the batch sums it.
 import csv
+import json
 import math
 import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
 
 import pandas as pd
 import pytest
@@ -112,3 +118,52 @@ def test_batch_of_a_bad_cif_has_its_row(work):
         zelk8.lattice_energy(broken)
     with pytest.raises(zelk8.InputError):
         zelk8.batch([os.path.join(work, "nothing-here.cif")])
+
+
+def test_ctrl_c_stops_the_batch_keeping_whole_crystals(work):
+    # Enough crystals that the interrupt comes in the middle: it raises
+    # KeyboardInterrupt in the interpreter, which goes on; the crystals
+    # published are whole, nothing temporary is left, and a second call in
+    # the same interpreter does the rest.
+    inputs = os.path.join(work, "in")
+    os.makedirs(inputs)
+    names = ["anthracene", "naphthalene", "quinacridone"]
+    for k in range(300):
+        shutil.copy(cif(names[k % 3]), os.path.join(inputs, f"c{k:03d}.cif"))
+    out = os.path.join(work, "out")
+    script = ("import sys, zelk8\n"
+              "try:\n"
+              "    zelk8.batch([sys.argv[1]], out=sys.argv[2])\n"
+              "    print('finished')\n"
+              "except KeyboardInterrupt as e:\n"
+              "    print('interrupted:', e, flush=True)\n"
+              "    input()\n"
+              "    df = zelk8.batch([sys.argv[1]], out=sys.argv[2])\n"
+              "    print('rerun', len(df), (df['status'] == 'ok').sum())\n")
+    child = subprocess.Popen([sys.executable, "-c", script, inputs, out], stdin=subprocess.PIPE,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+    def published():
+        if not os.path.isdir(out):
+            return []
+        return [d for d in os.listdir(out)
+                if not d.startswith(".") and os.path.isfile(os.path.join(out, d, "result.json"))]
+
+    deadline = time.monotonic() + 120
+    while not published() and child.poll() is None and time.monotonic() < deadline:
+        time.sleep(0.01)
+    child.send_signal(signal.SIGINT)
+    first = child.stdout.readline()
+    if first.startswith("finished"):
+        child.communicate(timeout=300)
+        pytest.skip("the batch ended before the interrupt reached it")
+    assert first.startswith("interrupted: zelk8-batch: interrupted"), first + child.stderr.read()
+    kept = published()
+    assert 0 < len(kept) < 300
+    assert not [d for d in os.listdir(out) if ".tmp-" in d or d.endswith(".running")]
+    for name in kept:
+        with open(os.path.join(out, name, "result.json"), encoding="utf-8") as f:
+            assert json.load(f)["summary"]["status"] == "ok"
+    stdout, stderr = child.communicate("\n", timeout=300)
+    assert child.returncode == 0, stderr
+    assert stdout.split() == ["rerun", "300", "300"], stdout + stderr
